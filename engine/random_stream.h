@@ -1,0 +1,44 @@
+// The C runtime's linear congruential generator, which the transition
+// reseeds with 1234 for every frame so that each element gets the same four
+// random numbers in every frame of a transition.
+#pragma once
+
+#include <cstdint>
+
+namespace granulix {
+
+class RandomStream {
+public:
+    static constexpr uint32_t kMultiplier = 214013u;
+    static constexpr uint32_t kIncrement = 2531011u;
+    static constexpr uint32_t kSeed = 1234u;
+
+    explicit RandomStream(uint32_t seed = kSeed) : state_(seed) {}
+
+    // Next value in 0..32767.
+    uint32_t next() {
+        state_ = state_ * kMultiplier + kIncrement;
+        return (state_ >> 16) & 32767u;
+    }
+    uint32_t state() const { return state_; }
+
+private:
+    uint32_t state_;
+};
+
+// Multiplier and increment of n steps at once: state_n = mul * state + add.
+struct LcgJump {
+    uint32_t mul;
+    uint32_t add;
+};
+
+constexpr LcgJump lcgJump(unsigned steps) {
+    LcgJump j{1u, 0u};
+    for (unsigned i = 0; i < steps; ++i) {
+        j.mul = j.mul * RandomStream::kMultiplier;
+        j.add = j.add * RandomStream::kMultiplier + RandomStream::kIncrement;
+    }
+    return j;
+}
+
+}  // namespace granulix

@@ -1,0 +1,44 @@
+// One picture's worth of work for the transition renderer.
+//
+// A RenderJob says where the picture stands in the transition (position out
+// of duration), how big it is, where the three frames are and which settings
+// apply. The render path fills one per output frame (duration 65536, position
+// in 16.16 fixed point); the setup call fills one for the whole dialog
+// (duration and position in frames) and reaches the host's frames through
+// fetchPreview. The job owns nothing it points at.
+#pragma once
+
+#include <cstdint>
+
+#include "effect_settings.h"
+
+namespace granulix {
+
+struct RenderJob;
+
+// Fetches both clips at a position into the job's frames and renders the
+// output; returns 1 on success, 0 when the host could not supply frames.
+using PreviewHook = int (*)(uint32_t position, RenderJob* job);
+
+struct RenderJob {
+    uint32_t duration = 0;
+    uint32_t position = 0;
+    int32_t fieldMode = 0;     // 0 whole frame, otherwise one interlaced field
+    int32_t width = 0;         // pixels per row of every buffer
+    int32_t height = 0;        // rows of every buffer (doubled in a field mode)
+    uint32_t regionX = 0;      // processing rectangle, host coordinates
+    uint32_t regionY = 0;
+    uint32_t regionWidth = 0;
+    uint32_t regionHeight = 0;
+    int32_t bitCount = 0;      // host frames' bits per pixel; only 24 is served
+    // While the renderer runs these address width x height work pixels,
+    // one 32-bit word each, row 0 first (the bottom line of the picture).
+    uint32_t* pixelsA = nullptr;    // clip A, whose pixels become particles
+    uint32_t* pixelsB = nullptr;    // clip B, uncovered by the particles
+    uint32_t* pixelsOut = nullptr;  // the picture being produced
+    EffectSettings* settings = nullptr;
+    void* host = nullptr;           // the host's apply record
+    PreviewHook fetchPreview = nullptr;
+};
+
+}  // namespace granulix

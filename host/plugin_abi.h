@@ -1,0 +1,176 @@
+// The records that cross the boundary between a host and the Granulix module,
+// and the module's three exports. This one header serves the module and every
+// host (the command-line host, the Windows test host, the tests).
+//
+// Exports (C calling convention, 32-bit results, 1 = success, 0 = failure;
+// nothing is thrown across them):
+//   vxDLLGetEffInfo(info)            fills an EffectInfo; NULL writes nothing, returns 1
+//   vxDLLGetDefault(settings)        writes the default 424-byte settings block
+//   vxDLLApplyEffect(kind, rec, fm)  kind != 0: render one frame from a RenderRequest
+//                                    kind == 0: run the setup dialog on a SetupRequest
+// The host owns every frame, the settings block and the EffectInfo memory; the
+// module keeps nothing between calls.
+//
+// Layouts are pinned for 32-bit pointers, as the shipping module sees them.
+// In 64-bit builds the field order and the size of every unread stretch stay,
+// pointers and window handles take 8 bytes with natural alignment, and the
+// frame-fetch callback returns a pointer-sized value.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(_WIN32)
+#include <windows.h>
+#define GRANULIX_CDECL __cdecl
+#define GRANULIX_STDCALL __stdcall
+#else
+#define GRANULIX_CDECL
+#define GRANULIX_STDCALL
+#endif
+
+namespace granulix::abi {
+
+// What vxDLLGetEffInfo writes; at least 268 bytes, packed.
+struct EffectInfo {
+    char category[45];       // "F/X"
+    char name[20];           // "Granulix"
+    char description[131];   // "Va dissipates and reveal Vb."
+    int32_t value196;        // 1
+    int32_t value200;        // 0
+    int32_t value204;        // 0
+    int32_t value208;        // 0
+    int32_t value212;        // 0x300
+    int32_t value216;        // 0
+    int32_t value220;        // 0
+    uint8_t untouched224[24];
+    int32_t value248;        // 0
+    uint8_t untouched252[8];
+    int32_t settingsSize;    // 424
+    int32_t value264;        // 40
+};
+static_assert(sizeof(EffectInfo) == 268);
+static_assert(offsetof(EffectInfo, name) == 45);
+static_assert(offsetof(EffectInfo, description) == 65);
+static_assert(offsetof(EffectInfo, value196) == 196);
+static_assert(offsetof(EffectInfo, value212) == 212);
+static_assert(offsetof(EffectInfo, value220) == 220);
+static_assert(offsetof(EffectInfo, untouched224) == 224);
+static_assert(offsetof(EffectInfo, value248) == 248);
+static_assert(offsetof(EffectInfo, untouched252) == 252);
+static_assert(offsetof(EffectInfo, settingsSize) == 260);
+static_assert(offsetof(EffectInfo, value264) == 264);
+
+// The header of a device-independent bitmap, as the platform lays it out
+// (BITMAPINFOHEADER). Only width, height and bitCount are read.
+struct FrameHeader {
+    uint32_t size;
+    int32_t width;
+    int32_t height;
+    uint16_t planes;
+    uint16_t bitCount;
+    uint32_t compression;
+    uint32_t sizeImage;
+    int32_t xPelsPerMeter;
+    int32_t yPelsPerMeter;
+    uint32_t clrUsed;
+    uint32_t clrImportant;
+};
+static_assert(sizeof(FrameHeader) == 40);
+static_assert(offsetof(FrameHeader, width) == 4);
+static_assert(offsetof(FrameHeader, height) == 8);
+static_assert(offsetof(FrameHeader, bitCount) == 14);
+#if defined(_WIN32)
+static_assert(sizeof(BITMAPINFOHEADER) == sizeof(FrameHeader));
+static_assert(offsetof(BITMAPINFOHEADER, biWidth) == offsetof(FrameHeader, width));
+static_assert(offsetof(BITMAPINFOHEADER, biHeight) == offsetof(FrameHeader, height));
+static_assert(offsetof(BITMAPINFOHEADER, biBitCount) == offsetof(FrameHeader, bitCount));
+#endif
+
+// vxDLLApplyEffect with a non-zero kind: one frame to render. The three
+// frames share one header: 24 bits per pixel, rows padded to 4 bytes,
+// bottom-up.
+struct RenderRequest {
+    uint8_t unread0[4];
+    uint8_t* output;
+    const FrameHeader* header;
+    const uint8_t* clipA;       // "Va"
+    uint8_t unread16[4];
+    const uint8_t* clipB;       // "Vb"
+    uint8_t unread24[28];
+    float progress;             // 0.0 .. 1.0
+    int32_t regionX;            // processing rectangle, in memory row order
+    int32_t regionY;
+    int32_t regionWidth;
+    int32_t regionHeight;
+    uint8_t unread72[4];
+    uint8_t* settings;          // the host's 424-byte block, or null
+};
+
+// The frame-fetch callback a host lends during setup: (track, context,
+// position, operation). Operation 2 asks whether frames can be had, 4 fetches
+// a packed 24-bit bitmap (header, then rows at offset 40) of track 0 (clip A)
+// or 2 (clip B), 3 releases what 4 returned.
+using FrameFetch = intptr_t(GRANULIX_STDCALL*)(int32_t track, uint32_t context,
+                                               int32_t position, int32_t operation);
+
+// vxDLLApplyEffect with kind 0: run the setup dialog.
+struct SetupRequest {
+#if defined(_WIN32)
+    HWND owner;
+#else
+    void* owner;
+#endif
+    uint8_t unread4[4];
+    int32_t frameCount;         // length of the transition in frames
+    uint32_t context;           // handed back to fetch unchanged
+    FrameFetch fetch;
+    uint8_t* settings;          // the host's 424-byte block to edit
+};
+
+enum : int32_t { kFetchPrepare = 2, kFetchRelease = 3, kFetchFrame = 4 };
+enum : int32_t { kTrackClipA = 0, kTrackClipB = 2 };
+
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(offsetof(RenderRequest, output) == 4);
+static_assert(offsetof(RenderRequest, header) == 8);
+static_assert(offsetof(RenderRequest, clipA) == 12);
+static_assert(offsetof(RenderRequest, clipB) == 20);
+static_assert(offsetof(RenderRequest, progress) == 52);
+static_assert(offsetof(RenderRequest, regionX) == 56);
+static_assert(offsetof(RenderRequest, regionY) == 60);
+static_assert(offsetof(RenderRequest, regionWidth) == 64);
+static_assert(offsetof(RenderRequest, regionHeight) == 68);
+static_assert(offsetof(RenderRequest, settings) == 76);
+static_assert(sizeof(RenderRequest) == 80);
+static_assert(offsetof(SetupRequest, frameCount) == 8);
+static_assert(offsetof(SetupRequest, context) == 12);
+static_assert(offsetof(SetupRequest, fetch) == 16);
+static_assert(offsetof(SetupRequest, settings) == 20);
+static_assert(sizeof(SetupRequest) == 24);
+#else
+static_assert(offsetof(RenderRequest, output) == 8);
+static_assert(offsetof(RenderRequest, header) == 16);
+static_assert(offsetof(RenderRequest, clipA) == 24);
+static_assert(offsetof(RenderRequest, clipB) == 40);
+static_assert(offsetof(RenderRequest, progress) == 76);
+static_assert(offsetof(RenderRequest, regionX) == 80);
+static_assert(offsetof(RenderRequest, regionHeight) == 92);
+static_assert(offsetof(RenderRequest, settings) == 104);
+static_assert(sizeof(RenderRequest) == 112);
+static_assert(offsetof(SetupRequest, frameCount) == 12);
+static_assert(offsetof(SetupRequest, context) == 16);
+static_assert(offsetof(SetupRequest, fetch) == 24);
+static_assert(offsetof(SetupRequest, settings) == 32);
+static_assert(sizeof(SetupRequest) == 40);
+#endif
+
+// Signatures of the exports, for hosts that look them up by name.
+using GetEffInfoFn = int32_t(GRANULIX_CDECL*)(EffectInfo* info);
+using GetDefaultFn = int32_t(GRANULIX_CDECL*)(uint8_t* settings);
+using ApplyEffectFn = int32_t(GRANULIX_CDECL*)(int32_t kind, void* record, int32_t fieldMode);
+
+// Bytes in one row of a 24-bit host frame: 3 per pixel, padded to 4.
+constexpr uint64_t hostRowBytes(uint64_t width) { return (3 * width + 3) & ~uint64_t{3}; }
+
+}  // namespace granulix::abi
