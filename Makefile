@@ -1,7 +1,7 @@
 # The two commands that matter: `make demo` and `make test`.
 # Everything else here is a step of one of them.
 
-.PHONY: all deps test bench clean build-native test-native build-sanitize test-sanitize
+.PHONY: all deps test bench clean $(foreach p,native sanitize win64 win32,build-$(p) test-$(p))
 
 all: build-native
 
@@ -18,8 +18,14 @@ test-$(1): build-$(1)
 endef
 $(eval $(call preset,native))
 $(eval $(call preset,sanitize))
+$(eval $(call preset,win64))
 
-test: test-native test-sanitize
+# The shipping 32-bit module cannot run here: building it is its check.
+build-win32: deps
+	@cmake --preset win32 >/dev/null
+	@cmake --build --preset win32
+
+test: test-native test-sanitize test-win64 build-win32
 
 bench: build-native
 	@build/native/bench/engine_bench --benchmark_repetitions=5 \
