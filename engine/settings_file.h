@@ -1,0 +1,41 @@
+// The .qlb settings file: a 32-byte header, "Vozav Quodlibrator Setings C1.0"
+// and a zero byte, followed by the 424-byte settings block as it lies in
+// memory. Bytes after offset 456 are ignored.
+//
+// Loading never half-applies a file: on any error the settings are left
+// untouched. Saving writes a temporary file beside the target and renames it
+// over the target only when every byte is on disk.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "effect_settings.h"
+
+namespace granulix {
+
+constexpr char kSettingsFileHeader[32] = "Vozav Quodlibrator Setings C1.0";
+constexpr std::size_t kSettingsFileSize = sizeof kSettingsFileHeader + kSettingsSize;
+
+enum class SettingsFileStatus {
+    kOk,
+    kCannotOpen,   // "Error opening file!"
+    kCannotRead,   // "Error reading file!": too short for a header and a block
+    kNotOurs,      // "Not a Quodlibrator file!"
+    kCannotWrite,  // the file could not be created or fully written
+};
+
+// The text the user sees for a status; empty for kOk.
+const char* settingsFileMessage(SettingsFileStatus status);
+
+// Reads a whole file image. `settings` changes only when kOk is returned.
+SettingsFileStatus parseSettingsFile(const uint8_t* data, std::size_t size,
+                                     EffectSettings& settings);
+std::vector<uint8_t> serializeSettingsFile(const EffectSettings& settings);
+
+SettingsFileStatus loadSettingsFile(const std::string& path, EffectSettings& settings);
+SettingsFileStatus saveSettingsFile(const std::string& path, const EffectSettings& settings);
+
+}  // namespace granulix
