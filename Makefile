@@ -28,7 +28,7 @@ build-win32: deps
 test: test-native test-sanitize test-win64 build-win32
 
 bench: build-native
-	@build/native/bench/engine_bench --benchmark_repetitions=5 \
+	@build/native/bin/engine_bench --benchmark_repetitions=5 \
 		--benchmark_report_aggregates_only=true
 
 clean:
