@@ -1,0 +1,436 @@
+#include "media_output.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libavutil/rational.h>
+#include <libswscale/swscale.h>
+}
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "cli_error.h"
+#include "ffmpeg_util.h"
+
+namespace granulix::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string lowerExtension(const std::string& name) {
+    std::string ext = fs::path(name).extension().string();
+    for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+std::string systemError() { return std::strerror(errno); }
+
+// A fresh, exclusive name beside `target` for writing before the rename.
+std::string temporaryBeside(const std::string& target) {
+    const fs::path p(target);
+    const fs::path dir = p.parent_path().empty() ? fs::path(".") : p.parent_path();
+    std::string name = (dir / ("." + p.filename().string() + ".XXXXXX")).string();
+    const int fd = mkstemp(name.data());
+    if (fd < 0) throw CliError("cannot write " + target + ": " + systemError());
+    // mkstemp makes the file private; the output gets the usual permissions.
+    fchmod(fd, 0644);
+    close(fd);
+    return name;
+}
+
+void renameOver(const std::string& from, const std::string& to) {
+    std::error_code error;
+    fs::rename(from, to, error);
+    if (error) {
+        fs::remove(from, error);
+        throw CliError("cannot write " + to + ": " + error.message());
+    }
+}
+
+void writeAll(int fd, const uint8_t* data, std::size_t size, const std::string& what) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw CliError("cannot write " + what + ": " + systemError());
+        }
+        data += n;
+        size -= std::size_t(n);
+    }
+}
+
+// One numbered name per frame from a pattern with a single %d, %4d or %04d
+// in its file name; "%%" stands for a percent sign.
+class FramePattern {
+public:
+    explicit FramePattern(const std::string& pattern) : pattern_(pattern) {
+        const std::string file = fs::path(pattern).filename().string();
+        int conversions = 0;
+        for (std::size_t i = 0; i < file.size(); ++i) {
+            if (file[i] != '%') continue;
+            if (i + 1 < file.size() && file[i + 1] == '%') {
+                ++i;
+                continue;
+            }
+            std::size_t j = i + 1;
+            while (j < file.size() && std::isdigit(static_cast<unsigned char>(file[j]))) ++j;
+            if (j >= file.size() || file[j] != 'd' || j - i > 4) conversions = 99;
+            ++conversions;
+            i = j;
+        }
+        if (conversions != 1 || fs::path(pattern).parent_path().string().find('%') != std::string::npos) {
+            throw usageError("an image sequence needs one frame number such as %04d in its file name: " +
+                             pattern);
+        }
+    }
+
+    std::string fileName(int index) const {
+        const std::string file = fs::path(pattern_).filename().string();
+        char name[4096];
+        const int n = std::snprintf(name, sizeof name, file.c_str(), index);
+        if (n < 0 || std::size_t(n) >= sizeof name) throw usageError("frame name too long: " + pattern_);
+        return name;
+    }
+    fs::path directory() const {
+        const fs::path dir = fs::path(pattern_).parent_path();
+        return dir.empty() ? fs::path(".") : dir;
+    }
+
+private:
+    std::string pattern_;
+};
+
+class RawSink : public FrameSink {
+public:
+    RawSink(int32_t width, int32_t height) : row_(std::size_t(width) * 3), height_(height) {
+        if (isatty(STDOUT_FILENO)) {
+            throw usageError("raw frames are not for a terminal: redirect standard output or pipe it");
+        }
+        buffer_.resize(row_ * std::size_t(height));
+    }
+    void write(const HostFrame& frame, std::vector<uint8_t>&&) override {
+        for (int32_t line = 0; line < height_; ++line) {
+            std::memcpy(buffer_.data() + row_ * std::size_t(line), frame.lineFromTop(line), row_);
+        }
+        writeAll(STDOUT_FILENO, buffer_.data(), buffer_.size(), "to standard output");
+    }
+    void finish() override {}
+
+private:
+    std::size_t row_;
+    int32_t height_;
+    std::vector<uint8_t> buffer_;
+};
+
+class PngSequenceSink : public FrameSink {
+public:
+    explicit PngSequenceSink(const std::string& pattern) : pattern_(pattern) {
+        std::string name = (pattern_.directory() / ".granulix-frames.XXXXXX").string();
+        if (!mkdtemp(name.data())) throw CliError("cannot write " + pattern + ": " + systemError());
+        staging_ = name;
+    }
+    ~PngSequenceSink() override {
+        std::error_code ignored;
+        if (!staging_.empty()) fs::remove_all(staging_, ignored);
+    }
+    std::vector<uint8_t> prepare(const HostFrame& frame) const override { return encodePng(frame); }
+    void write(const HostFrame&, std::vector<uint8_t>&& png) override {
+        const std::string name = pattern_.fileName(count_++);
+        const fs::path path = staging_ / name;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) throw CliError("cannot write " + path.string() + ": " + systemError());
+        try {
+            writeAll(fd, png.data(), png.size(), path.string());
+        } catch (...) {
+            close(fd);
+            throw;
+        }
+        if (close(fd) != 0) throw CliError("cannot write " + path.string() + ": " + systemError());
+        names_.push_back(name);
+    }
+    void finish() override {
+        for (const std::string& name : names_) {
+            renameOver((staging_ / name).string(), (pattern_.directory() / name).string());
+        }
+        std::error_code ignored;
+        fs::remove_all(staging_, ignored);
+        staging_.clear();
+    }
+
+private:
+    FramePattern pattern_;
+    fs::path staging_;
+    std::vector<std::string> names_;
+    int count_ = 0;
+};
+
+class VideoSink : public FrameSink {
+public:
+    VideoSink(const std::string& target, const std::string& extension, int32_t width,
+              int32_t height, double framesPerSecond)
+        : target_(target), temporary_(temporaryBeside(target)) {
+        try {
+            open(extension, width, height, framesPerSecond);
+        } catch (...) {
+            release();
+            throw;
+        }
+    }
+    ~VideoSink() override { release(); }
+
+    void write(const HostFrame& frame, std::vector<uint8_t>&&) override {
+        int result = av_frame_make_writable(picture_);
+        if (result < 0) fail(result);
+        // Reading upwards from the top line turns bottom-up rows into a picture.
+        const uint8_t* source[4] = {frame.lineFromTop(0), nullptr, nullptr, nullptr};
+        const int sourceStride[4] = {-int(frame.stride), 0, 0, 0};
+        sws_scale(scaler_, source, sourceStride, 0, frame.height, picture_->data, picture_->linesize);
+        picture_->pts = nextPts_++;
+        send(picture_);
+    }
+
+    void finish() override {
+        send(nullptr);
+        int result = av_write_trailer(format_);
+        if (result < 0) fail(result);
+        result = avio_closep(&format_->pb);
+        if (result < 0) fail(result);
+        renameOver(temporary_, target_);
+        temporary_.clear();
+    }
+
+private:
+    void open(const std::string& extension, int32_t width, int32_t height, double fps) {
+        const bool vp9 = extension == ".webm";
+        const char* container = vp9 ? "webm" : extension == ".mkv" ? "matroska"
+                                             : extension == ".mov" ? "mov" : "mp4";
+        const char* encoderName = vp9 ? "libvpx-vp9" : "libx264";
+        int result = avformat_alloc_output_context2(&format_, nullptr, container, temporary_.c_str());
+        if (result < 0) fail(result);
+        const AVCodec* codec = avcodec_find_encoder_by_name(encoderName);
+        if (!codec) throw CliError(std::string("cannot write ") + target_ + ": FFmpeg lacks the " +
+                                   encoderName + " encoder");
+        stream_ = avformat_new_stream(format_, nullptr);
+        encoder_ = avcodec_alloc_context3(codec);
+        packet_ = av_packet_alloc();
+        picture_ = av_frame_alloc();
+        if (!stream_ || !encoder_ || !packet_ || !picture_) throw std::bad_alloc();
+
+        const AVRational rate = av_d2q(fps, 100000);
+        encoder_->width = width;
+        encoder_->height = height;
+        encoder_->time_base = av_inv_q(rate);
+        encoder_->framerate = rate;
+        // 4:2:0 needs even sizes; odd ones keep full chroma instead.
+        encoder_->pix_fmt = (width % 2 || height % 2) ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
+        encoder_->colorspace = AVCOL_SPC_BT709;
+        encoder_->color_primaries = AVCOL_PRI_BT709;
+        encoder_->color_trc = AVCOL_TRC_BT709;
+        encoder_->color_range = AVCOL_RANGE_MPEG;
+        if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
+            encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        }
+        if (vp9) {
+            encoder_->bit_rate = 0;
+            av_opt_set(encoder_->priv_data, "crf", "30", 0);
+            av_opt_set(encoder_->priv_data, "deadline", "good", 0);
+            av_opt_set(encoder_->priv_data, "cpu-used", "4", 0);
+            av_opt_set(encoder_->priv_data, "row-mt", "1", 0);
+        } else {
+            av_opt_set(encoder_->priv_data, "crf", "18", 0);
+            av_opt_set(encoder_->priv_data, "preset", "medium", 0);
+        }
+        result = avcodec_open2(encoder_, codec, nullptr);
+        if (result < 0) fail(result);
+        result = avcodec_parameters_from_context(stream_->codecpar, encoder_);
+        if (result < 0) fail(result);
+        stream_->time_base = encoder_->time_base;
+
+        picture_->format = encoder_->pix_fmt;
+        picture_->width = width;
+        picture_->height = height;
+        result = av_frame_get_buffer(picture_, 0);
+        if (result < 0) fail(result);
+
+        scaler_ = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, encoder_->pix_fmt,
+                                 kScaleFlags, nullptr, nullptr, nullptr);
+        if (!scaler_) throw CliError("cannot write " + target_ + ": no colour conversion");
+        int* inverse;
+        int* table;
+        int sourceRange, destRange, brightness, contrast, saturation;
+        if (sws_getColorspaceDetails(scaler_, &inverse, &sourceRange, &table, &destRange,
+                                     &brightness, &contrast, &saturation) >= 0) {
+            sws_setColorspaceDetails(scaler_, inverse, 1, sws_getCoefficients(SWS_CS_ITU709), 0,
+                                     brightness, contrast, saturation);
+        }
+
+        result = avio_open(&format_->pb, temporary_.c_str(), AVIO_FLAG_WRITE);
+        if (result < 0) fail(result);
+        AVDictionary* options = nullptr;
+        if (!vp9 && extension != ".mkv") av_dict_set(&options, "movflags", "+faststart", 0);
+        result = avformat_write_header(format_, &options);
+        av_dict_free(&options);
+        if (result < 0) fail(result);
+    }
+
+    void send(const AVFrame* frame) {
+        int result = avcodec_send_frame(encoder_, frame);
+        if (result < 0) fail(result);
+        for (;;) {
+            result = avcodec_receive_packet(encoder_, packet_);
+            if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
+            if (result < 0) fail(result);
+            av_packet_rescale_ts(packet_, encoder_->time_base, stream_->time_base);
+            packet_->stream_index = stream_->index;
+            result = av_interleaved_write_frame(format_, packet_);
+            if (result < 0) fail(result);
+        }
+    }
+
+    [[noreturn]] void fail(int code) const {
+        throw CliError("cannot write " + target_ + ": " + ffmpegError(code));
+    }
+
+    void release() {
+        sws_freeContext(scaler_);
+        scaler_ = nullptr;
+        av_frame_free(&picture_);
+        av_packet_free(&packet_);
+        avcodec_free_context(&encoder_);
+        if (format_) {
+            if (format_->pb) avio_closep(&format_->pb);
+            avformat_free_context(format_);
+            format_ = nullptr;
+        }
+        if (!temporary_.empty()) {
+            std::error_code ignored;
+            fs::remove(temporary_, ignored);
+            temporary_.clear();
+        }
+    }
+
+    std::string target_;
+    std::string temporary_;
+    AVFormatContext* format_ = nullptr;
+    AVStream* stream_ = nullptr;
+    AVCodecContext* encoder_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    AVFrame* picture_ = nullptr;
+    SwsContext* scaler_ = nullptr;
+    int64_t nextPts_ = 0;
+};
+
+bool isVideoExtension(const std::string& ext) {
+    return ext == ".mp4" || ext == ".mkv" || ext == ".mov" || ext == ".webm";
+}
+
+}  // namespace
+
+void checkSinkName(const std::string& target) {
+    if (target == "-") return;
+    const std::string ext = lowerExtension(target);
+    if (isVideoExtension(ext)) return;
+    if (ext == ".png") {
+        FramePattern pattern(target);
+        return;
+    }
+    throw usageError("cannot tell what to write from the name " + target +
+                     ": use .mp4, .mkv, .mov, .webm, a pattern such as frame-%04d.png, or -");
+}
+
+std::unique_ptr<FrameSink> openSink(const std::string& target, int32_t width, int32_t height,
+                                    double framesPerSecond) {
+    checkSinkName(target);
+    if (target == "-") return std::make_unique<RawSink>(width, height);
+    const std::string ext = lowerExtension(target);
+    if (ext == ".png") return std::make_unique<PngSequenceSink>(target);
+    return std::make_unique<VideoSink>(target, ext, width, height, framesPerSecond);
+}
+
+std::vector<uint8_t> encodePng(const HostFrame& frame) {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
+    if (!codec) throw CliError("FFmpeg lacks the PNG encoder");
+    AVCodecContext* encoder = avcodec_alloc_context3(codec);
+    AVFrame* picture = av_frame_alloc();
+    AVPacket* packet = av_packet_alloc();
+    std::vector<uint8_t> bytes;
+    int result = 0;
+    if (!encoder || !picture || !packet) {
+        result = AVERROR(ENOMEM);
+    } else {
+        encoder->width = frame.width;
+        encoder->height = frame.height;
+        encoder->pix_fmt = AV_PIX_FMT_RGB24;
+        encoder->time_base = AVRational{1, 25};
+        picture->format = AV_PIX_FMT_RGB24;
+        picture->width = frame.width;
+        picture->height = frame.height;
+        result = avcodec_open2(encoder, codec, nullptr);
+        if (result >= 0) result = av_frame_get_buffer(picture, 0);
+    }
+    if (result >= 0) {
+        for (int32_t line = 0; line < frame.height; ++line) {
+            const uint8_t* from = frame.lineFromTop(line);
+            uint8_t* to = picture->data[0] + std::ptrdiff_t(picture->linesize[0]) * line;
+            for (int32_t x = 0; x < frame.width; ++x, from += 3, to += 3) {
+                to[0] = from[2];
+                to[1] = from[1];
+                to[2] = from[0];
+            }
+        }
+        result = avcodec_send_frame(encoder, picture);
+        if (result >= 0) result = avcodec_send_frame(encoder, nullptr);
+        while (result >= 0) {
+            result = avcodec_receive_packet(encoder, packet);
+            if (result >= 0) {
+                bytes.insert(bytes.end(), packet->data, packet->data + packet->size);
+                av_packet_unref(packet);
+            }
+        }
+        if (result == AVERROR_EOF) result = 0;
+    }
+    av_packet_free(&packet);
+    av_frame_free(&picture);
+    avcodec_free_context(&encoder);
+    if (result < 0) throw CliError("cannot make a PNG picture: " + ffmpegError(result));
+    return bytes;
+}
+
+void writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
+    const std::string temporary = temporaryBeside(path);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    bool ok = fd >= 0;
+    std::string why;
+    if (ok) {
+        try {
+            writeAll(fd, bytes.data(), bytes.size(), path);
+        } catch (const CliError& e) {
+            ok = false;
+            why = e.what();
+        }
+        if (close(fd) != 0 && ok) {
+            ok = false;
+            why = "cannot write " + path + ": " + systemError();
+        }
+    } else {
+        why = "cannot write " + path + ": " + systemError();
+    }
+    if (!ok) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        throw CliError(why);
+    }
+    renameOver(temporary, path);
+}
+
+}  // namespace granulix::cli

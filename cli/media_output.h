@@ -1,0 +1,46 @@
+// Where rendered frames go. The kind of output follows from its name:
+//   .mp4 .mkv .mov   H.264 video        .webm   VP9 video
+//   frame-%04d.png   one PNG per frame, numbered from 0
+//   -                raw frames on standard output: 24-bit BGR, top line
+//                    first, no padding (FFmpeg's pixel format "bgr24")
+// Files are written under temporary names beside their targets and renamed
+// only by finish(); a sink destroyed before that removes what it wrote.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host_frame.h"
+
+namespace granulix::cli {
+
+class FrameSink {
+public:
+    virtual ~FrameSink() = default;
+
+    // Work that may run on any thread before write(), such as compressing
+    // a PNG; sinks without such work return an empty vector.
+    virtual std::vector<uint8_t> prepare(const HostFrame&) const { return {}; }
+    // Frames arrive in order, each with what prepare() made of it.
+    virtual void write(const HostFrame& frame, std::vector<uint8_t>&& prepared) = 0;
+    // Completes the output and gives it its name.
+    virtual void finish() = 0;
+};
+
+// Throws a usage error for a name of no known kind, CliError when the
+// output cannot be created.
+std::unique_ptr<FrameSink> openSink(const std::string& target, int32_t width, int32_t height,
+                                    double framesPerSecond);
+
+// Whether `target` names a kind of output openSink knows.
+void checkSinkName(const std::string& target);
+
+// A PNG file image of the frame (8-bit RGB, top line first).
+std::vector<uint8_t> encodePng(const HostFrame& frame);
+
+// Writes `bytes` beside `path` and renames the result over it.
+void writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes);
+
+}  // namespace granulix::cli

@@ -1,0 +1,220 @@
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "builtin_clips.h"
+#include "cli_error.h"
+#include "command_line.h"
+#include "commands.h"
+#include "contact_sheet.h"
+#include "frame_scale.h"
+#include "media_input.h"
+#include "media_output.h"
+#include "module_host.h"
+#include "settings_fields.h"
+#include "settings_file.h"
+#include "transition.h"
+
+namespace granulix::cli {
+
+std::atomic<bool> gStopRequested{false};
+
+namespace {
+
+constexpr int kMaxFrames = 100000;
+constexpr int kMaxJobs = 64;
+
+std::vector<OptionSpec> transitionOptions() {
+    return {
+        {"--output", "-o", true, false},   {"--size", "", true, false},
+        {"--frames", "-n", true, false},   {"--settings", "", true, false},
+        {"--set", "", true, true},         {"--field-mode", "", true, false},
+        {"--region", "", true, false},     {"--jobs", "-j", true, false},
+        {"--quiet", "-q", false, false},   {"--module", "", true, false},
+    };
+}
+
+int defaultJobs() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return int(std::clamp(cores, 1u, unsigned(kMaxJobs)));
+}
+
+// Everything render and sheet share: the module, the clips, the plan.
+struct Transition {
+    std::unique_ptr<Module> module;
+    std::unique_ptr<ClipSource> clipA, clipB;
+    TransitionPlan plan;
+    bool quiet = false;
+};
+
+Transition prepareTransition(const CommandLine& line, const char* command) {
+    Transition t;
+    t.quiet = line.has("--quiet");
+    const auto& inputs = line.arguments();
+    if (inputs.size() != 0 && inputs.size() != 2) {
+        throw usageError(std::string("granulix ") + command +
+                         " takes two clips, A and B, or none for the built-in ones");
+    }
+    if (!line.has("--output")) throw usageError(std::string("granulix ") + command + " needs -o OUT");
+
+    TransitionPlan& plan = t.plan;
+    plan.frameCount = int(line.integer("--frames", 50, 2, kMaxFrames));
+    plan.fieldMode = int32_t(line.integer("--field-mode", 0, 0, 2));
+    plan.jobs = int(line.integer("--jobs", defaultJobs(), 1, kMaxJobs));
+
+    // Check what the command line says before anything slow happens.
+    std::vector<int64_t> size, region;
+    if (line.has("--size") && (!parseIntegers(line.value("--size"), 'x', size) || size.size() != 2 ||
+                               size[0] < 1 || size[1] < 1 || size[0] > kMaxFrameSide ||
+                               size[1] > kMaxFrameSide)) {
+        throw usageError("--size must be WIDTHxHEIGHT, each from 1 to " +
+                         std::to_string(kMaxFrameSide) + ", not " + line.value("--size"));
+    }
+    if (line.has("--region") &&
+        (!parseIntegers(line.value("--region"), ',', region) || region.size() != 4 ||
+         region[0] < 0 || region[1] < 0 || region[2] < 0 || region[3] < 0)) {
+        throw usageError("--region must be X,Y,WIDTH,HEIGHT in whole pixels, not " +
+                         line.value("--region"));
+    }
+    EffectSettings scratch{};
+    for (const std::string& assignment : line.values("--set")) applyAssignment(scratch, assignment);
+
+    t.module = std::make_unique<Module>(line.valueOr("--module", defaultModulePath()));
+    plan.settings = t.module->defaults();
+    if (line.has("--settings")) {
+        const std::string& path = line.value("--settings");
+        const SettingsFileStatus status = loadSettingsFile(path, plan.settings);
+        if (status != SettingsFileStatus::kOk) {
+            throw CliError(path + ": " + settingsFileMessage(status));
+        }
+    }
+    for (const std::string& assignment : line.values("--set")) {
+        applyAssignment(plan.settings, assignment);
+    }
+
+    if (inputs.empty()) {
+        t.clipA = builtinClip(BuiltinPattern::kRings);
+        t.clipB = builtinClip(BuiltinPattern::kTiles);
+        plan.width = kBuiltinWidth;
+        plan.height = kBuiltinHeight;
+    } else {
+        auto a = std::make_unique<VideoFileClip>(inputs[0]);
+        plan.width = a->width();
+        plan.height = a->height();
+        t.clipA = std::move(a);
+        t.clipB = std::make_unique<VideoFileClip>(inputs[1]);
+    }
+    if (!size.empty()) {
+        plan.width = int32_t(size[0]);
+        plan.height = int32_t(size[1]);
+    }
+    if (plan.width > kMaxFrameSide || plan.height > kMaxFrameSide) {
+        throw CliError("clip A is " + std::to_string(plan.width) + "x" + std::to_string(plan.height) +
+                       " pixels; choose a smaller --size");
+    }
+
+    if (region.empty()) {
+        plan.region = {0, 0, plan.width, plan.height};
+    } else {
+        if (region[0] + region[2] > plan.width || region[1] + region[3] > plan.height) {
+            throw usageError("--region " + line.value("--region") + " does not lie inside the " +
+                             std::to_string(plan.width) + "x" + std::to_string(plan.height) +
+                             " frame");
+        }
+        // Given from the top of the picture; the module counts rows from the bottom.
+        plan.region = {int32_t(region[0]), int32_t(plan.height - region[1] - region[3]),
+                       int32_t(region[2]), int32_t(region[3])};
+    }
+    return t;
+}
+
+void report(bool quiet, const std::string& what, int frames, const TransitionPlan& plan,
+            std::chrono::steady_clock::time_point start) {
+    if (quiet) return;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::fprintf(stderr, "granulix: %s: %d frames of %dx%d in %.1f s (%.1f frames/s, %d jobs)\n",
+                 what.c_str(), frames, plan.width, plan.height, seconds,
+                 seconds > 0 ? frames / seconds : 0.0, plan.jobs);
+}
+
+}  // namespace
+
+int renderCommand(const std::vector<std::string>& args) {
+    std::vector<OptionSpec> specs = transitionOptions();
+    specs.push_back({"--fps", "", true, false});
+    const CommandLine line("render", args, specs);
+    if (line.has("--output")) checkSinkName(line.value("--output"));
+    const double fps = line.positive("--fps", 25, 1000);
+    const auto start = std::chrono::steady_clock::now();
+
+    Transition t = prepareTransition(line, "render");
+    TransitionPlan& plan = t.plan;
+    for (int i = 0; i < plan.frameCount; ++i) plan.frames.push_back(i);
+
+    const std::string& target = line.value("--output");
+    std::unique_ptr<FrameSink> sink = openSink(target, plan.width, plan.height, fps);
+    ProgressMeter progress(plan.frameCount, !t.quiet);
+    FrameSink& out = *sink;
+    renderTransition(
+        *t.module, *t.clipA, *t.clipB, plan,
+        [&out](const HostFrame& frame) { return out.prepare(frame); },
+        [&out](int, const HostFrame& frame, std::vector<uint8_t>&& prepared) {
+            out.write(frame, std::move(prepared));
+        },
+        progress, gStopRequested);
+    sink->finish();
+    progress.finish();
+    report(t.quiet, target == "-" ? "standard output" : target, plan.frameCount, plan, start);
+    return kExitOk;
+}
+
+int sheetCommand(const std::vector<std::string>& args) {
+    std::vector<OptionSpec> specs = transitionOptions();
+    specs.push_back({"--count", "-k", true, false});
+    specs.push_back({"--columns", "", true, false});
+    specs.push_back({"--tile-width", "", true, false});
+    const CommandLine line("sheet", args, specs);
+    if (line.has("--output")) {
+        const std::string& target = line.value("--output");
+        if (target.size() < 4 || target.compare(target.size() - 4, 4, ".png") != 0) {
+            throw usageError("the contact sheet is a PNG picture: name it SHEET.png, not " + target);
+        }
+    }
+    const int count = int(line.integer("--count", 8, 2, 256));
+    const int columns = int(line.integer("--columns", std::min(count, 4), 1, 256));
+    const int64_t tileWidthWanted = line.integer("--tile-width", 320, 8, kMaxFrameSide);
+    const auto start = std::chrono::steady_clock::now();
+
+    Transition t = prepareTransition(line, "sheet");
+    TransitionPlan& plan = t.plan;
+    if (count > plan.frameCount) {
+        throw usageError("--count " + std::to_string(count) + " asks for more frames than the " +
+                         std::to_string(plan.frameCount) + " of the transition");
+    }
+    // K frames spread evenly over the transition, the first and the last included.
+    for (int i = 0; i < count; ++i) {
+        plan.frames.push_back(int(std::lround(double(i) * (plan.frameCount - 1) / (count - 1))));
+    }
+    const int32_t tileW = int32_t(std::min<int64_t>(tileWidthWanted, plan.width));
+    const int32_t tileH = int32_t(std::max<int64_t>(
+        1, std::llround(double(tileW) * plan.height / plan.width)));
+
+    std::vector<SheetTile> tiles;
+    ProgressMeter progress(count, !t.quiet);
+    renderTransition(
+        *t.module, *t.clipA, *t.clipB, plan, nullptr,
+        [&](int index, const HostFrame& frame, std::vector<uint8_t>&&) {
+            tiles.push_back({scaleFrame(frame, tileW, tileH), frameProgress(index, plan.frameCount)});
+        },
+        progress, gStopRequested);
+    progress.finish();
+    const std::string& target = line.value("--output");
+    writeFileAtomically(target, encodePng(composeSheet(tiles, columns)));
+    report(t.quiet, target, count, plan, start);
+    return kExitOk;
+}
+
+}  // namespace granulix::cli

@@ -1,0 +1,279 @@
+#include "settings_fields.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
+#include <cstring>
+#include <string>
+
+#include "cli_error.h"
+#include "source_map.h"
+
+namespace granulix::cli {
+
+namespace {
+
+constexpr const char* kParameterNames[kBindingCount] = {"Moving X", "Moving Y", "Delay"};
+
+SettingsField word(const char* name, uint32_t offset, int32_t minimum, int32_t maximum,
+                   const char* meaning) {
+    return {name, offset, minimum, maximum, true, false, meaning};
+}
+
+SettingsField reservedWord(const char* name, uint32_t offset) {
+    return {name, offset, 0, 0, false, false, "reserved; carried along, never read"};
+}
+
+std::vector<SettingsField> buildTable() {
+    std::vector<SettingsField> t = {
+        word("size", 0, 424, 424, "bytes in the block; always 424"),
+        word("cellFlags", 4, 0, 1,
+             "bit 0 \"Bands\": cellWidth and cellHeight count cells across and down "
+             "instead of sizing one cell"),
+        reservedWord("reserved8", 8),
+        reservedWord("reserved12", 12),
+        reservedWord("reserved16", 16),
+        word("orderFlags", 20, 0, 3,
+             "drawing order: bit 0 starts at the top row (\"D->U\"), bit 1 at the right "
+             "column (\"R->L\"); later particles lie on top"),
+        word("holdFlags", 24, 0, 3, "bit 0 \"Clip 1\", bit 1 \"Clip 2\"; kept, does not change the picture"),
+        word("speedVariance", 28, 0, 255, "how much the movement source value adds to the speed"),
+        word("speedNoise", 32, 0, 255, "share of random noise in the two movement sources"),
+        word("xyBalance", 36, 0, 255, "0 moves only sideways, 255 only up and down"),
+        word("centerX", 40, 0, 256, "sideways bias; higher sends particles to the right"),
+        word("centerY", 44, 0, 256, "vertical bias; higher sends particles down"),
+        word("minimumSpeed", 48, 0, 255, "speed every moving particle has at least"),
+        word("timeline", 52, 0, 255, "pace of the transition: 127 even, lower starts slow, higher starts fast"),
+        reservedWord("reserved56", 56),
+        reservedWord("reserved60", 60),
+        word("gravity", 64, 0, 255, "steady pull towards the bottom of the picture"),
+        word("wind", 68, 0, 255, "steady sideways push: 128 calm, above to the right, below to the left"),
+        word("delay", 72, 0, 255, "how widely the start times spread over the transition"),
+        word("delayNoise", 76, 0, 255, "share of random noise in the delay source"),
+        word("minimumLife", 80, 0, 255, "fixed part of a particle's life"),
+        word("maximumLife", 84, 0, 255, "random part of a particle's life"),
+        word("cellWidth", 88, 1, 4096, "cell width in pixels (with Bands: cells across)"),
+        word("cellHeight", 92, 1, 4096, "cell height in pixels (with Bands: cells down)"),
+    };
+    for (int i = 0; i < kBindingCount; ++i) {
+        const std::string prefix = "sourceBindings[" + std::to_string(i) + "].";
+        const std::string parameter = std::string("\"") + kParameterNames[i] + "\"";
+        const uint32_t base = uint32_t(offsetof(EffectSettings, sourceBindings) +
+                                       std::size_t(i) * sizeof(SourceBinding));
+        t.push_back({prefix + "kind", base + 0, 0, kLastSourceKind, true, true,
+                     "source map of " + parameter + " (number or name, see --help)"});
+        t.push_back({prefix + "invert", base + 4, 0, 1, true, false,
+                     "1: the " + parameter + " map is inverted"});
+        t.push_back({prefix + "repeatX", base + 8, 1, 16, true, false,
+                     "repeats of the " + parameter + " map across the frame"});
+        t.push_back({prefix + "repeatY", base + 12, 1, 16, true, false,
+                     "repeats of the " + parameter + " map down the frame"});
+        t.push_back({prefix + "oddX", base + 16, 0, 1, true, false,
+                     "1: every second repeat across is flipped"});
+        t.push_back({prefix + "oddY", base + 20, 0, 1, true, false,
+                     "1: every second repeat down is flipped"});
+    }
+    return t;
+}
+
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Letters and digits only, lower case: "Diag 1 S" and "diag1s" both become "diag1s".
+std::string squeezed(std::string_view s) {
+    std::string out;
+    for (char c : s) {
+        if (std::isalnum(static_cast<unsigned char>(c))) {
+            out.push_back(char(std::tolower(static_cast<unsigned char>(c))));
+        }
+    }
+    return out;
+}
+
+bool parseWhole(std::string_view text, int64_t& value) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    if (i == text.size() || text.size() - i > 12) return false;
+    int64_t v = 0;
+    for (; i < text.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+        v = v * 10 + (text[i] - '0');
+    }
+    value = negative ? -v : v;
+    return true;
+}
+
+std::string rangeText(const SettingsField& f) {
+    if (!f.settable) return "-";
+    if (f.minimum == f.maximum) return std::to_string(f.minimum);
+    return std::to_string(f.minimum) + ".." + std::to_string(f.maximum);
+}
+
+std::string jsonString(std::string_view s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            static const char hex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += hex[(c >> 4) & 15];
+            out += hex[c & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+const uint8_t* reservedTail(const EffectSettings& s) { return s.reserved168; }
+
+}  // namespace
+
+const std::vector<SettingsField>& settingsFields() {
+    static const std::vector<SettingsField> table = buildTable();
+    return table;
+}
+
+const SettingsField* findSettingsField(std::string_view name) {
+    for (const SettingsField& f : settingsFields()) {
+        if (f.name == name) return &f;
+    }
+    for (const SettingsField& f : settingsFields()) {
+        if (equalIgnoringCase(f.name, name)) return &f;
+    }
+    return nullptr;
+}
+
+int32_t fieldValue(const EffectSettings& settings, const SettingsField& field) {
+    int32_t v;
+    std::memcpy(&v, reinterpret_cast<const uint8_t*>(&settings) + field.offset, sizeof v);
+    return v;
+}
+
+void applyAssignment(EffectSettings& settings, std::string_view assignment) {
+    const std::size_t eq = assignment.find('=');
+    if (eq == std::string_view::npos) {
+        throw usageError("expected NAME=VALUE, got \"" + std::string(assignment) + "\"");
+    }
+    const std::string_view name = assignment.substr(0, eq);
+    const std::string_view text = assignment.substr(eq + 1);
+    const SettingsField* field = findSettingsField(name);
+    if (!field) {
+        throw usageError("unknown settings field \"" + std::string(name) +
+                         "\" (granulix settings show lists them)");
+    }
+    if (!field->settable) throw usageError(field->name + " is reserved and cannot be set");
+
+    int64_t value = 0;
+    bool parsed = parseWhole(text, value);
+    if (!parsed && field->isKind) {
+        const std::string wanted = squeezed(text);
+        for (uint32_t k = 0; k <= kLastSourceKind && !parsed; ++k) {
+            if (!wanted.empty() && squeezed(kSourceKindNames[k]) == wanted) {
+                value = k;
+                parsed = true;
+            }
+        }
+    }
+    if (!parsed) {
+        throw usageError(field->name + ": \"" + std::string(text) + "\" is not a whole number" +
+                         (field->isKind ? " or a source kind name" : ""));
+    }
+    if (value < field->minimum || value > field->maximum) {
+        throw usageError(field->name + " must lie in " + rangeText(*field) + ", not " +
+                         std::string(text));
+    }
+    const int32_t v = static_cast<int32_t>(value);
+    std::memcpy(reinterpret_cast<uint8_t*>(&settings) + field->offset, &v, sizeof v);
+}
+
+std::string settingsTable(const EffectSettings& settings) {
+    struct Line {
+        std::string offset, name, value, range, meaning;
+    };
+    std::vector<Line> lines;
+    lines.push_back({"offset", "field", "value", "range", "meaning"});
+    for (const SettingsField& f : settingsFields()) {
+        const int32_t v = fieldValue(settings, f);
+        std::string value = std::to_string(v);
+        std::string meaning = f.meaning;
+        if (f.isKind && v >= 0 && v <= int32_t(kLastSourceKind)) {
+            value += std::string(" ") + kSourceKindNames[v];
+        }
+        if (f.settable && (v < f.minimum || v > f.maximum)) meaning += " [outside its range]";
+        lines.push_back({std::to_string(f.offset), f.name, value, rangeText(f), meaning});
+    }
+    const uint8_t* tail = reservedTail(settings);
+    const auto nonZero = std::count_if(tail, tail + sizeof settings.reserved168,
+                                       [](uint8_t b) { return b != 0; });
+    lines.push_back({"168", "reserved168", std::to_string(sizeof settings.reserved168) + " bytes",
+                     "-",
+                     nonZero == 0 ? std::string("reserved; all zero")
+                                  : "reserved; " + std::to_string(nonZero) +
+                                        " bytes not zero, carried along"});
+
+    std::size_t w[4] = {};
+    for (const Line& l : lines) {
+        w[0] = std::max(w[0], l.offset.size());
+        w[1] = std::max(w[1], l.name.size());
+        w[2] = std::max(w[2], l.value.size());
+        w[3] = std::max(w[3], l.range.size());
+    }
+    std::string out;
+    for (const Line& l : lines) {
+        out += std::string(w[0] - l.offset.size(), ' ') + l.offset + "  ";
+        out += l.name + std::string(w[1] - l.name.size(), ' ') + "  ";
+        out += l.value + std::string(w[2] - l.value.size(), ' ') + "  ";
+        out += l.range + std::string(w[3] - l.range.size(), ' ') + "  ";
+        out += l.meaning + "\n";
+    }
+    return out;
+}
+
+std::string settingsJson(const EffectSettings& settings) {
+    std::string out = "{\n  \"fields\": [\n";
+    const auto& fields = settingsFields();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const SettingsField& f = fields[i];
+        const int32_t v = fieldValue(settings, f);
+        out += "    {\"name\": " + jsonString(f.name) + ", \"offset\": " + std::to_string(f.offset) +
+               ", \"value\": " + std::to_string(v);
+        if (f.settable) {
+            out += ", \"min\": " + std::to_string(f.minimum) +
+                   ", \"max\": " + std::to_string(f.maximum);
+        }
+        if (f.isKind && v >= 0 && v <= int32_t(kLastSourceKind)) {
+            out += std::string(", \"kindName\": ") + jsonString(kSourceKindNames[v]);
+        }
+        out += ", \"settable\": " + std::string(f.settable ? "true" : "false") +
+               ", \"meaning\": " + jsonString(f.meaning) + "}";
+        out += i + 1 < fields.size() ? ",\n" : "\n";
+    }
+    static const char hex[] = "0123456789abcdef";
+    std::string tail;
+    for (uint8_t b : settings.reserved168) {
+        tail += hex[b >> 4];
+        tail += hex[b & 15];
+    }
+    out += "  ],\n  \"reserved168\": \"" + tail + "\"\n}\n";
+    return out;
+}
+
+std::string sourceKindList() {
+    std::string out;
+    for (uint32_t k = 0; k <= kLastSourceKind; ++k) {
+        if (k) out += ", ";
+        out += std::to_string(k) + " " + kSourceKindNames[k];
+    }
+    return out;
+}
+
+}  // namespace granulix::cli

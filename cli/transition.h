@@ -1,0 +1,47 @@
+// Renders the frames of a transition through the module, several at once.
+//
+// The calling thread reads both clips in order and hands frames out in
+// order; `jobs` worker threads make the render calls, each of which stands
+// alone, so frames can be rendered side by side.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "clip_source.h"
+#include "effect_settings.h"
+#include "host_frame.h"
+#include "module_host.h"
+#include "progress_meter.h"
+
+namespace granulix::cli {
+
+struct TransitionPlan {
+    int32_t width = 0, height = 0;
+    int frameCount = 0;          // N: frame i of the transition has progress i / (N - 1)
+    std::vector<int> frames;     // the frames to render, ascending, each below N
+    int32_t fieldMode = 0;
+    Region region;               // in the frames' memory order
+    EffectSettings settings{};
+    int jobs = 1;
+};
+
+// Progress of frame i of n (n >= 2): 0 for the first, 1 for the last.
+float frameProgress(int index, int frameCount);
+
+// Work on a finished frame that may run on a worker thread (e.g. PNG
+// compression); may be empty.
+using FramePreparer = std::function<std::vector<uint8_t>(const HostFrame&)>;
+// Receives every rendered frame, in order, on the calling thread.
+using FrameConsumer = std::function<void(int index, const HostFrame&, std::vector<uint8_t>&&)>;
+
+// Throws CliError when a clip fails, a render call returns 0, a consumer
+// throws, or `stop` becomes true (then with "interrupted").
+void renderTransition(const Module& module, ClipSource& clipA, ClipSource& clipB,
+                      const TransitionPlan& plan, const FramePreparer& prepare,
+                      const FrameConsumer& consume, ProgressMeter& progress,
+                      const std::atomic<bool>& stop);
+
+}  // namespace granulix::cli
