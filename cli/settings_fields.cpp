@@ -99,7 +99,7 @@ bool parseWhole(std::string_view text, int64_t& value) {
     std::size_t i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    if (i == text.size() || text.size() - i > 12) return false;
+    if (i == text.size() || text.size() - i > 18) return false;
     int64_t v = 0;
     for (; i < text.size(); ++i) {
         if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
@@ -132,8 +132,6 @@ std::string jsonString(std::string_view s) {
     }
     return out + "\"";
 }
-
-const uint8_t* reservedTail(const EffectSettings& s) { return s.reserved168; }
 
 }  // namespace
 
@@ -188,6 +186,10 @@ void applyAssignment(EffectSettings& settings, std::string_view assignment) {
                          (field->isKind ? " or a source kind name" : ""));
     }
     if (value < field->minimum || value > field->maximum) {
+        if (field->minimum == field->maximum) {
+            throw usageError(field->name + " must be " + rangeText(*field) + ", not " +
+                             std::string(text));
+        }
         throw usageError(field->name + " must lie in " + rangeText(*field) + ", not " +
                          std::string(text));
     }
@@ -211,7 +213,7 @@ std::string settingsTable(const EffectSettings& settings) {
         if (f.settable && (v < f.minimum || v > f.maximum)) meaning += " [outside its range]";
         lines.push_back({std::to_string(f.offset), f.name, value, rangeText(f), meaning});
     }
-    const uint8_t* tail = reservedTail(settings);
+    const uint8_t* tail = settings.reserved168;
     const auto nonZero = std::count_if(tail, tail + sizeof settings.reserved168,
                                        [](uint8_t b) { return b != 0; });
     lines.push_back({"168", "reserved168", std::to_string(sizeof settings.reserved168) + " bytes",

@@ -1,0 +1,247 @@
+// granulix render and sheet, run as a program, against the module called
+// directly with the same requests.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "program_runner.h"
+#include "settings_file.h"
+#include "test_pictures.h"
+
+namespace granulix::testing {
+namespace {
+
+constexpr int32_t kWidth = 37, kHeight = 23;  // odd: rows carry padding
+
+std::string frameName(int i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f-%04d.png", i);
+    return name;
+}
+
+float progressOf(int i, int n) { return float(double(i) / double(n - 1)); }
+
+// Top-down RGB to the raw output's top-down BGR.
+std::vector<uint8_t> asBgr(const Picture& p) {
+    std::vector<uint8_t> out(p.rgb.size());
+    for (std::size_t i = 0; i < p.rgb.size(); i += 3) {
+        out[i] = p.rgb[i + 2];
+        out[i + 1] = p.rgb[i + 1];
+        out[i + 2] = p.rgb[i];
+    }
+    return out;
+}
+
+struct RenderCase {
+    const char* name;
+    int32_t fieldMode;
+    std::vector<int32_t> region;            // x, y from the top left, width, height; empty: all
+    std::vector<std::string> sets;          // --set assignments
+    void (*sameChange)(EffectSettings&);    // what those assignments do
+    int jobs;
+};
+void PrintTo(const RenderCase& c, std::ostream* os) { *os << c.name; }
+
+class RenderToPng : public ::testing::TestWithParam<RenderCase> {};
+
+TEST_P(RenderToPng, FramesEqualWhatTheModuleRendersForTheSameRequest) {
+    const RenderCase& c = GetParam();
+    ScratchFolder dir;
+    const Picture a = randomPicture(kWidth, kHeight, 11), b = randomPicture(kWidth, kHeight, 12);
+    writePng(dir / "a.png", a);
+    writePng(dir / "b.png", b);
+
+    // A settings file with a look of its own and data in the reserved bytes.
+    EffectSettings settings = moduleDefaults();
+    settings.speedVariance = 180;
+    settings.delay = 120;
+    settings.timeline = 100;
+    for (std::size_t i = 0; i < sizeof settings.reserved168; ++i) settings.reserved168[i] = uint8_t(i);
+    ASSERT_EQ(saveSettingsFile(dir / "look.qlb", settings), SettingsFileStatus::kOk);
+
+    constexpr int kFrames = 6;
+    std::vector<std::string> args = {"render", dir / "a.png", dir / "b.png", "-o", dir / "f-%04d.png",
+                                     "--frames", std::to_string(kFrames), "--settings", dir / "look.qlb",
+                                     "--field-mode", std::to_string(c.fieldMode),
+                                     "--jobs", std::to_string(c.jobs)};
+    for (const std::string& s : c.sets) args.insert(args.end(), {"--set", s});
+    ModuleRegion region{0, 0, kWidth, kHeight};
+    if (!c.region.empty()) {
+        args.insert(args.end(), {"--region", std::to_string(c.region[0]) + "," +
+                                                 std::to_string(c.region[1]) + "," +
+                                                 std::to_string(c.region[2]) + "," +
+                                                 std::to_string(c.region[3])});
+        region = {c.region[0], kHeight - c.region[1] - c.region[3], c.region[2], c.region[3]};
+    }
+    const ProgramRun run = runGranulix(args);
+    ASSERT_EQ(run.status, 0) << run.errors;
+    // Standard error is no terminal here: a summary line, no progress bar.
+    EXPECT_EQ(run.errors.find('\r'), std::string::npos) << run.errors;
+
+    c.sameChange(settings);
+    std::vector<std::string> expectedNames = {"a.png", "b.png"};
+    for (int i = 0; i < kFrames; ++i) expectedNames.push_back(frameName(i));
+    expectedNames.push_back("look.qlb");
+    EXPECT_EQ(dir.names(), expectedNames);
+
+    for (int i = 0; i < kFrames; ++i) {
+        const Picture expected = renderDirectly(a, b, progressOf(i, kFrames), c.fieldMode, region, settings);
+        EXPECT_TRUE(readPng(dir / frameName(i)) == expected) << "frame " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, RenderToPng,
+    ::testing::Values(
+        RenderCase{"WholeFramesWithGravity", 0, {}, {"gravity=40"},
+                   [](EffectSettings& s) { s.gravity = 40; }, 2},
+        RenderCase{"FirstFieldInARegion", 1, {3, 2, 20, 15}, {"cellWidth=1", "cellheight=1", "wind=170"},
+                   [](EffectSettings& s) { s.cellWidth = s.cellHeight = 1; s.wind = 170; }, 3},
+        RenderCase{"SecondFieldBandsAndRed2Delay", 2, {0, 5, kWidth, 10},
+                   {"cellFlags=1", "cellWidth=5", "cellHeight=3", "sourceBindings[2].kind=Red2",
+                    "sourceBindings[0].invert=1"},
+                   [](EffectSettings& s) {
+                       s.cellFlags = 1, s.cellWidth = 5, s.cellHeight = 3;
+                       s.sourceBindings[2].kind = 4;
+                       s.sourceBindings[0].invert = 1;
+                   },
+                   1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Cli, ShortClipsHoldTheirLastFrameAndPicturesStandForEveryFrame) {
+    ScratchFolder dir;
+    const Picture a0 = randomPicture(kWidth, kHeight, 21), a1 = randomPicture(kWidth, kHeight, 22);
+    const Picture b = randomPicture(kWidth, kHeight, 23);
+    writePng(dir / "a-0.png", a0);  // a two-frame clip, as an image sequence
+    writePng(dir / "a-1.png", a1);
+    writePng(dir / "b.png", b);
+    const ProgramRun run = runGranulix({"render", dir / "a-%d.png", dir / "b.png", "-o",
+                                        dir / "f-%04d.png", "--frames", "5", "-q"});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(run.errors, "");
+    const EffectSettings defaults = moduleDefaults();
+    for (int i = 0; i < 5; ++i) {
+        const Picture expected = renderDirectly(i == 0 ? a0 : a1, b, progressOf(i, 5), 0,
+                                                {0, 0, kWidth, kHeight}, defaults);
+        EXPECT_TRUE(readPng(dir / frameName(i)) == expected) << "frame " << i;
+    }
+}
+
+TEST(Cli, BothClipsTakeTheSizeAskedForOrClipAs) {
+    ScratchFolder dir;
+    writePng(dir / "a.png", randomPicture(kWidth, kHeight, 31));
+    writePng(dir / "b.png", randomPicture(16, 16, 32));
+    ProgramRun run = runGranulix({"render", dir / "a.png", dir / "b.png", "-o", dir / "s-%d.png",
+                                  "--frames", "2", "--size", "20x12", "-q"});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    Picture p = readPng(dir / "s-1.png");
+    EXPECT_EQ(p.width, 20);
+    EXPECT_EQ(p.height, 12);
+
+    run = runGranulix({"render", dir / "a.png", dir / "b.png", "-o", dir / "t-%d.png", "--frames", "2", "-q"});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    p = readPng(dir / "t-1.png");
+    EXPECT_EQ(p.width, kWidth);
+    EXPECT_EQ(p.height, kHeight);
+}
+
+TEST(Cli, JobsDoNotChangeTheFrames) {
+    ScratchFolder dir;
+    const Picture a = randomPicture(kWidth, kHeight, 41), b = randomPicture(kWidth, kHeight, 42);
+    writePng(dir / "a.png", a);
+    writePng(dir / "b.png", b);
+    constexpr int kFrames = 7;
+    const std::vector<std::string> common = {"render", dir / "a.png", dir / "b.png", "-o", "-",
+                                             "--frames", std::to_string(kFrames), "--set", "cellWidth=1"};
+    auto withJobs = [&](const char* jobs) {
+        std::vector<std::string> args = common;
+        args.insert(args.end(), {"--jobs", jobs});
+        return runGranulix(args);
+    };
+    const ProgramRun one = withJobs("1"), two = withJobs("2");
+    ASSERT_EQ(one.status, 0) << one.errors;
+    ASSERT_EQ(two.status, 0) << two.errors;
+    EXPECT_EQ(one.output, two.output);
+
+    // The raw frames are the module's, top line first, blue green red.
+    EffectSettings settings = moduleDefaults();
+    settings.cellWidth = 1;
+    std::vector<uint8_t> expected;
+    for (int i = 0; i < kFrames; ++i) {
+        const std::vector<uint8_t> frame = asBgr(
+            renderDirectly(a, b, progressOf(i, kFrames), 0, {0, 0, kWidth, kHeight}, settings));
+        expected.insert(expected.end(), frame.begin(), frame.end());
+    }
+    EXPECT_TRUE(one.output == expected);
+
+    // The built-in clips too.
+    const std::vector<std::string> builtin = {"render", "-o", "-", "--size", "64x36", "--frames", "6"};
+    std::vector<std::string> args = builtin;
+    args.insert(args.end(), {"-j", "1"});
+    const ProgramRun builtinOne = runGranulix(args);
+    args = builtin;
+    args.insert(args.end(), {"-j", "2"});
+    const ProgramRun builtinTwo = runGranulix(args);
+    ASSERT_EQ(builtinOne.status, 0) << builtinOne.errors;
+    EXPECT_EQ(builtinOne.output.size(), 6u * 64 * 36 * 3);
+    EXPECT_EQ(builtinOne.output, builtinTwo.output);
+}
+
+TEST(Cli, VideoOutputsHoldEveryFrame) {
+    ScratchFolder dir;
+    struct Output {
+        const char* name;
+        const char* codec;
+        const char* size;
+    };
+    for (const Output& o : {Output{"clip.mp4", "h264", "64x36"}, Output{"clip.mkv", "h264", "64x36"},
+                            Output{"clip.mov", "h264", "64x36"}, Output{"clip.webm", "vp9", "64x36"},
+                            Output{"odd.mp4", "h264", "63x35"}}) {
+        const ProgramRun run = runGranulix({"render", "-o", dir / o.name, "--frames", "5", "--size", o.size,
+                                            "--fps", "30000/1001", "-q"});
+        ASSERT_EQ(run.status, 0) << o.name << ": " << run.errors;
+        const VideoFacts facts = probeVideo(dir / o.name);
+        EXPECT_EQ(facts.frames, 5) << o.name;
+        EXPECT_EQ(facts.codec, o.codec) << o.name;
+        EXPECT_EQ(std::to_string(facts.width) + "x" + std::to_string(facts.height), o.size) << o.name;
+    }
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"clip.mkv", "clip.mov", "clip.mp4", "clip.webm", "odd.mp4"}));
+}
+
+// Whether `tile` appears, pixel for pixel, somewhere in `sheet`.
+bool contains(const Picture& sheet, const Picture& tile) {
+    const std::size_t rowBytes = std::size_t(tile.width) * 3;
+    for (int32_t top = 0; top + tile.height <= sheet.height; ++top) {
+        for (int32_t left = 0; left + tile.width <= sheet.width; ++left) {
+            bool same = true;
+            for (int32_t y = 0; y < tile.height && same; ++y) {
+                same = std::memcmp(&sheet.rgb[(std::size_t(top + y) * sheet.width + left) * 3],
+                                   &tile.rgb[std::size_t(y) * rowBytes], rowBytes) == 0;
+            }
+            if (same) return true;
+        }
+    }
+    return false;
+}
+
+TEST(Cli, SheetShowsFramesSpreadOverTheTransition) {
+    ScratchFolder dir;
+    const Picture a = randomPicture(kWidth, kHeight, 51), b = randomPicture(kWidth, kHeight, 52);
+    writePng(dir / "a.png", a);
+    writePng(dir / "b.png", b);
+    const ProgramRun run = runGranulix({"sheet", dir / "a.png", dir / "b.png", "-o", dir / "sheet.png",
+                                        "--frames", "9", "--count", "3", "--tile-width", "64", "-q"});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"a.png", "b.png", "sheet.png"}));
+    const Picture sheet = readPng(dir / "sheet.png");
+    // Tiles narrower than the frames would be resampled; these keep their size.
+    const EffectSettings defaults = moduleDefaults();
+    for (int frame : {0, 4, 8}) {
+        const Picture expected = renderDirectly(a, b, progressOf(frame, 9), 0, {0, 0, kWidth, kHeight}, defaults);
+        EXPECT_TRUE(contains(sheet, expected)) << "frame " << frame;
+    }
+    EXPECT_FALSE(contains(sheet, renderDirectly(a, b, progressOf(2, 9), 0, {0, 0, kWidth, kHeight}, defaults)));
+}
+
+}  // namespace
+}  // namespace granulix::testing

@@ -1,0 +1,84 @@
+#include "program_runner.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace granulix::testing {
+
+namespace fs = std::filesystem;
+
+ProgramRun runGranulix(const std::vector<std::string>& args) {
+    // Outputs go to files outside any scratch folder a test inspects.
+    ScratchFolder capture;
+    const std::string outPath = capture / "stdout", errPath = capture / "stderr";
+
+    std::vector<std::string> words = {GRANULIX_PROGRAM};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) throw std::runtime_error("cannot start " + words[0]);
+
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0) {
+        if (errno != EINTR) throw std::runtime_error("cannot wait for granulix");
+    }
+    ProgramRun run;
+    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    run.output = readBytes(outPath);
+    const std::vector<uint8_t> err = readBytes(errPath);
+    run.errors.assign(err.begin(), err.end());
+    return run;
+}
+
+ScratchFolder::ScratchFolder() {
+    std::random_device seed;
+    path_ = fs::temp_directory_path() /
+            ("granulix-cli-" + std::to_string(getpid()) + "-" + std::to_string(seed()));
+    fs::create_directories(path_);
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+std::vector<std::string> ScratchFolder::names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(path_)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<uint8_t> readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+}  // namespace granulix::testing
