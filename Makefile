@@ -1,7 +1,7 @@
 # The two commands that matter: `make demo` and `make test`.
 # Everything else here is a step of one of them.
 
-.PHONY: all deps test bench clean $(foreach p,native sanitize win64 win32,build-$(p) test-$(p))
+.PHONY: all deps demo test bench clean $(foreach p,native sanitize win64 win32,build-$(p) test-$(p))
 
 all: build-native
 
@@ -24,6 +24,15 @@ $(eval $(call preset,win64))
 build-win32: deps
 	@cmake --preset win32 >/dev/null
 	@cmake --build --preset win32
+
+# The built-in clips through the native module: a video and a contact sheet.
+# Builds only the program and the module, so a clean clone gets there fast.
+demo: deps
+	@cmake --preset native >/dev/null
+	@cmake --build --preset native --target granulix granulix_module
+	@mkdir -p out
+	@build/native/bin/granulix render --frames 75 -o out/demo.mp4
+	@build/native/bin/granulix sheet --frames 75 -o out/demo-sheet.png
 
 test: test-native test-sanitize test-win64 build-win32
 
