@@ -256,18 +256,17 @@ TEST(ModuleRender, NullSettingsRenderAsTheDefaults) {
     }
 }
 
-TEST(ModuleRender, ProgressBecomesTruncatedFixedPoint) {
-    // 0.5 -> 32768, 0.99999 -> 65535 (truncated, not rounded), 1.0 -> 65536.
-    EffectSettings s{};
-    fillDefaults(s);
-    s.cellWidth = s.cellHeight = 1;
-    s.timeline = 0;
-    for (float progress : {0.5f, 0.99999f, 1.0f}) {
-        HostFrames f(31, 15, 80);
-        const RenderRecord r = f.request(progress, &s);
-        const std::vector<uint8_t> expected = expectedOutput(f, r, s, 0);
-        ASSERT_EQ(testing::applyRender(r, 0), 1);
-        EXPECT_EQ(f.out.storage, expected) << progress;
+TEST(ModuleRender, OutputMayBeOneOfTheClips) {
+    // A host may render in place, over clip A or clip B.
+    for (int over = 0; over < 2; ++over) {
+        HostFrames separate(13, 9, 120), inPlace(13, 9, 120);
+        HostFrame& clip = over == 0 ? inPlace.a : inPlace.b;
+        separate.out.storage = clip.storage;  // same padding and guards
+        ASSERT_EQ(testing::applyRender(separate.request(0.5f), 1), 1);
+        RenderRecord r = inPlace.request(0.5f);
+        r.output = clip.rows();
+        ASSERT_EQ(testing::applyRender(r, 1), 1);
+        EXPECT_EQ(clip.storage, separate.out.storage) << (over == 0 ? "over clip A" : "over clip B");
     }
 }
 
