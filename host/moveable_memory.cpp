@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #if defined(_WIN32)
@@ -17,6 +18,9 @@ namespace {
 std::atomic<uint32_t> allocationsUntilFault{0};
 std::atomic<uint32_t> locksUntilFault{0};
 std::atomic<int64_t> liveBlocks{0};
+std::atomic<bool> scribble{false};
+
+constexpr unsigned char kScribble = 0xA7;
 
 // True when an armed switch counts down to this call.
 bool faultDue(std::atomic<uint32_t>& countdown) {
@@ -44,10 +48,17 @@ MemoryHandle allocateMoveable(size_t bytes) {
     if (bytes == 0 || faultDue(allocationsUntilFault)) return nullptr;
 #if defined(_WIN32)
     MemoryHandle handle = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (handle && scribble) {
+        if (void* data = GlobalLock(handle)) {
+            std::memset(data, kScribble, bytes);
+            GlobalUnlock(handle);
+        }
+    }
 #else
     if (bytes > SIZE_MAX - sizeof(NativeBlock)) return nullptr;
     void* raw = std::malloc(sizeof(NativeBlock) + bytes);
-    MemoryHandle handle = raw ? new (raw) NativeBlock{bytes, 0} : nullptr;
+    NativeBlock* handle = raw ? new (raw) NativeBlock{bytes, 0} : nullptr;
+    if (handle && scribble) std::memset(dataOf(handle), kScribble, bytes);
 #endif
     if (handle) ++liveBlocks;
     return handle;
@@ -106,6 +117,7 @@ void LockedBlock::release() {
 
 void failNthAllocation(uint32_t n) { allocationsUntilFault = n; }
 void failNthLock(uint32_t n) { locksUntilFault = n; }
+void scribbleNewBlocks(bool on) { scribble = on; }
 int64_t outstandingBlocks() { return liveBlocks.load(); }
 
 }  // namespace granulix::host

@@ -11,7 +11,8 @@
 // unlock and free when it goes out of scope, whatever way that happens.
 //
 // For tests the layer can be told to make its Nth allocation or Nth lock
-// fail, and it counts the blocks not yet freed.
+// fail or to fill new blocks with junk, and it counts the blocks not yet
+// freed.
 #pragma once
 
 #include <cstddef>
@@ -53,6 +54,9 @@ private:
 // lockMoveable; 0 disarms. Each switch fires once.
 void failNthAllocation(uint32_t n);
 void failNthLock(uint32_t n);
+// scribbleNewBlocks(true) fills every block it allocates from then on with
+// non-zero bytes, so that a reader of memory nobody wrote shows up.
+void scribbleNewBlocks(bool on);
 // Blocks allocated and not yet freed.
 int64_t outstandingBlocks();
 

@@ -26,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #if defined(_WIN32)
 #ifndef NOMINMAX
@@ -92,14 +93,32 @@ struct FrameHeader {
     uint32_t clrImportant;
 };
 static_assert(sizeof(FrameHeader) == 40);
+static_assert(offsetof(FrameHeader, size) == 0);
 static_assert(offsetof(FrameHeader, width) == 4);
 static_assert(offsetof(FrameHeader, height) == 8);
+static_assert(offsetof(FrameHeader, planes) == 12);
 static_assert(offsetof(FrameHeader, bitCount) == 14);
+static_assert(offsetof(FrameHeader, compression) == 16);
+static_assert(offsetof(FrameHeader, sizeImage) == 20);
+static_assert(offsetof(FrameHeader, xPelsPerMeter) == 24);
+static_assert(offsetof(FrameHeader, yPelsPerMeter) == 28);
+static_assert(offsetof(FrameHeader, clrUsed) == 32);
+static_assert(offsetof(FrameHeader, clrImportant) == 36);
 #if defined(_WIN32)
-static_assert(sizeof(BITMAPINFOHEADER) == sizeof(FrameHeader));
+// The platform's own header has the same layout, in 32-bit and 64-bit builds.
+static_assert(sizeof(BITMAPINFOHEADER) == 40);
+static_assert(offsetof(BITMAPINFOHEADER, biSize) == offsetof(FrameHeader, size));
 static_assert(offsetof(BITMAPINFOHEADER, biWidth) == offsetof(FrameHeader, width));
 static_assert(offsetof(BITMAPINFOHEADER, biHeight) == offsetof(FrameHeader, height));
+static_assert(offsetof(BITMAPINFOHEADER, biPlanes) == offsetof(FrameHeader, planes));
 static_assert(offsetof(BITMAPINFOHEADER, biBitCount) == offsetof(FrameHeader, bitCount));
+static_assert(offsetof(BITMAPINFOHEADER, biCompression) == offsetof(FrameHeader, compression));
+static_assert(offsetof(BITMAPINFOHEADER, biSizeImage) == offsetof(FrameHeader, sizeImage));
+static_assert(offsetof(BITMAPINFOHEADER, biXPelsPerMeter) == offsetof(FrameHeader, xPelsPerMeter));
+static_assert(offsetof(BITMAPINFOHEADER, biYPelsPerMeter) == offsetof(FrameHeader, yPelsPerMeter));
+static_assert(offsetof(BITMAPINFOHEADER, biClrUsed) == offsetof(FrameHeader, clrUsed));
+static_assert(offsetof(BITMAPINFOHEADER, biClrImportant) == offsetof(FrameHeader, clrImportant));
+static_assert(sizeof(HWND) == sizeof(void*));
 #endif
 
 // vxDLLApplyEffect with a non-zero kind: one frame to render. The three
@@ -175,6 +194,10 @@ static_assert(offsetof(SetupRequest, context) == 12);
 static_assert(offsetof(SetupRequest, fetch) == 16);
 static_assert(offsetof(SetupRequest, settings) == 20);
 static_assert(sizeof(SetupRequest) == 24);
+#if defined(_WIN32)
+// On 32-bit x86 the callee of the callback removes its four arguments.
+static_assert(!std::is_same_v<FrameFetch, intptr_t(__cdecl*)(int32_t, uint32_t, int32_t, int32_t)>);
+#endif
 #else
 static_assert(offsetof(RenderRequest, unread0) == 0);
 static_assert(offsetof(RenderRequest, output) == 8);
