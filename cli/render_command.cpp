@@ -135,9 +135,9 @@ void report(bool quiet, const std::string& what, int frames, const TransitionPla
     if (quiet) return;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::fprintf(stderr, "granulix: %s: %d frames of %dx%d in %.1f s (%.1f frames/s, %d jobs)\n",
+    std::fprintf(stderr, "granulix: %s: %d frames of %dx%d in %.1f s (%.1f frames/s, %d job%s)\n",
                  what.c_str(), frames, plan.width, plan.height, seconds,
-                 seconds > 0 ? frames / seconds : 0.0, plan.jobs);
+                 seconds > 0 ? frames / seconds : 0.0, plan.jobs, plan.jobs == 1 ? "" : "s");
 }
 
 }  // namespace
