@@ -206,6 +206,16 @@ TEST(Cli, VideoOutputsHoldEveryFrame) {
         EXPECT_EQ(std::to_string(facts.width) + "x" + std::to_string(facts.height), o.size) << o.name;
     }
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"clip.mkv", "clip.mov", "clip.mp4", "clip.webm", "odd.mp4"}));
+
+    // Videos as inputs: five-frame clips for an eight-frame transition, so
+    // both hold their last frame; clip B is scaled to clip A's size.
+    const ProgramRun run = runGranulix({"render", dir / "clip.mp4", dir / "odd.mp4", "-o", dir / "again.mkv",
+                                        "--frames", "8", "-q"});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    const VideoFacts facts = probeVideo(dir / "again.mkv");
+    EXPECT_EQ(facts.frames, 8);
+    EXPECT_EQ(facts.width, 64);
+    EXPECT_EQ(facts.height, 36);
 }
 
 // Whether `tile` appears, pixel for pixel, somewhere in `sheet`.
