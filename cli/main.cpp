@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <exception>
 #include <new>
 #include <string>
@@ -30,17 +31,36 @@ void installSignalHandlers() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-std::string fieldNames() {
+// `words` filled into lines of at most 78 columns, each indented by four.
+std::string wrapped(const std::vector<std::string>& words) {
     std::string out, line = "   ";
-    for (const SettingsField& f : settingsFields()) {
-        if (!f.settable || f.name.rfind("sourceBindings[", 0) == 0) continue;
-        if (line.size() + f.name.size() + 1 > 78) {
+    for (const std::string& w : words) {
+        if (line.size() + w.size() + 1 > 78) {
             out += line + "\n";
             line = "   ";
         }
-        line += " " + f.name;
+        line += " " + w;
     }
     return out + line + "\n";
+}
+
+std::string fieldNames() {
+    std::vector<std::string> names;
+    for (const SettingsField& f : settingsFields()) {
+        if (f.settable && f.name.rfind("sourceBindings[", 0) != 0) names.push_back(f.name);
+    }
+    return wrapped(names);
+}
+
+std::string kindNames() {
+    std::vector<std::string> kinds;
+    const std::string list = sourceKindList();
+    for (std::size_t start = 0; start < list.size();) {
+        const std::size_t end = std::min(list.find(", ", start), list.size());
+        kinds.push_back(list.substr(start, end - start) + (end < list.size() ? "," : "."));
+        start = end + 2;
+    }
+    return wrapped(kinds);
 }
 
 }  // namespace
@@ -90,9 +110,8 @@ std::string helpText() {
            "  and for each source binding i = 0 (\"Moving X\"), 1 (\"Moving Y\"), 2 (\"Delay\"):\n"
            "    sourceBindings[i].kind  .invert  .repeatX  .repeatY  .oddX  .oddY\n"
            "  e.g. --set 'sourceBindings[2].kind=Grad X' --set sourceBindings[2].repeatX=4\n"
-           "  A kind is a number or a name: " +
-           sourceKindList() +
-           ".\n"
+           "  A kind is a number or a name (any case, spaces optional):\n" +
+           kindNames() +
            "  granulix settings show FILE.qlb lists every field with its range and meaning;\n"
            "  values outside a field's range are refused.\n"
            "\n"
