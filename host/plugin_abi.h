@@ -3,13 +3,20 @@
 // host (the command-line host, the Windows test host, the tests).
 //
 // Exports (C calling convention, 32-bit results, 1 = success, 0 = failure;
-// nothing is thrown across them):
-//   vxDLLGetEffInfo(info)            fills an EffectInfo; NULL writes nothing, returns 1
-//   vxDLLGetDefault(settings)        writes the default 424-byte settings block
-//   vxDLLApplyEffect(kind, rec, fm)  kind != 0: render one frame from a RenderRequest
-//                                    kind == 0: run the setup dialog on a SetupRequest
+// nothing is thrown across them, nothing is kept between calls):
+//   vxDLLGetEffInfo(info)            fills an EffectInfo in the host's memory and
+//                                    returns 1; NULL writes nothing and still returns 1
+//   vxDLLGetDefault(settings)        writes the defaults into the host's 424-byte
+//                                    block (its reserved bytes kept) and returns 1;
+//                                    NULL returns 0
+//   vxDLLApplyEffect(kind, rec, fm)  kind != 0: renders one frame from a RenderRequest,
+//                                    1 when the output rows were written, 0 when
+//                                    nothing was (bad record, not 24 bits per pixel,
+//                                    no memory); kind == 0: runs the setup dialog on
+//                                    a SetupRequest, 1 when the host's settings were
+//                                    replaced. A NULL record returns 0.
 // The host owns every frame, the settings block and the EffectInfo memory; the
-// module keeps nothing between calls.
+// module's work memory lives only for the length of one call.
 //
 // Layouts are pinned for 32-bit pointers, as the shipping module sees them.
 // In 64-bit builds the field order and the size of every unread stretch stay,
@@ -19,8 +26,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX  // keep std::min and std::max usable wherever this header goes
+#endif
 #include <windows.h>
 #define GRANULIX_CDECL __cdecl
 #define GRANULIX_STDCALL __stdcall
@@ -50,10 +61,15 @@ struct EffectInfo {
     int32_t value264;        // 40
 };
 static_assert(sizeof(EffectInfo) == 268);
+static_assert(offsetof(EffectInfo, category) == 0);
 static_assert(offsetof(EffectInfo, name) == 45);
 static_assert(offsetof(EffectInfo, description) == 65);
 static_assert(offsetof(EffectInfo, value196) == 196);
+static_assert(offsetof(EffectInfo, value200) == 200);
+static_assert(offsetof(EffectInfo, value204) == 204);
+static_assert(offsetof(EffectInfo, value208) == 208);
 static_assert(offsetof(EffectInfo, value212) == 212);
+static_assert(offsetof(EffectInfo, value216) == 216);
 static_assert(offsetof(EffectInfo, value220) == 220);
 static_assert(offsetof(EffectInfo, untouched224) == 224);
 static_assert(offsetof(EffectInfo, value248) == 248);
@@ -77,14 +93,32 @@ struct FrameHeader {
     uint32_t clrImportant;
 };
 static_assert(sizeof(FrameHeader) == 40);
+static_assert(offsetof(FrameHeader, size) == 0);
 static_assert(offsetof(FrameHeader, width) == 4);
 static_assert(offsetof(FrameHeader, height) == 8);
+static_assert(offsetof(FrameHeader, planes) == 12);
 static_assert(offsetof(FrameHeader, bitCount) == 14);
+static_assert(offsetof(FrameHeader, compression) == 16);
+static_assert(offsetof(FrameHeader, sizeImage) == 20);
+static_assert(offsetof(FrameHeader, xPelsPerMeter) == 24);
+static_assert(offsetof(FrameHeader, yPelsPerMeter) == 28);
+static_assert(offsetof(FrameHeader, clrUsed) == 32);
+static_assert(offsetof(FrameHeader, clrImportant) == 36);
 #if defined(_WIN32)
-static_assert(sizeof(BITMAPINFOHEADER) == sizeof(FrameHeader));
+// The platform's own header has the same layout, in 32-bit and 64-bit builds.
+static_assert(sizeof(BITMAPINFOHEADER) == 40);
+static_assert(offsetof(BITMAPINFOHEADER, biSize) == offsetof(FrameHeader, size));
 static_assert(offsetof(BITMAPINFOHEADER, biWidth) == offsetof(FrameHeader, width));
 static_assert(offsetof(BITMAPINFOHEADER, biHeight) == offsetof(FrameHeader, height));
+static_assert(offsetof(BITMAPINFOHEADER, biPlanes) == offsetof(FrameHeader, planes));
 static_assert(offsetof(BITMAPINFOHEADER, biBitCount) == offsetof(FrameHeader, bitCount));
+static_assert(offsetof(BITMAPINFOHEADER, biCompression) == offsetof(FrameHeader, compression));
+static_assert(offsetof(BITMAPINFOHEADER, biSizeImage) == offsetof(FrameHeader, sizeImage));
+static_assert(offsetof(BITMAPINFOHEADER, biXPelsPerMeter) == offsetof(FrameHeader, xPelsPerMeter));
+static_assert(offsetof(BITMAPINFOHEADER, biYPelsPerMeter) == offsetof(FrameHeader, yPelsPerMeter));
+static_assert(offsetof(BITMAPINFOHEADER, biClrUsed) == offsetof(FrameHeader, clrUsed));
+static_assert(offsetof(BITMAPINFOHEADER, biClrImportant) == offsetof(FrameHeader, clrImportant));
+static_assert(sizeof(HWND) == sizeof(void*));
 #endif
 
 // vxDLLApplyEffect with a non-zero kind: one frame to render. The three
@@ -131,33 +165,57 @@ struct SetupRequest {
 enum : int32_t { kFetchPrepare = 2, kFetchRelease = 3, kFetchFrame = 4 };
 enum : int32_t { kTrackClipA = 0, kTrackClipB = 2 };
 
+// The unread stretches keep their byte size whatever the pointer size.
+static_assert(sizeof(RenderRequest::unread0) == 4 && sizeof(RenderRequest::unread16) == 4 &&
+              sizeof(RenderRequest::unread24) == 28 && sizeof(RenderRequest::unread72) == 4 &&
+              sizeof(SetupRequest::unread4) == 4);
+static_assert(sizeof(RenderRequest::progress) == 4 && sizeof(SetupRequest::context) == 4);
+
 #if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(offsetof(RenderRequest, unread0) == 0);
 static_assert(offsetof(RenderRequest, output) == 4);
 static_assert(offsetof(RenderRequest, header) == 8);
 static_assert(offsetof(RenderRequest, clipA) == 12);
+static_assert(offsetof(RenderRequest, unread16) == 16);
 static_assert(offsetof(RenderRequest, clipB) == 20);
+static_assert(offsetof(RenderRequest, unread24) == 24);
 static_assert(offsetof(RenderRequest, progress) == 52);
 static_assert(offsetof(RenderRequest, regionX) == 56);
 static_assert(offsetof(RenderRequest, regionY) == 60);
 static_assert(offsetof(RenderRequest, regionWidth) == 64);
 static_assert(offsetof(RenderRequest, regionHeight) == 68);
+static_assert(offsetof(RenderRequest, unread72) == 72);
 static_assert(offsetof(RenderRequest, settings) == 76);
 static_assert(sizeof(RenderRequest) == 80);
+static_assert(offsetof(SetupRequest, owner) == 0);
+static_assert(offsetof(SetupRequest, unread4) == 4);
 static_assert(offsetof(SetupRequest, frameCount) == 8);
 static_assert(offsetof(SetupRequest, context) == 12);
 static_assert(offsetof(SetupRequest, fetch) == 16);
 static_assert(offsetof(SetupRequest, settings) == 20);
 static_assert(sizeof(SetupRequest) == 24);
+#if defined(_WIN32)
+// On 32-bit x86 the callee of the callback removes its four arguments.
+static_assert(!std::is_same_v<FrameFetch, intptr_t(__cdecl*)(int32_t, uint32_t, int32_t, int32_t)>);
+#endif
 #else
+static_assert(offsetof(RenderRequest, unread0) == 0);
 static_assert(offsetof(RenderRequest, output) == 8);
 static_assert(offsetof(RenderRequest, header) == 16);
 static_assert(offsetof(RenderRequest, clipA) == 24);
+static_assert(offsetof(RenderRequest, unread16) == 32);
 static_assert(offsetof(RenderRequest, clipB) == 40);
+static_assert(offsetof(RenderRequest, unread24) == 48);
 static_assert(offsetof(RenderRequest, progress) == 76);
 static_assert(offsetof(RenderRequest, regionX) == 80);
+static_assert(offsetof(RenderRequest, regionY) == 84);
+static_assert(offsetof(RenderRequest, regionWidth) == 88);
 static_assert(offsetof(RenderRequest, regionHeight) == 92);
+static_assert(offsetof(RenderRequest, unread72) == 96);
 static_assert(offsetof(RenderRequest, settings) == 104);
 static_assert(sizeof(RenderRequest) == 112);
+static_assert(offsetof(SetupRequest, owner) == 0);
+static_assert(offsetof(SetupRequest, unread4) == 8);
 static_assert(offsetof(SetupRequest, frameCount) == 12);
 static_assert(offsetof(SetupRequest, context) == 16);
 static_assert(offsetof(SetupRequest, fetch) == 24);

@@ -1,0 +1,32 @@
+// What the module's three exports do, as plain C++ that tests can call
+// directly. exports.cpp wraps each one so that nothing is thrown across the
+// module boundary; these functions may throw std::bad_alloc.
+//
+// Every record is host memory of unknown alignment: fields are copied in and
+// out with memcpy, never read through a cast pointer.
+#pragma once
+
+#include <cstdint>
+
+namespace granulix::host {
+
+// Writes the EffectInfo record; a null record is left alone. Returns 1.
+int32_t getEffectInfo(void* info);
+
+// Writes the defaults into the host's 424-byte settings block, keeping the
+// bytes that the defaults leave alone. Returns 1, or 0 for a null block.
+int32_t getDefaultSettings(void* settings);
+
+// Kind 0: the setup call on a SetupRequest. Any other kind: renders one
+// frame from a RenderRequest. A null record returns 0.
+int32_t applyEffect(int32_t kind, void* record, int32_t fieldMode);
+
+// The render path: builds the frame's RenderJob from a RenderRequest and
+// hands it to the frame conversion. 1 when the output rows were written.
+int32_t applyRender(const void* request, int32_t fieldMode);
+
+// The transition's point in 16.16 fixed point: progress x 65536 truncated
+// toward zero, with progress held to 0..1 (NaN counts as 0).
+uint32_t positionFromProgress(float progress);
+
+}  // namespace granulix::host

@@ -1,0 +1,119 @@
+#include "frame_conversion.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "moveable_memory.h"
+#include "plugin_abi.h"
+#include "renderer.h"
+
+namespace granulix::host {
+namespace {
+
+// Where one frame's rectangle sits, in host rows and in work rows.
+struct Geometry {
+    size_t width;        // pixels a row
+    size_t stride;       // bytes a host row
+    size_t workRows;     // rows of a work frame
+    size_t rowsPerHost;  // work rows a host row fills: 1, or 2 in a field mode
+    Span cols, rows;     // the clipped rectangle, host coordinates
+};
+
+// Fills a work frame from the host rectangle; work pixels outside it are 0.
+void loadRectangle(const uint8_t* host, uint32_t* work, const Geometry& g) {
+    const size_t firstRow = g.rows.begin * g.rowsPerHost;
+    const size_t endRow = g.rows.end * g.rowsPerHost;
+    std::memset(work, 0, firstRow * g.width * sizeof(uint32_t));
+    std::memset(work + endRow * g.width, 0, (g.workRows - endRow) * g.width * sizeof(uint32_t));
+
+    uint32_t* row = work + firstRow * g.width;
+    for (size_t y = g.rows.begin; y < g.rows.end; ++y) {
+        std::memset(row, 0, g.cols.begin * sizeof(uint32_t));
+        std::memset(row + g.cols.end, 0, (g.width - g.cols.end) * sizeof(uint32_t));
+        const uint8_t* p = host + y * g.stride + 3 * size_t{g.cols.begin};
+        for (size_t x = g.cols.begin; x < g.cols.end; ++x, p += 3) row[x] = workPixel(p);
+        for (size_t r = 1; r < g.rowsPerHost; ++r) {
+            std::memcpy(row + g.width, row, g.width * sizeof(uint32_t));
+            row += g.width;
+        }
+        row += g.width;
+    }
+}
+
+void storeRow(const uint32_t* work, uint8_t* host, size_t count) {
+    for (size_t x = 0; x < count; ++x, host += 3) storeHostPixel(work[x], host);
+}
+
+// Writes the rectangle of the output work frame back into the host rows. In
+// a field mode work row r goes to host row r / 2: mode 1 takes the odd rows,
+// mode 2 the even ones, any other mode both in turn (so the odd row wins).
+void storeRectangle(const uint32_t* work, uint8_t* host, const Geometry& g, int32_t fieldMode) {
+    const size_t count = g.cols.end - g.cols.begin;
+    const size_t firstRow = g.rows.begin * g.rowsPerHost;
+    const size_t endRow = g.rows.end * g.rowsPerHost;
+    for (size_t r = firstRow; r < endRow; ++r) {
+        if (fieldMode == 1 && r % 2 == 0) continue;
+        if (fieldMode == 2 && r % 2 == 1) continue;
+        storeRow(work + r * g.width + g.cols.begin,
+                 host + (r / g.rowsPerHost) * g.stride + 3 * size_t{g.cols.begin}, count);
+    }
+}
+
+}  // namespace
+
+uint64_t workBlockBytes(int32_t width, int32_t height, int32_t fieldMode, uint64_t limit) {
+    if (width < 1 || height < 1) return 0;
+    const uint64_t rows = fieldMode == 0 ? uint64_t(height) : 2 * uint64_t(height);
+    const uint64_t pixels = uint64_t(width) * rows;  // below 2^63, no overflow
+    if (rows > INT32_MAX || pixels > UINT32_MAX) return 0;
+    const uint64_t bytes = 3 * sizeof(uint32_t) * pixels;
+    return bytes <= limit ? bytes : 0;
+}
+
+Span clipSpan(uint32_t start, uint32_t count, int32_t extent) {
+    const uint64_t limit = extent > 0 ? uint64_t(extent) : 0;
+    const uint64_t begin = std::min<uint64_t>(start, limit);
+    const uint64_t end = std::min<uint64_t>(uint64_t{start} + count, limit);
+    return Span{static_cast<uint32_t>(begin), static_cast<uint32_t>(end)};
+}
+
+int32_t renderHostFrames(RenderJob& job, const HostFrames& frames) {
+    if (job.bitCount != 24) return 0;
+    if (!frames.clipA || !frames.clipB || !frames.output) return 0;
+    const uint64_t blockBytes = workBlockBytes(job.width, job.height, job.fieldMode);
+    if (blockBytes == 0) return 0;
+    LockedBlock block;
+    if (!block.acquire(static_cast<size_t>(blockBytes))) return 0;
+
+    Geometry g;
+    g.width = static_cast<size_t>(job.width);
+    g.stride = static_cast<size_t>(abi::hostRowBytes(g.width));
+    g.rowsPerHost = job.fieldMode == 0 ? 1 : 2;
+    g.workRows = g.rowsPerHost * static_cast<size_t>(job.height);
+    g.cols = clipSpan(job.regionX, job.regionWidth, job.width);
+    g.rows = clipSpan(job.regionY, job.regionHeight, job.height);
+
+    const size_t bufferWords = g.width * g.workRows;
+    uint32_t* workA = static_cast<uint32_t*>(block.data());
+    uint32_t* workB = workA + bufferWords;
+    uint32_t* workOut = workB + bufferWords;
+    loadRectangle(frames.clipA, workA, g);
+    loadRectangle(frames.clipB, workB, g);
+
+    // The renderer sees the work frames; the job keeps the host's geometry
+    // before and after.
+    const int32_t hostHeight = job.height;
+    job.pixelsA = workA;
+    job.pixelsB = workB;
+    job.pixelsOut = workOut;
+    job.height = static_cast<int32_t>(g.workRows);
+    render(job);
+    job.pixelsA = job.pixelsB = job.pixelsOut = nullptr;
+    job.height = hostHeight;
+
+    storeRectangle(workOut, frames.output, g, job.fieldMode);
+    return 1;
+}
+
+}  // namespace granulix::host

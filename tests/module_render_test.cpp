@@ -1,0 +1,274 @@
+// Frames rendered through the loaded module against the literal way: the
+// host frames converted pixel by pixel in the test, rendered with the
+// reference renderer, and the chosen rows written back, byte for byte.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <random>
+#include <string>
+
+#include "effect_settings.h"
+#include "entry_points.h"
+#include "literal_conversion.h"
+#include "module_host.h"
+#include "moveable_memory.h"
+
+namespace granulix {
+namespace {
+
+using testing::HostFrame;
+using testing::HostFrames;
+using testing::RenderRecord;
+using testing::expectedOutput;
+
+EffectSettings randomSettings(std::mt19937& g) {
+    auto in = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(g); };
+    EffectSettings s{};
+    fillDefaults(s);
+    s.orderFlags = in(0, 3);
+    s.speedVariance = in(0, 255);
+    s.xyBalance = in(0, 255);
+    s.centerX = in(0, 256);
+    s.centerY = in(0, 256);
+    s.timeline = in(0, 255);
+    s.gravity = in(0, 1) ? 0 : in(0, 255);
+    s.wind = in(0, 255);
+    s.delay = in(0, 255);
+    s.minimumLife = in(0, 255);
+    s.maximumLife = in(0, 255);
+    s.cellFlags = in(0, 3) == 0;
+    s.cellWidth = in(1, 4);
+    s.cellHeight = in(1, 4);
+    for (auto& binding : s.sourceBindings) {
+        binding.kind = in(0, 14);  // the byte kinds show the byte order
+        binding.invert = in(0, 1);
+        binding.repeatX = in(1, 3);
+        binding.repeatY = in(1, 3);
+    }
+    return s;
+}
+
+// A processing rectangle: mostly the whole frame, else inside it, partly or
+// wholly outside it, empty, or with counts that wrap in 32 bits.
+void randomRegion(std::mt19937& g, RenderRecord& r, int32_t W, int32_t H) {
+    auto in = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(g); };
+    switch (in(0, 5)) {
+        case 0:
+        case 1: r.regionX = 0; r.regionY = 0; r.regionWidth = W; r.regionHeight = H; break;
+        case 2:
+            r.regionX = in(0, W - 1);
+            r.regionY = in(0, H - 1);
+            r.regionWidth = in(0, W - r.regionX);
+            r.regionHeight = in(0, H - r.regionY);
+            break;
+        case 3:
+            r.regionX = in(0, W + 2);
+            r.regionY = in(0, H + 2);
+            r.regionWidth = in(0, 2 * W + 3);
+            r.regionHeight = in(0, 2 * H + 3);
+            break;
+        case 4: r.regionX = -in(1, 3); r.regionY = 0; r.regionWidth = W + 6; r.regionHeight = H; break;
+        default: r.regionX = in(0, W); r.regionY = in(0, H); r.regionWidth = -1; r.regionHeight = -1; break;
+    }
+}
+
+struct Case {
+    int32_t width, height, fieldMode;
+};
+
+// Work blocks of the render path linked into this program start out as junk
+// while one of these lives.
+struct Scribbling {
+    Scribbling() { host::scribbleNewBlocks(true); }
+    ~Scribbling() { host::scribbleNewBlocks(false); }
+};
+
+// Each request goes through the loaded module and through the render path
+// linked into this program, whose work blocks start out as junk, so that any
+// work pixel the conversion forgets to set shows.
+class ModuleMatchesLiteralConversion : public ::testing::TestWithParam<Case> {
+protected:
+    Scribbling scribbling;
+};
+
+TEST_P(ModuleMatchesLiteralConversion, OverSettingsProgressAndRectangles) {
+    const Case c = GetParam();
+    std::mt19937 g(c.width * 7919 + c.height * 31 + c.fieldMode + 100);
+    for (int round = 0; round < 32; ++round) {
+        HostFrames f(c.width, c.height, g());
+        const EffectSettings s = randomSettings(g);
+        RenderRecord r = f.request(std::uniform_real_distribution<float>(0.0f, 1.0f)(g), &s);
+        if (round % 4 == 3) r.progress = round % 8 == 3 ? 1.0f : 0.0f;
+        randomRegion(g, r, c.width, c.height);
+        const std::vector<uint8_t> expected = expectedOutput(f, r, s, c.fieldMode);
+        const std::vector<uint8_t> a = f.a.storage, b = f.b.storage, out = f.out.storage;
+        for (bool linked : {false, true}) {
+            f.out.storage = out;
+            std::vector<uint8_t> record = r.encode();
+            ASSERT_EQ(linked ? host::applyEffect(1, record.data(), c.fieldMode)
+                             : testing::module().applyEffect(1, record.data(), c.fieldMode),
+                      1);
+            ASSERT_EQ(f.out.storage, expected)
+                << (linked ? "linked" : "module") << ", round " << round << ", progress "
+                << r.progress << ", region " << r.regionX << "," << r.regionY << " "
+                << r.regionWidth << "x" << r.regionHeight;
+            ASSERT_EQ(f.a.storage, a) << "clip A was written";
+            ASSERT_EQ(f.b.storage, b) << "clip B was written";
+        }
+    }
+}
+
+// Widths 1 to 7 cover every amount of row padding (3, 2, 1, 0, 3, 2, 1
+// bytes); odd heights catch field rows that run past the frame.
+INSTANTIATE_TEST_SUITE_P(
+    FrameSizesAndFieldModes, ModuleMatchesLiteralConversion,
+    ::testing::Values(Case{1, 1, 0}, Case{2, 3, 0}, Case{3, 2, 0}, Case{4, 3, 0}, Case{5, 4, 0},
+                      Case{6, 5, 0}, Case{7, 7, 0}, Case{33, 17, 0}, Case{64, 9, 0},
+                      Case{1, 1, 1}, Case{4, 3, 1}, Case{5, 5, 1}, Case{21, 11, 1},
+                      Case{1, 1, 2}, Case{4, 3, 2}, Case{5, 5, 2}, Case{21, 11, 2},
+                      Case{5, 5, 3}, Case{21, 11, 3}, Case{7, 3, -1}),
+    [](const ::testing::TestParamInfo<Case>& info) {
+        const int32_t m = info.param.fieldMode;
+        return std::to_string(info.param.width) + "x" + std::to_string(info.param.height) +
+               "_field" + (m < 0 ? "Minus" + std::to_string(-m) : std::to_string(m));
+    });
+
+TEST(ModuleRender, RowsOfWidths4And5AreTwelveAndSixteenBytes) {
+    for (int32_t width : {4, 5}) {
+        HostFrames f(width, 6, 40 + width);
+        ASSERT_EQ(f.out.stride, width == 4 ? 12u : 16u);
+        const EffectSettings s = [] { EffectSettings d{}; fillDefaults(d); return d; }();
+        const RenderRecord r = f.request(0.5f, &s);
+        const std::vector<uint8_t> before = f.out.storage;
+        const std::vector<uint8_t> expected = expectedOutput(f, r, s, 0);
+        ASSERT_EQ(testing::applyRender(r, 0), 1);
+        EXPECT_EQ(f.out.storage, expected) << "width " << width;
+        for (int32_t y = 0; y < 6; ++y) {
+            // Every pixel byte was written, no padding byte was.
+            const size_t row = HostFrame::kGuard + y * f.out.stride;
+            for (size_t i = 3 * width; i < f.out.stride; ++i) {
+                EXPECT_EQ(f.out.storage[row + i], before[row + i]) << "padding, row " << y;
+            }
+        }
+        EXPECT_NE(f.out.storage, before);
+    }
+}
+
+TEST(ModuleRender, EmptyRectangleRendersAndWritesNothing) {
+    for (int32_t which = 0; which < 4; ++which) {
+        HostFrames f(9, 7, 50 + which);
+        RenderRecord r = f.request(0.4f);
+        if (which == 0) r.regionWidth = 0;
+        if (which == 1) r.regionHeight = 0;
+        if (which == 2) r.regionX = 9;  // starts right of the frame
+        if (which == 3) r.regionY = 7;  // starts above it
+        const std::vector<uint8_t> before = f.out.storage;
+        EXPECT_EQ(testing::applyRender(r, 0), 1) << which;
+        EXPECT_EQ(testing::applyRender(r, 1), 1) << which;
+        EXPECT_EQ(f.out.storage, before) << which;
+    }
+}
+
+TEST(ModuleRender, RectangleReachingOutsideIsClippedToTheFrame) {
+    struct Region {
+        int32_t x, y, w, h;
+    };
+    const Region regions[] = {{4, 2, 100, 100}, {0, 0, INT_MAX, INT_MAX}, {3, 1, -1, -1},
+                              {-2, -2, 9, 9},   {INT_MAX, 0, 5, 5},      {0, 5, 1, 9}};
+    EffectSettings s{};
+    fillDefaults(s);
+    for (const Region& g : regions) {
+        for (int32_t fieldMode : {0, 2}) {
+            HostFrames f(9, 6, 30);
+            RenderRecord r = f.request(0.5f, &s);
+            r.regionX = g.x;
+            r.regionY = g.y;
+            r.regionWidth = g.w;
+            r.regionHeight = g.h;
+            const std::vector<uint8_t> expected = expectedOutput(f, r, s, fieldMode);
+            ASSERT_EQ(testing::applyRender(r, fieldMode), 1);
+            EXPECT_EQ(f.out.storage, expected)
+                << g.x << "," << g.y << " " << g.w << "x" << g.h << " field " << fieldMode;
+        }
+    }
+}
+
+TEST(ModuleRender, WorkPixelsOutsideTheRectangleAreZero) {
+    // Gravity and wind carry clip A's pixels from outside the rectangle into
+    // it: what they bring must be the 0 of the cleared work frame, not
+    // whatever the work block held before.
+    Scribbling scribbling;
+    EffectSettings s{};
+    fillDefaults(s);
+    s.cellWidth = s.cellHeight = 1;
+    s.gravity = 255;
+    struct Region {
+        int32_t x, y, w, h;
+    };
+    const Region regions[] = {{0, 0, 20, 6}, {0, 0, 10, 12}, {10, 0, 10, 12}, {4, 3, 12, 5}};
+    for (int32_t wind : {0, 128, 255}) {
+        s.wind = wind;
+        for (const Region& g : regions) {
+            for (int32_t fieldMode : {0, 1}) {
+                HostFrames f(20, 12, 90);
+                RenderRecord r = f.request(0.6f, &s);
+                r.regionX = g.x;
+                r.regionY = g.y;
+                r.regionWidth = g.w;
+                r.regionHeight = g.h;
+                const std::vector<uint8_t> expected = expectedOutput(f, r, s, fieldMode);
+                std::vector<uint8_t> record = r.encode();
+                ASSERT_EQ(host::applyEffect(1, record.data(), fieldMode), 1);
+                EXPECT_EQ(f.out.storage, expected) << "wind " << wind << ", region " << g.x << ","
+                                                   << g.y << " field " << fieldMode;
+            }
+        }
+    }
+}
+
+TEST(ModuleRender, FieldModesWriteTheirOwnRowsOfOneDoubleHeightRender) {
+    EffectSettings s{};
+    fillDefaults(s);
+    s.cellWidth = s.cellHeight = 1;
+    s.gravity = 200;
+    HostFrames f1(16, 9, 60), f2(16, 9, 60), f3(16, 9, 60);
+    const RenderRecord r1 = f1.request(0.45f, &s), r2 = f2.request(0.45f, &s),
+                       r3 = f3.request(0.45f, &s);
+    const std::vector<uint8_t> expected1 = expectedOutput(f1, r1, s, 1);
+    const std::vector<uint8_t> expected2 = expectedOutput(f2, r2, s, 2);
+    ASSERT_EQ(testing::applyRender(r1, 1), 1);
+    ASSERT_EQ(testing::applyRender(r2, 2), 1);
+    ASSERT_EQ(testing::applyRender(r3, 3), 1);
+    EXPECT_EQ(f1.out.storage, expected1);
+    EXPECT_EQ(f2.out.storage, expected2);
+    EXPECT_NE(f1.out.storage, f2.out.storage) << "fields 1 and 2 should differ here";
+    EXPECT_EQ(f3.out.storage, f1.out.storage) << "field mode 3 ends as field mode 1";
+}
+
+TEST(ModuleRender, NullSettingsRenderAsTheDefaults) {
+    std::vector<uint8_t> defaults(kSettingsSize, 0);
+    ASSERT_EQ(testing::module().getDefault(defaults.data()), 1);
+    for (float progress : {0.0f, 0.3f, 0.7f, 1.0f}) {
+        HostFrames withNull(23, 13, 70), withDefaults(23, 13, 70);
+        ASSERT_EQ(testing::applyRender(withNull.request(progress, nullptr), 0), 1);
+        ASSERT_EQ(testing::applyRender(withDefaults.request(progress, defaults.data()), 0), 1);
+        EXPECT_EQ(withNull.out.storage, withDefaults.out.storage) << progress;
+    }
+}
+
+TEST(ModuleRender, OutputMayBeOneOfTheClips) {
+    // A host may render in place, over clip A or clip B.
+    for (int over = 0; over < 2; ++over) {
+        HostFrames separate(13, 9, 120), inPlace(13, 9, 120);
+        HostFrame& clip = over == 0 ? inPlace.a : inPlace.b;
+        separate.out.storage = clip.storage;  // same padding and guards
+        ASSERT_EQ(testing::applyRender(separate.request(0.5f), 1), 1);
+        RenderRecord r = inPlace.request(0.5f);
+        r.output = clip.rows();
+        ASSERT_EQ(testing::applyRender(r, 1), 1);
+        EXPECT_EQ(clip.storage, separate.out.storage) << (over == 0 ? "over clip A" : "over clip B");
+    }
+}
+
+}  // namespace
+}  // namespace granulix
