@@ -29,6 +29,3 @@
 
 // The standard Help command; the setup dialog's Help button sends it.
 #define ID_HELP_COMMAND          57670
-
-// Help context of a dialog: this base plus its template number.
-#define HELP_CONTEXT_DIALOG_BASE 0x20000

@@ -111,7 +111,7 @@ void CSetupDialog::PositionParameterWindow() {
     const RECT own = frame->windowRect();
     MoveWindow(frame->handle(), box.right + 1, box.top, own.right - own.left, own.bottom - own.top,
                TRUE);
-    if (!frame->isVisible()) frame->show(SW_SHOW);
+    if (!frame->isVisible()) frame->show(SW_SHOWNOACTIVATE);
 }
 
 void CSetupDialog::PreparePreview() {

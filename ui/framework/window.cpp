@@ -38,7 +38,7 @@ bool Window::preTranslateMessage(MSG&) { return false; }
 
 bool Window::onCommandHelp() {
     if (helpId_ == 0) return false;
-    if (Application* app = Application::current()) app->winHelp(handle_, helpId_);
+    if (Application* app = Application::current()) app->winHelp(handle_, kResourceHelpBase + helpId_);
     return true;
 }
 

@@ -30,6 +30,10 @@ namespace granulix::fw {
 
 class Window;
 
+// Help contexts of windows made from resource templates: this base plus the
+// template number.
+constexpr DWORD kResourceHelpBase = 0x20000;
+
 // Runs one handler: true when the message was handled, with its result.
 using MessageThunk = bool (*)(Window& window, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
@@ -95,7 +99,8 @@ protected:
     // Dispatches one message through the tables; catches everything.
     LRESULT dispatch(UINT message, WPARAM wParam, LPARAM lParam);
 
-    // The help context this window opens, 0 for none.
+    // The resource template whose help this window opens (its context is
+    // kResourceHelpBase + helpId_); 0 for none.
     DWORD helpId_ = 0;
 
 private:
