@@ -129,7 +129,7 @@ bool preTranslate(MSG& message, HWND top) {
 INT_PTR Dialog::doModal() {
     initCommonControls();
     const HINSTANCE module = moduleInstance();
-    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(templateId_), MAKEINTRESOURCEA(5));
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(templateId_), RT_DIALOG);
     HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
     const auto* dialogTemplate = loaded ? static_cast<LPCDLGTEMPLATEA>(LockResource(loaded)) : nullptr;
     if (!dialogTemplate) return -1;

@@ -12,7 +12,7 @@ const char* MiniFrameWindow::defaultClass() {
         wc.style = CS_DBLCLKS;
         wc.lpfnWndProc = &Window::windowProcedure;
         wc.hInstance = moduleInstance();
-        wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+        wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
         wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         wc.lpszClassName = name;
         if (!RegisterClassA(&wc)) return nullptr;
