@@ -115,12 +115,30 @@ BOOL CALLBACK collectOwned(HWND window, LPARAM data) {
     return TRUE;
 }
 
+// True when `window` lies above `owner` in the z-order.
+bool above(HWND window, HWND owner) {
+    for (HWND w = GetWindow(owner, GW_HWNDPREV); w; w = GetWindow(w, GW_HWNDPREV))
+        if (w == window) return true;
+    return false;
+}
+
+// Raises the owner's visible owned windows until they have stayed above it
+// for a while (wine may lower them again while it settles its windows).
 void raiseOwnedWindows(HWND owner) {
-    OwnedWindows owned{owner, {}};
-    EnumThreadWindows(GetWindowThreadProcessId(owner, nullptr), collectOwned,
-                      reinterpret_cast<LPARAM>(&owned));
-    for (HWND w : owned.windows)
-        SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    int stable = 0;
+    for (int round = 0; round < 60 && stable < 5; ++round) {
+        OwnedWindows owned{owner, {}};
+        EnumThreadWindows(GetWindowThreadProcessId(owner, nullptr), collectOwned,
+                          reinterpret_cast<LPARAM>(&owned));
+        bool raised = false;
+        for (HWND w : owned.windows)
+            if (!above(w, owner)) {
+                SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+                raised = true;
+            }
+        stable = raised ? 0 : stable + 1;
+        Sleep(50);
+    }
 }
 
 // Plays the user while the dialog is open: drags the slider to the frame,
