@@ -1,12 +1,18 @@
 # The two commands that matter: `make demo` and `make test`.
 # Everything else here is a step of one of them.
 
-.PHONY: all deps demo test bench clean check-win32 $(foreach p,native sanitize win64 win32,build-$(p) test-$(p))
+.PHONY: all deps demo test bench clean check-win32 screenshot $(foreach p,native sanitize win64 win32,build-$(p) test-$(p))
 
 all: build-native
 
 deps:
 	@scripts/install-deps
+
+# How a preset's tests run: the Windows ones under wine64 on a private Xvfb
+# display (the setup dialog opens real windows), in a wine prefix of their own.
+run-native =
+run-sanitize =
+run-win64 = GRANULIX_WINEPREFIX=$(CURDIR)/build/win64/wineprefix scripts/with-xvfb
 
 # configure, build and test one CMake preset
 define preset
@@ -14,7 +20,7 @@ build-$(1): deps
 	@cmake --preset $(1) >/dev/null
 	@cmake --build --preset $(1)
 test-$(1): build-$(1)
-	@ctest --preset $(1)
+	@$(run-$(1)) ctest --preset $(1)
 endef
 $(eval $(call preset,native))
 $(eval $(call preset,sanitize))
@@ -38,6 +44,10 @@ demo: deps
 	@build/native/bin/granulix sheet --frames 75 -o out/demo-sheet.png
 
 test: test-native test-sanitize test-win64 check-win32
+
+# A picture of the setup dialog at one frame: make screenshot FRAME=40
+screenshot:
+	@scripts/screenshot-setup --frame $(or $(FRAME),30)
 
 bench: build-native
 	@build/native/bin/engine_bench --benchmark_repetitions=5 \

@@ -7,7 +7,7 @@
 #include "frame_conversion.h"
 #include "plugin_abi.h"
 #include "render_job.h"
-#include "setup_call.h"
+#include "setup_entry.h"
 
 namespace granulix::host {
 namespace {

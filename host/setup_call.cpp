@@ -1,7 +1,167 @@
 #include "setup_call.h"
 
-namespace granulix::host {
+#include <cstring>
+#include <new>
 
-int32_t runSetupCall(const abi::SetupRequest&, int32_t) { return 0; }
+#include "renderer.h"
 
-}  // namespace granulix::host
+namespace granulix {
+
+RenderJob* currentSetupJob = nullptr;
+
+PreviewSize previewSizeFor(uint32_t dialogBaseUnits) {
+    if (dialogBaseUnits == kLargeFontBaseUnits) return {288, 216};
+    return {240, 180};
+}
+
+PreviewLayout previewLayoutFor(PreviewSize size) {
+    PreviewLayout l;
+    l.frameBytes = 4 * uint64_t(size.width) * uint64_t(size.height);
+    l.outputAt = 40;
+    l.clipAAt = l.frameBytes + 40;
+    l.clipBAt = 2 * (l.frameBytes + 40);
+    l.blockBytes = 3 * (l.frameBytes + 40) + 100;
+    return l;
+}
+
+namespace {
+
+// One block of BlockMemory, locked for as long as this object lives.
+class LockedBlock {
+public:
+    LockedBlock(BlockMemory& memory, std::size_t bytes) : memory_(memory) {
+        handle_ = memory_.take(bytes);
+        if (!handle_) return;
+        address_ = static_cast<uint8_t*>(memory_.lock(handle_));
+    }
+    ~LockedBlock() {
+        if (!handle_) return;
+        if (address_) memory_.unlock(handle_);
+        memory_.release(handle_);
+    }
+    LockedBlock(const LockedBlock&) = delete;
+    LockedBlock& operator=(const LockedBlock&) = delete;
+
+    uint8_t* address() const { return address_; }
+
+private:
+    BlockMemory& memory_;
+    void* handle_ = nullptr;
+    uint8_t* address_ = nullptr;
+};
+
+// Clears the module-wide job pointer however the dialog ends.
+class PublishedJob {
+public:
+    explicit PublishedJob(RenderJob& job) { currentSetupJob = &job; }
+    ~PublishedJob() { currentSetupJob = nullptr; }
+    PublishedJob(const PublishedJob&) = delete;
+    PublishedJob& operator=(const PublishedJob&) = delete;
+};
+
+// A frame handed back by operation 4 that the hook can sample: present,
+// 24 bits per pixel, of positive size, and addressable as a whole.
+bool usableFrame(const abi::FrameHeader* frame) {
+    if (!frame || frame->bitCount != 24 || frame->width <= 0 || frame->height <= 0) return false;
+    const uint64_t bytes = 40 + abi::hostRowBytes(uint64_t(frame->width)) * uint64_t(frame->height);
+    return bytes <= uint64_t(PTRDIFF_MAX);
+}
+
+}  // namespace
+
+void shrinkFrame(const abi::FrameHeader* frame, uint32_t* out, int32_t width, int32_t height) {
+    const uint64_t w = uint64_t(frame->width), h = uint64_t(frame->height);
+    const uint64_t rowBytes = abi::hostRowBytes(w);
+    const uint8_t* pixels = reinterpret_cast<const uint8_t*>(frame) + 40;
+    // Running sums x * w and y * h; their quotients by the preview size are
+    // the source column and row, always below w and h.
+    uint64_t rowSum = 0;
+    for (int32_t y = 0; y < height; ++y, rowSum += h) {
+        const uint8_t* row = pixels + static_cast<std::size_t>((rowSum / uint64_t(height)) * rowBytes);
+        uint32_t* target = out + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+        uint64_t columnSum = 0;
+        for (int32_t x = 0; x < width; ++x, columnSum += w) {
+            const uint8_t* p = row + static_cast<std::size_t>(3 * (columnSum / uint64_t(width)));
+            target[x] = uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+        }
+    }
+}
+
+int previewHook(uint32_t position, RenderJob* job) {
+    try {
+        if (!job || !job->host) return 0;
+        const auto* request = static_cast<const abi::SetupRequest*>(job->host);
+        const abi::FrameFetch fetch = request->fetch;
+        if (!fetch) return 0;
+        const uint32_t context = request->context;
+        const auto p = static_cast<int32_t>(position);
+
+        if (fetch(abi::kTrackClipA, context, 0, abi::kFetchPrepare) == 0) return 0;
+        const auto* a = reinterpret_cast<const abi::FrameHeader*>(
+            fetch(abi::kTrackClipA, context, p, abi::kFetchFrame));
+        const auto* b = reinterpret_cast<const abi::FrameHeader*>(
+            fetch(abi::kTrackClipB, context, p, abi::kFetchFrame));
+        // Both frames are checked before either is sampled, so that a refused
+        // fetch leaves the preview frames as they were. Each frame is sampled
+        // with its own size: the host may hand clips of different sizes.
+        const bool usable = usableFrame(a) && usableFrame(b);
+        if (usable) {
+            shrinkFrame(a, job->pixelsA, job->width, job->height);
+            shrinkFrame(b, job->pixelsB, job->width, job->height);
+        }
+        fetch(abi::kTrackClipA, context, 0, abi::kFetchRelease);
+        if (!usable) return 0;
+        render(*job);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int32_t runSetupCall(const abi::SetupRequest& request, int32_t fieldMode,
+                     const SetupEnvironment& environment) {
+    // Only one setup call runs at a time: a host that asks for setup again
+    // from inside its frame-fetch callback would otherwise pull the job out
+    // from under the running dialog.
+    if (!request.settings || currentSetupJob) return 0;
+    const PreviewSize size = previewSizeFor(environment.dialogBaseUnits);
+    const PreviewLayout layout = previewLayoutFor(size);
+
+    LockedBlock preview(environment.memory, static_cast<std::size_t>(layout.blockBytes));
+    if (!preview.address()) return 0;
+    LockedBlock settingsCopy(environment.memory, kSettingsSize);
+    if (!settingsCopy.address()) return 0;
+
+    // The preview shows black, never leftover memory, until the first fetch.
+    std::memset(preview.address(), 0, static_cast<std::size_t>(layout.blockBytes));
+    std::memcpy(settingsCopy.address(), request.settings, kSettingsSize);
+
+    RenderJob job;
+    job.duration = request.frameCount > 0 ? static_cast<uint32_t>(request.frameCount) : 0;
+    job.position = 0;
+    job.fieldMode = fieldMode;
+    job.width = size.width;
+    job.height = size.height;
+    job.regionX = 0;
+    job.regionY = 0;
+    job.regionWidth = static_cast<uint32_t>(size.width);
+    job.regionHeight = static_cast<uint32_t>(size.height);
+    job.bitCount = 24;
+    job.pixelsOut = reinterpret_cast<uint32_t*>(preview.address() + layout.outputAt);
+    job.pixelsA = reinterpret_cast<uint32_t*>(preview.address() + layout.clipAAt);
+    job.pixelsB = reinterpret_cast<uint32_t*>(preview.address() + layout.clipBAt);
+    job.settings = reinterpret_cast<EffectSettings*>(settingsCopy.address());
+    job.host = const_cast<abi::SetupRequest*>(&request);
+    job.fetchPreview = previewHook;
+
+    int32_t result;
+    {
+        PublishedJob published(job);
+        result = environment.dialog.run(request.owner, job);
+    }
+    if (result != 1) return 0;
+    std::memcpy(request.settings, settingsCopy.address(), kSettingsSize);
+    return 1;
+}
+
+}  // namespace granulix

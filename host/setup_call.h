@@ -1,18 +1,95 @@
-// The setup call: vxDLLApplyEffect with request kind 0.
+// The setup call: what vxDLLApplyEffect does for a setup request.
 //
-// It is to run the setup dialog over the host's window on a private copy of
-// the host's settings and write the copy back only when the user leaves with
-// OK. The dialog is not part of the module yet, so the call reports that
-// nothing was written back and leaves the host's block as it is.
+// It takes a preview block (three preview frames of work pixels) and a
+// private copy of the host's 424-byte settings from moveable memory, fills
+// one RenderJob for the whole dialog, publishes it in currentSetupJob and
+// lets a SetupDialogRunner show the dialog. Only when the dialog ends with
+// OK (result 1) are all 424 bytes of the copy written over the host's block.
+//
+// The preview hook (previewHook, the job's fetchPreview) asks the host for
+// clip A and clip B through the frame-fetch callback, shrinks them to the
+// preview size by nearest-neighbour sampling and renders the preview.
+//
+// This code knows no window system: the module plugs in the platform's
+// global memory and the real dialog, tests plug in their own memory and a
+// runner that plays the user.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "plugin_abi.h"
+#include "render_job.h"
 
-namespace granulix::host {
+namespace granulix {
 
-// 1 when the host's settings were replaced by the edited copy, else 0.
-int32_t runSetupCall(const abi::SetupRequest& request, int32_t fieldMode);
+// The running setup call's job; null whenever no setup call runs.
+extern RenderJob* currentSetupJob;
 
-}  // namespace granulix::host
+struct PreviewSize {
+    int32_t width;
+    int32_t height;
+};
+
+// GetDialogBaseUnits() of large dialog fonts: 10 across (low word), 20 down.
+constexpr uint32_t kLargeFontBaseUnits = 0x0014000Au;
+
+// 288 x 216 for exactly kLargeFontBaseUnits, 240 x 180 for anything else.
+PreviewSize previewSizeFor(uint32_t dialogBaseUnits);
+
+// Where the three preview frames lie in the preview block, in bytes.
+struct PreviewLayout {
+    uint64_t frameBytes;   // 4 x W x H
+    uint64_t outputAt;     // 40
+    uint64_t clipAAt;      // directly after the output frame
+    uint64_t clipBAt;      // after clip A's frame
+    uint64_t blockBytes;   // 3 x (frameBytes + 40) + 100
+};
+PreviewLayout previewLayoutFor(PreviewSize size);
+
+// Moveable memory in the manner of the platform's global memory: a block is
+// taken, locked to get its address, unlocked and released. Handles are
+// opaque; null means failure.
+class BlockMemory {
+public:
+    virtual ~BlockMemory() = default;
+    virtual void* take(std::size_t bytes) = 0;
+    virtual void* lock(void* handle) = 0;
+    virtual void unlock(void* handle) = 0;
+    virtual void release(void* handle) = 0;
+};
+
+// Shows the setup dialog over the host's window for a job and returns the
+// identifier of the command that ended it (1 for OK). A platform without a
+// dialog returns 0.
+class SetupDialogRunner {
+public:
+    virtual ~SetupDialogRunner() = default;
+    virtual int32_t run(void* ownerWindow, RenderJob& job) = 0;
+};
+
+struct SetupEnvironment {
+    BlockMemory& memory;
+    uint32_t dialogBaseUnits;  // chooses the preview size
+    SetupDialogRunner& dialog;
+};
+
+// Runs one setup call. Returns 1 when the dialog ended with OK and the
+// settings copy was written back into request.settings, otherwise 0 (also
+// when memory could not be had, the request has no settings block, or
+// another setup call is still running).
+int32_t runSetupCall(const abi::SetupRequest& request, int32_t fieldMode,
+                     const SetupEnvironment& environment);
+
+// The setup job's fetchPreview: fetches both clips at `position`, shrinks
+// them into the job's pixelsA and pixelsB and renders pixelsOut. Returns 0,
+// with the job's frames unchanged, when the host supplies no usable frames.
+int previewHook(uint32_t position, RenderJob* job);
+
+// Samples one packed 24-bit host frame (header, rows from offset 40) into
+// width x height work pixels: preview pixel (x, y) takes source column
+// x * w / width and source row y * h / height. The header must describe a
+// 24-bit frame of positive size.
+void shrinkFrame(const abi::FrameHeader* frame, uint32_t* out, int32_t width, int32_t height);
+
+}  // namespace granulix

@@ -77,6 +77,10 @@ TEST(ModuleExports, DefaultsFillTheBlockAndKeepItsReservedBytes) {
 }
 
 TEST(ModuleExports, SetupRequestLeavesTheHostsSettingsAlone) {
+    EXPECT_EQ(testing::module().applyEffect(0, nullptr, 0), 0);
+#if !defined(_WIN32)
+    // Natively there is no dialog. On Windows the setup request opens it;
+    // the setup dialog tests drive it there.
     std::vector<uint8_t> settings(kSettingsSize, 0x5A);
     SetupRecord setup;
     setup.frameCount = 25;
@@ -86,7 +90,7 @@ TEST(ModuleExports, SetupRequestLeavesTheHostsSettingsAlone) {
     EXPECT_EQ(testing::module().applyEffect(0, bytes.data(), 0), 0);
     EXPECT_EQ(settings, std::vector<uint8_t>(kSettingsSize, 0x5A));
     EXPECT_EQ(bytes, recordBefore);
-    EXPECT_EQ(testing::module().applyEffect(0, nullptr, 0), 0);
+#endif
 }
 
 TEST(ModuleExports, AnyNonZeroKindRenders) {

@@ -1,0 +1,44 @@
+#include "setup_entry.h"
+
+#include "moveable_memory.h"
+#include "setup_call.h"
+
+#if defined(_WIN32)
+#include "setup_dialog_runner.h"
+#endif
+
+namespace granulix::host {
+
+namespace {
+
+// The setup call's blocks come from the module's moveable memory layer.
+class ModuleMemory : public BlockMemory {
+public:
+    void* take(std::size_t bytes) override { return allocateMoveable(bytes); }
+    void* lock(void* handle) override { return lockMoveable(handle); }
+    void unlock(void* handle) override { unlockMoveable(handle); }
+    void release(void* handle) override { freeMoveable(handle); }
+};
+
+#if !defined(_WIN32)
+class NoDialog : public SetupDialogRunner {
+public:
+    int32_t run(void*, RenderJob&) override { return 0; }
+};
+#endif
+
+}  // namespace
+
+int32_t runSetupCall(const abi::SetupRequest& request, int32_t fieldMode) {
+    ModuleMemory memory;
+#if defined(_WIN32)
+    SetupDialogWindow dialog;
+    const auto baseUnits = static_cast<uint32_t>(GetDialogBaseUnits());
+#else
+    NoDialog dialog;
+    const uint32_t baseUnits = 0;
+#endif
+    return granulix::runSetupCall(request, fieldMode, {memory, baseUnits, dialog});
+}
+
+}  // namespace granulix::host

@@ -1,0 +1,122 @@
+#include "host_session.h"
+
+#include <stdexcept>
+
+namespace granulix::testhost {
+
+namespace {
+
+template <typename Fn>
+Fn exportNamed(HMODULE module, const char* name) {
+    using Plain = void (*)();
+    auto fn = reinterpret_cast<Fn>(reinterpret_cast<Plain>(GetProcAddress(module, name)));
+    if (!fn) throw std::runtime_error(std::string("the module does not export ") + name);
+    return fn;
+}
+
+UINT settleMessage() {
+    static const UINT message = RegisterWindowMessageA("GranulixHostSettle");
+    return message;
+}
+
+LRESULT CALLBACK hostWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == settleMessage()) {
+        SetWindowLongPtrA(window, GWLP_USERDATA, lParam);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+LoadedModule::LoadedModule(const std::string& path) {
+    module_ = LoadLibraryA(path.c_str());
+    if (!module_)
+        throw std::runtime_error("cannot load " + path + " (error " + std::to_string(GetLastError()) + ")");
+    try {
+        getEffInfo = exportNamed<abi::GetEffInfoFn>(module_, "vxDLLGetEffInfo");
+        getDefault = exportNamed<abi::GetDefaultFn>(module_, "vxDLLGetDefault");
+        applyEffect = exportNamed<abi::ApplyEffectFn>(module_, "vxDLLApplyEffect");
+    } catch (...) {
+        FreeLibrary(module_);
+        throw;
+    }
+}
+
+LoadedModule::~LoadedModule() {
+    if (module_) FreeLibrary(module_);
+}
+
+std::string programFolder() {
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path, n);
+    return s.substr(0, s.find_last_of("\\/") + 1);
+}
+
+HostWindow::HostWindow(const std::string& title, int x, int y, int width, int height) {
+    static const char kClass[] = "GranulixTestHost";
+    WNDCLASSA wc{};
+    if (!GetClassInfoA(GetModuleHandleA(nullptr), kClass, &wc)) {
+        wc.lpfnWndProc = hostWindowProcedure;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1);
+        wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
+        wc.lpszClassName = kClass;
+        RegisterClassA(&wc);
+    }
+    window_ = CreateWindowExA(0, kClass, title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, x, y,
+                              width, height, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (!window_) throw std::runtime_error("cannot create the host window");
+}
+
+HostWindow::~HostWindow() {
+    if (window_) DestroyWindow(window_);
+}
+
+bool settle(HWND hostWindow, int timeoutMs) {
+    static LONG markers = 0;
+    const LONG marker = InterlockedIncrement(&markers);
+    PostMessageA(hostWindow, settleMessage(), 0, marker);
+    for (int waited = 0; waited <= timeoutMs; waited += 2) {
+        if (GetWindowLongPtrA(hostWindow, GWLP_USERDATA) == marker) return true;
+        Sleep(2);
+    }
+    return false;
+}
+
+int32_t runSetup(const LoadedModule& module, HWND owner, const FrameServer& server,
+                 int32_t frames, uint8_t* settings, int32_t fieldMode) {
+    abi::SetupRequest request{};
+    request.owner = owner;
+    request.frameCount = frames;
+    request.context = server.context();
+    request.fetch = &FrameServer::fetch;
+    request.settings = settings;
+    return module.applyEffect(0, &request, fieldMode);
+}
+
+std::vector<uint8_t> renderFrame(const LoadedModule& module, const Clip& a, const Clip& b,
+                                 int32_t position, int32_t frames, const uint8_t* settings,
+                                 int32_t fieldMode) {
+    if (a.width() != b.width() || a.height() != b.height())
+        throw std::invalid_argument("rendering needs two clips of one size");
+    const std::vector<uint8_t> frameA = a.frameAt(position), frameB = b.frameAt(position);
+    std::vector<uint8_t> out = frameB;  // header and room for the rows
+    abi::RenderRequest request{};
+    request.output = out.data() + 40;
+    request.header = reinterpret_cast<const abi::FrameHeader*>(frameA.data());
+    request.clipA = frameA.data() + 40;
+    request.clipB = frameB.data() + 40;
+    request.progress = frames > 1 ? float(position) / float(frames - 1) : 0.0f;
+    request.regionX = 0;
+    request.regionY = 0;
+    request.regionWidth = a.width();
+    request.regionHeight = a.height();
+    request.settings = const_cast<uint8_t*>(settings);
+    if (module.applyEffect(1, &request, fieldMode) != 1)
+        throw std::runtime_error("the module rendered nothing");
+    return out;
+}
+
+}  // namespace granulix::testhost

@@ -1,0 +1,92 @@
+// Shared pieces of the Windows dialog tests: a host window, the module,
+// and a driver thread that plays the user while the main thread sits in a
+// modal dialog.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "dialog_driver.h"
+#include "host_session.h"
+
+namespace granulix::testing {
+
+// Windows need a display: under wine64 that is $DISPLAY (Xvfb in `make test`).
+inline bool haveDisplay() {
+    const char* display = std::getenv("DISPLAY");
+    return display && *display;
+}
+
+#define GRANULIX_NEED_DISPLAY() \
+    if (!::granulix::testing::haveDisplay()) GTEST_SKIP() << "no DISPLAY: run under scripts/with-xvfb"
+
+struct OwnedSearch {
+    HWND owner;
+    std::string className;
+    std::vector<HWND> found;
+};
+
+inline BOOL CALLBACK collectOwnedOfClass(HWND window, LPARAM data) {
+    auto* s = reinterpret_cast<OwnedSearch*>(data);
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (s->className == name && GetWindow(window, GW_OWNER) == s->owner) s->found.push_back(window);
+    return TRUE;
+}
+
+// Windows of a thread with a class name and an owner.
+inline std::vector<HWND> ownedWindows(DWORD thread, HWND owner, const std::string& className) {
+    OwnedSearch s{owner, className, {}};
+    EnumThreadWindows(thread, collectOwnedOfClass, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
+// Polls a condition for up to timeoutMs.
+inline bool eventually(const std::function<bool()>& condition, int timeoutMs = 10000) {
+    for (int waited = 0; waited <= timeoutMs; waited += 10) {
+        if (condition()) return true;
+        Sleep(10);
+    }
+    return condition();
+}
+
+// Runs `open` (which shows a modal dialog titled `title`) on this thread
+// while `play` gets the dialog on a second thread. Whatever play leaves
+// open is cancelled, so that a failing test never hangs. Returns what
+// `open` returned.
+template <class Open>
+auto withDialog(const std::string& title, HWND owner, Open open,
+                const std::function<void(HWND dialog)>& play) {
+    const DWORD thread = GetCurrentThreadId();
+    std::atomic<bool> returned{false};
+    std::thread driver([&] {
+        HWND dialog = nullptr;
+        for (int waited = 0; !dialog && !returned && waited < 30000; waited += 20) {
+            dialog = testhost::waitForDialog(thread, title, owner, 0);
+            if (!dialog) Sleep(20);
+        }
+        if (!dialog) {
+            ADD_FAILURE() << "the dialog \"" << title << "\" did not open";
+            return;
+        }
+        play(dialog);
+        for (int tries = 0; tries < 3 && !returned && IsWindow(dialog); ++tries) {
+            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+            testhost::waitUntilGone(dialog, 5000);
+        }
+    });
+    auto result = open();
+    returned = true;
+    driver.join();
+    return result;
+}
+
+}  // namespace granulix::testing

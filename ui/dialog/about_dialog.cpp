@@ -1,0 +1,9 @@
+#include "about_dialog.h"
+
+#include "resource.h"
+
+namespace granulix {
+
+CAboutDialog::CAboutDialog() : Dialog(IDD_ABOUT, nullptr) {}
+
+}  // namespace granulix

@@ -1,0 +1,211 @@
+#include "setup_dialog.h"
+
+#include <commctrl.h>
+
+#include <climits>
+#include <iterator>
+#include <new>
+
+#include "about_dialog.h"
+#include "application.h"
+#include "property_frame.h"
+#include "resource.h"
+#include "setup_call.h"
+
+namespace granulix {
+
+CSetupDialog* currentSetupDialog = nullptr;
+
+namespace {
+
+struct ToolTipRow {
+    int control;
+    UINT text;
+};
+
+constexpr ToolTipRow kToolTips[] = {
+    {IDC_LOAD, IDS_TIP_LOAD},     {IDC_SAVE, IDS_TIP_SAVE},     {IDOK, IDS_TIP_OK},
+    {IDCANCEL, IDS_TIP_CANCEL},   {IDC_BANNER, IDS_TIP_ABOUT},  {ID_HELP_COMMAND, IDS_TIP_HELP},
+};
+
+}  // namespace
+
+CSetupDialog::CSetupDialog(HWND parent) : Dialog(IDD_SETUP, parent) {}
+
+CSetupDialog::~CSetupDialog() { closeDrawing(); }
+
+const fw::MessageMap* CSetupDialog::messageMap() const {
+    static const fw::MessageEntry entries[] = {
+        fw::onPaint<CSetupDialog, &CSetupDialog::onPaint>(),
+        fw::onHScroll<CSetupDialog, &CSetupDialog::onHScroll>(),
+        fw::onMove<CSetupDialog, &CSetupDialog::onMove>(),
+        fw::onShowWindow<CSetupDialog, &CSetupDialog::onShowWindow>(),
+        fw::onCommand<CSetupDialog, &CSetupDialog::onBanner>(IDC_BANNER),
+        fw::onDestroy<CSetupDialog, &CSetupDialog::onDestroy>(),
+    };
+    static const fw::MessageMap map{fw::Dialog::messageMap(), entries, std::size(entries)};
+    return &map;
+}
+
+void CSetupDialog::doDataExchange(fw::DataExchange& dx) {
+    fw::exchangeControl(dx, IDC_BANNER, bannerButton_);
+    fw::exchangeControl(dx, IDC_TIMELINE, timeline_);
+    fw::exchangeText(dx, IDC_TIME_LABEL, labelText_);
+}
+
+bool CSetupDialog::preTranslateMessage(MSG& message) {
+    toolTip_.relayEvent(message);
+    return Dialog::preTranslateMessage(message);
+}
+
+bool CSetupDialog::onInitDialog() {
+    Dialog::onInitDialog();
+
+    if (banner_.load(IDB_BANNER)) bannerButton_.setBitmap(banner_.handle());
+
+    // One position per frame; a transition without frames still has one.
+    const uint32_t duration = currentSetupJob ? currentSetupJob->duration : 0;
+    const uint32_t last = duration == 0 ? 0 : duration - 1;
+    timeline_.setRangeMin(0, false);
+    timeline_.setRangeMax(last > uint32_t(INT_MAX) ? INT_MAX : int(last), false);
+
+    createParameterWindow();
+    PreparePreview();
+    UpdateTimeLabel();
+
+    if (toolTip_.create(*this)) {
+        toolTip_.activate(true);
+        for (const ToolTipRow& row : kToolTips)
+            if (HWND control = item(row.control)) toolTip_.addTool(control, row.text);
+    }
+    return true;
+}
+
+void CSetupDialog::createParameterWindow() {
+    if (parameterWindow_) return;
+    auto* frame = new (std::nothrow) CPropertyFrame;
+    if (!frame) return;
+    parameterWindow_ = frame;
+    const std::string title = fw::loadString(IDS_PROPERTY_SHEET);
+    if (!frame->create(nullptr, title, WS_POPUP | WS_BORDER, RECT{0, 0, 0, 0}, this, nullptr, 0)) {
+        delete frame;
+        parameterWindow_ = nullptr;
+        return;
+    }
+    parameterWindowHandle_ = frame->handle();
+}
+
+CPropertyFrame* CSetupDialog::parameterWindow() const {
+    // The frame deletes itself with its window: trust the pointer only
+    // while its window is still bound to it.
+    if (!parameterWindow_ || fw::Window::fromHandle(parameterWindowHandle_) != parameterWindow_)
+        return nullptr;
+    return parameterWindow_;
+}
+
+void CSetupDialog::PositionParameterWindow() {
+    CPropertyFrame* frame = parameterWindow();
+    if (!frame) return;
+    RECT box{};
+    GetWindowRect(item(IDC_PREVIEW_BOX), &box);
+    const RECT own = frame->windowRect();
+    MoveWindow(frame->handle(), box.right + 1, box.top, own.right - own.left, own.bottom - own.top,
+               TRUE);
+    if (!frame->isVisible()) frame->show(SW_SHOWNOACTIVATE);
+}
+
+void CSetupDialog::PreparePreview() {
+    const RenderJob* job = currentSetupJob;
+    if (!job) return;
+    closeDrawing();
+    RECT client{};
+    GetClientRect(item(IDC_PREVIEW_BOX), &client);
+    drawing_.pixels = job->pixelsOut;
+    drawing_.width = job->width;
+    drawing_.height = job->height;
+    drawing_.target = placePreview(job->width, job->height, client.right, client.bottom);
+    drawing_.header = BITMAPINFOHEADER{};
+    drawing_.header.biSize = sizeof(BITMAPINFOHEADER);
+    drawing_.header.biWidth = job->width;
+    drawing_.header.biHeight = job->height;  // bottom-up, as the host's frames
+    drawing_.header.biPlanes = 1;
+    drawing_.header.biBitCount = 32;
+    drawing_.header.biCompression = BI_RGB;
+    drawing_.handle = DrawDibOpen();
+    drawing_.prepared = drawing_.handle != nullptr;
+}
+
+void CSetupDialog::closeDrawing() {
+    if (drawing_.handle) DrawDibClose(drawing_.handle);
+    drawing_ = Drawing{};
+}
+
+void CSetupDialog::RefreshPreview() {
+    RenderJob* job = currentSetupJob;
+    if (!job) return;
+    const int p = timeline_.handle() ? timeline_.position() : 0;
+    job->position = uint32_t(p);
+    previewPosition = p;
+    if (job->fetchPreview) job->fetchPreview(uint32_t(p), job);
+    if (!drawing_.prepared) return;
+
+    HWND box = item(IDC_PREVIEW_BOX);
+    HDC dc = GetDC(box);
+    if (!dc) return;
+    const PreviewPlacement& t = drawing_.target;
+    DrawDibDraw(drawing_.handle, dc, t.x, t.y, t.width, t.height, &drawing_.header,
+                const_cast<uint32_t*>(drawing_.pixels), 0, 0, drawing_.width, drawing_.height, 0);
+    ReleaseDC(box, dc);
+}
+
+void CSetupDialog::UpdateTimeLabel() {
+    const uint32_t duration = currentSetupJob ? currentSetupJob->duration : 0;
+    labelText_ = timeLabelText(int32_t(duration), previewPosition);
+    updateData(false);
+}
+
+void CSetupDialog::onPaint() {
+    PAINTSTRUCT paint;
+    BeginPaint(handle(), &paint);
+    RefreshPreview();
+    EndPaint(handle(), &paint);
+}
+
+void CSetupDialog::onHScroll(UINT code, UINT, HWND) {
+    // The end of a drag (thumb position, end scroll) shows nothing new: the
+    // thumb-track notifications before it already did.
+    if (code != TB_THUMBPOSITION && code != TB_ENDTRACK) {
+        RefreshPreview();
+        UpdateTimeLabel();
+    }
+    defaultHandling();
+}
+
+void CSetupDialog::onMove(int, int) {
+    defaultHandling();
+    PositionParameterWindow();
+}
+
+void CSetupDialog::onShowWindow(bool show, UINT status) {
+    defaultHandling();
+    // Also placed when the dialog first appears, in case centring it did
+    // not move it at all.
+    if (show && status == 0) {
+        if (CPropertyFrame* frame = parameterWindow(); frame && !frame->isVisible())
+            PositionParameterWindow();
+    }
+}
+
+void CSetupDialog::onBanner() {
+    CAboutDialog about;
+    about.doModal();
+}
+
+void CSetupDialog::onDestroy() {
+    closeDrawing();
+    parameterWindow_ = nullptr;
+    parameterWindowHandle_ = nullptr;
+    defaultHandling();
+}
+
+}  // namespace granulix

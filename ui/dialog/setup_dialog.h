@@ -1,0 +1,85 @@
+// The setup dialog: the live preview of the transition in its "Preview"
+// box, the timeline slider that chooses the previewed frame, the time label,
+// OK, Cancel, Load, Save, Help, the banner that opens the About box, and the
+// parameter window kept to the right of the preview.
+//
+// The dialog works on the running setup call's job (currentSetupJob): the
+// slider's range comes from the job's duration, the preview from its hook
+// and buffers. The setup call runs it modally and publishes it in
+// currentSetupDialog, through which the parameter pages ask for a
+// RefreshPreview after every change.
+#pragma once
+
+#include <windows.h>
+#include <vfw.h>
+
+#include <cstdint>
+#include <string>
+
+#include "controls.h"
+#include "dialog.h"
+#include "preview_geometry.h"
+
+namespace granulix {
+
+class CPropertyFrame;
+
+class CSetupDialog : public fw::Dialog {
+public:
+    explicit CSetupDialog(HWND parent);
+    ~CSetupDialog() override;
+
+    // Renders the preview at the slider's position and, once PreparePreview
+    // has run, draws it.
+    void RefreshPreview();
+    // Places the picture in the "Preview" box and opens the drawing handle.
+    void PreparePreview();
+    // Writes the duration and previewPosition into the time label.
+    void UpdateTimeLabel();
+    // Glues the parameter window to the right of the "Preview" box, showing
+    // it if it is hidden.
+    void PositionParameterWindow();
+
+    // The parameter window while it exists, else null.
+    CPropertyFrame* parameterWindow() const;
+
+protected:
+    void doDataExchange(fw::DataExchange& dx) override;
+    bool preTranslateMessage(MSG& message) override;
+    bool onInitDialog() override;
+    const fw::MessageMap* messageMap() const override;
+
+private:
+    void onPaint();
+    void onHScroll(UINT code, UINT position, HWND bar);
+    void onMove(int x, int y);
+    void onShowWindow(bool show, UINT status);
+    void onBanner();
+    void onDestroy();
+    void createParameterWindow();
+    void closeDrawing();
+
+    fw::Bitmap banner_;
+    int32_t previewPosition = 0;  // the slider's position at the last refresh
+    fw::Button bannerButton_;
+    fw::SliderControl timeline_;
+    std::string labelText_;
+    fw::ToolTipControl toolTip_;
+    CPropertyFrame* parameterWindow_ = nullptr;
+    HWND parameterWindowHandle_ = nullptr;
+
+    // How the preview is drawn; prepared once per dialog.
+    struct Drawing {
+        bool prepared = false;
+        const uint32_t* pixels = nullptr;
+        int32_t width = 0, height = 0;
+        PreviewPlacement target{};
+        BITMAPINFOHEADER header{};
+        HDRAWDIB handle = nullptr;
+    } drawing_;
+};
+
+// The running setup dialog; null whenever none runs.
+extern CSetupDialog* currentSetupDialog;
+
+}  // namespace granulix

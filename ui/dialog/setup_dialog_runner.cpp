@@ -1,0 +1,21 @@
+#include "setup_dialog_runner.h"
+
+#include "setup_dialog.h"
+
+namespace granulix {
+
+int32_t SetupDialogWindow::run(void* ownerWindow, RenderJob&) {
+    struct Published {
+        explicit Published(CSetupDialog& dialog) { currentSetupDialog = &dialog; }
+        ~Published() { currentSetupDialog = nullptr; }
+    };
+    try {
+        CSetupDialog dialog(static_cast<HWND>(ownerWindow));
+        Published published(dialog);
+        return static_cast<int32_t>(dialog.doModal());
+    } catch (...) {
+        return 0;
+    }
+}
+
+}  // namespace granulix

@@ -1,0 +1,71 @@
+#include "controls.h"
+
+#include <commctrl.h>
+
+#include "application.h"
+
+namespace granulix::fw {
+
+HBITMAP Button::setBitmap(HBITMAP bitmap) const {
+    return reinterpret_cast<HBITMAP>(
+        sendMessage(BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap)));
+}
+
+void SliderControl::setRangeMin(int minimum, bool redraw) const {
+    sendMessage(TBM_SETRANGEMIN, redraw, minimum);
+}
+
+void SliderControl::setRangeMax(int maximum, bool redraw) const {
+    sendMessage(TBM_SETRANGEMAX, redraw, maximum);
+}
+
+int SliderControl::rangeMin() const { return int(sendMessage(TBM_GETRANGEMIN)); }
+int SliderControl::rangeMax() const { return int(sendMessage(TBM_GETRANGEMAX)); }
+int SliderControl::position() const { return int(sendMessage(TBM_GETPOS)); }
+void SliderControl::setPosition(int position) const { sendMessage(TBM_SETPOS, TRUE, position); }
+
+ToolTipControl::~ToolTipControl() {
+    // Normally gone already with its owner.
+    if (handle() && IsWindow(handle())) DestroyWindow(handle());
+}
+
+bool ToolTipControl::create(const Window& owner, DWORD style) {
+    HWND window = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | style, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner.handle(),
+                                  nullptr, moduleInstance(), nullptr);
+    attach(window);
+    return window != nullptr;
+}
+
+void ToolTipControl::activate(bool active) const { sendMessage(TTM_ACTIVATE, active); }
+
+bool ToolTipControl::addTool(HWND control, UINT textId) const {
+    // The size that every version of the common controls accepts.
+    TOOLINFOA tool{};
+    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    tool.uFlags = TTF_IDISHWND;
+    tool.hwnd = GetParent(control);
+    tool.uId = reinterpret_cast<UINT_PTR>(control);
+    tool.hinst = moduleInstance();
+    tool.lpszText = MAKEINTRESOURCEA(textId);
+    return sendMessage(TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool)) != 0;
+}
+
+void ToolTipControl::relayEvent(MSG& message) const {
+    if (handle()) sendMessage(TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&message));
+}
+
+int ToolTipControl::toolCount() const { return int(sendMessage(TTM_GETTOOLCOUNT)); }
+
+bool Bitmap::load(UINT id) {
+    reset();
+    bitmap_ = LoadBitmapA(moduleInstance(), MAKEINTRESOURCEA(id));
+    return bitmap_ != nullptr;
+}
+
+void Bitmap::reset() {
+    if (bitmap_) DeleteObject(bitmap_);
+    bitmap_ = nullptr;
+}
+
+}  // namespace granulix::fw

@@ -1,0 +1,57 @@
+// Thin wrappers of the controls that the dialogs drive: push buttons with a
+// bitmap, trackbars and tooltips. A wrapper is bound to its control by data
+// exchange (fw::exchangeControl) or, for a tooltip, created by the dialog.
+#pragma once
+
+#include <windows.h>
+
+#include "window.h"
+
+namespace granulix::fw {
+
+class Button : public Window {
+public:
+    // Shows a bitmap on the button; returns the one shown before.
+    HBITMAP setBitmap(HBITMAP bitmap) const;
+};
+
+class SliderControl : public Window {
+public:
+    void setRangeMin(int minimum, bool redraw) const;
+    void setRangeMax(int maximum, bool redraw) const;
+    int rangeMin() const;
+    int rangeMax() const;
+    int position() const;
+    void setPosition(int position) const;
+};
+
+class ToolTipControl : public Window {
+public:
+    ~ToolTipControl() override;
+    // Creates the tooltip window as a popup owned by `owner`.
+    bool create(const Window& owner, DWORD style = 0);
+    void activate(bool active) const;
+    // Registers a tool for a control window; its text is string resource
+    // `textId` of the module.
+    bool addTool(HWND control, UINT textId) const;
+    void relayEvent(MSG& message) const;
+    int toolCount() const;
+};
+
+// A bitmap resource of the module, released with the object.
+class Bitmap {
+public:
+    Bitmap() = default;
+    ~Bitmap() { reset(); }
+    Bitmap(const Bitmap&) = delete;
+    Bitmap& operator=(const Bitmap&) = delete;
+
+    bool load(UINT id);
+    void reset();
+    HBITMAP handle() const { return bitmap_; }
+
+private:
+    HBITMAP bitmap_ = nullptr;
+};
+
+}  // namespace granulix::fw
