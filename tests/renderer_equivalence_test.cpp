@@ -73,6 +73,25 @@ TEST_P(RendererMatchesReference, OverRandomSettingsPositionsAndOrders) {
     }
 }
 
+// The default look has no movement noise, no gravity and no wind, which the
+// renderer settles in fewer steps; cover every mix of the three.
+TEST_P(RendererMatchesReference, WithoutMovementNoiseOrAcceleration) {
+    const Size size = GetParam();
+    std::mt19937 g(size.width * 7 + size.height * 1000);
+    for (int round = 0; round < 80; ++round) {
+        EffectSettings s = randomSettings(g);
+        if (round & 1) s.speedNoise = 0;
+        if (round & 2) s.gravity = 0;
+        if (round & 4) s.wind = 128;
+        const uint32_t P = std::uniform_int_distribution<uint32_t>(0, 65536)(g);
+        Frames fast(size.width, size.height, round), slow(size.width, size.height, round);
+        render(fast.job(s, 65536, P));
+        reference::render(slow.job(s, 65536, P));
+        ASSERT_EQ(fast.out, slow.out) << "round " << round << " P " << P << " cells " << s.cellFlags
+                                      << ":" << s.cellWidth << "x" << s.cellHeight;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(FrameSizes, RendererMatchesReference,
                          ::testing::Values(Size{1, 1}, Size{2, 3}, Size{7, 5}, Size{20, 15},
                                            Size{33, 17}, Size{64, 48}, Size{97, 31}),
