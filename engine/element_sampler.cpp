@@ -35,8 +35,10 @@ ElementSampler::ElementSampler(const SourceBinding& b, const ElementGrid& grid,
 
     if (kind < kDiag1) {
         family_ = kind < kRed2 ? Family::kImage1 : Family::kImage2;
-        image_ = kind < kRed2 ? image1 : image2;
-        shift_ = 8 * (kind & 3u);
+        // Kinds 0..3 and 4..7 read bits 0..7 up to 24..31 of a work pixel:
+        // its bytes 0 to 3 in memory.
+        static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "work pixels are little-endian words");
+        image_ = reinterpret_cast<const uint8_t*>(kind < kRed2 ? image1 : image2) + (kind & 3u);
         table_.resize(256);
         for (int v = 0; v < 256; ++v) table_[v] = v;
         colMask_.resize(grid.columns);
@@ -116,18 +118,23 @@ ElementSampler::ElementSampler(const SourceBinding& b, const ElementGrid& grid,
     }
 }
 
-ElementSampler::Row ElementSampler::row(uint32_t j) const {
-    if (family_ == Family::kRamp) {
-        return {table_.data() + rowKey_[j], colKey_.data(), nullptr, nullptr, 0, 0, false};
-    }
-    return {table_.data(), colKey_.data(), image_ + rowKey_[j], colMask_.data(), rowMask_[j], shift_,
-            true};
+double ElementSampler::value(uint32_t k, uint32_t j) const {
+    if (family_ == Family::kRamp) return table_[rowKey_[j] + colKey_[k]];
+    const uint32_t byte = image_[4 * (size_t(rowKey_[j]) + colKey_[k])];
+    return table_[byte ^ colMask_[k] ^ rowMask_[j]];
 }
 
-const double* ElementSampler::gatherRow(uint32_t j, double* scratch) const {
-    const Row r = row(j);
-    if (!r.bytes) return r.table;
-    for (uint32_t k = 0; k < columns_; ++k) scratch[k] = r.at(k);
+const double* ElementSampler::gatherRow(uint32_t j, double* scratch, uint32_t begin,
+                                        uint32_t end) const {
+    if (family_ == Family::kRamp) return table_.data() + rowKey_[j];
+    const uint8_t* pixels = image_ + 4 * size_t(rowKey_[j]);
+    const uint32_t rowMask = rowMask_[j];
+    const uint32_t* colKey = colKey_.data();
+    const uint8_t* colMask = colMask_.data();
+    const double* table = table_.data();
+    for (uint32_t k = begin; k < end; ++k) {
+        scratch[k] = table[pixels[4 * size_t(colKey[k])] ^ colMask[k] ^ rowMask];
+    }
     return scratch;
 }
 

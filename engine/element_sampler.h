@@ -13,9 +13,9 @@
 //
 //   ElementSampler s(binding, grid, clipA, out);
 //   s.mapValues([&](double v) { return keepDelay * v; });
-//   const double* base = s.gatherRow(j, scratch);  // unless s.readsOutput()
+//   const double* base = s.gatherRow(j, scratch);
 //   double term = base[s.gatherKey(k)];   // k-th element visited in cell row j
-//   double now = s.row(j).at(k);          // reads the output as it is now
+//   double same = s.value(k, j);
 #pragma once
 
 #include <cstdint>
@@ -53,41 +53,25 @@ public:
     }
 
     // Value of the element visited k-th in cell row j (k < columns, j < rows).
-    double value(uint32_t k, uint32_t j) const { return row(j).at(k); }
+    double value(uint32_t k, uint32_t j) const;
 
-    // Cell row j as read at visit time.
-    struct Row {
-        const double* table;
-        const uint32_t* colKey;
-        const uint32_t* pixels;  // byte kinds: the image row the keys index
-        const uint8_t* colMask;
-        uint32_t rowMask;
-        unsigned shift;
-        bool bytes;
-
-        double at(uint32_t k) const {
-            if (!bytes) return table[colKey[k]];
-            return table[((pixels[colKey[k]] >> shift) ^ colMask[k] ^ rowMask) & 255u];
-        }
-    };
-    Row row(uint32_t j) const;
     // The pixel row that the byte kinds read for cell row j.
     uint32_t imageRow(uint32_t j) const { return rowKey_[j] / width_; }
 
-    // The values of cell row j as base[gatherKey(k)] for k < columns: a
-    // ramp needs nothing more, the byte kinds of clip A are read into
-    // `scratch` (columns entries). Not for samplers that read the output.
-    const double* gatherRow(uint32_t j, double* scratch) const;
+    // The values of the elements k in [begin, end) of cell row j as
+    // base[gatherKey(k)]: a ramp needs nothing more, the byte kinds are read
+    // into scratch[begin..end) now (for image 2: the frame as it is now).
+    const double* gatherRow(uint32_t j, double* scratch, uint32_t begin, uint32_t end) const;
+    const double* gatherRow(uint32_t j, double* scratch) const { return gatherRow(j, scratch, 0, columns_); }
     uint32_t gatherKey(uint32_t k) const { return family_ == Family::kRamp ? colKey_[k] : k; }
 
 private:
     Family family_ = Family::kRamp;
-    const uint32_t* image_ = nullptr;
-    unsigned shift_ = 0;
+    const uint8_t* image_ = nullptr;  // byte kinds: the byte they read of the first pixel
     uint32_t width_ = 1;
     uint32_t columns_ = 0;
     std::vector<double> table_;  // ramps: by key; byte kinds: by byte value
-    std::vector<uint32_t> colKey_, rowKey_;
+    std::vector<uint32_t> colKey_, rowKey_;  // byte kinds: pixel offsets
     std::vector<uint8_t> colMask_, rowMask_;  // byte kinds: 0 or 255
 };
 

@@ -146,11 +146,14 @@ namespace {
 // or four draws of the stream and the multiplications of its formulas, in
 // their order.
 //
-// Settling an element and drawing it are separate steps: cells are settled
-// a row at a time and drawn afterwards in visiting order, so the long chain
-// of arithmetic runs without the unpredictable branches of clipping. Byte
-// kinds of image 2 ("late" bindings) read the output as the elements before
-// have left it; see traverseRows for how that is kept.
+// Settling an element and drawing it are separate steps for cells: a row is
+// settled first, then the cells that land in the frame are drawn in visiting
+// order, so the long chains of arithmetic run free of the branches of
+// clipping, which follow the noise of the start times. Pixels are drawn as
+// they are settled; drawing one is too cheap to be worth a second pass.
+// Byte kinds of image 2 ("late" bindings) read the output as the elements
+// before have left it; traverseRows settles rows ahead only as far as that
+// holds.
 
 // What every element of a frame shares, settled before the traversal.
 struct Traversal {
@@ -218,6 +221,13 @@ public:
         if (l) *l = aRow_[c.x];
     }
 
+    bool lands(const Traversal::Column&, Landing l) const { return l != nullptr; }
+
+    // Whether drawing `l` writes to pixel row y.
+    bool touches(const Traversal::Column&, Landing l, uint32_t y) const {
+        return l >= rowStart_[y] && l < rowStart_[y] + W_;
+    }
+
 private:
     const uint32_t* a_;
     std::vector<uint32_t*> rowStart_;  // output rows: a landing pixel needs no multiply
@@ -253,7 +263,8 @@ public:
     static Landing nowhere() { return {kNowhere, 0}; }
 
     explicit CellMode(const Traversal& t)
-        : a_(t.a), out_(t.out), W_(t.W), H_(t.H), w_(t.grid.cellWidth), h_(t.grid.cellHeight) {}
+        : a_(t.a), out_(t.out), W_(t.W), H_(t.H), w_(t.grid.cellWidth), h_(t.grid.cellHeight),
+          spanX_(static_cast<uint64_t>(W_ + w_ - 1)), spanY_(static_cast<uint64_t>(H_ + h_ - 1)) {}
 
     void startRow(uint32_t j) {
         y0_ = static_cast<int64_t>(j) * h_;
@@ -282,6 +293,16 @@ public:
         } else if (tx < W_ && tx + w_ > 0 && ty < H_ && ty + h_ > 0) {
             copyClipped(x0, tx, ty);
         }
+    }
+
+    // Whether any part of the cell lands inside the frame. Bitwise &: whether
+    // a cell lands follows the noise of the start times as often as not, and
+    // a branch on it would be mispredicted as often.
+    // kNowhere moves a cell further than any frame is wide, as a rule; the
+    // few exceptions (cells as wide as the int32 range) draw() turns away.
+    bool lands(const Traversal::Column& c, Landing l) const {
+        const int64_t tx = c.x - int64_t(l.x), ty = y0_ - l.y;
+        return (static_cast<uint64_t>(tx + w_ - 1) < spanX_) & (static_cast<uint64_t>(ty + h_ - 1) < spanY_);
     }
 
     // Whether drawing `l` writes to pixel row y.
@@ -320,6 +341,7 @@ private:
     const uint32_t* a_;
     uint32_t* out_;
     const int64_t W_, H_, w_, h_;
+    const uint64_t spanX_, spanY_;    // positions (less cell size - 1) where a cell overlaps the frame
     int64_t y0_ = 0;
     const uint32_t* aRow_ = nullptr;  // clip A at the cell row's first pixel row
     bool rowInside_ = false;          // the cell row lies wholly inside the frame
@@ -328,21 +350,10 @@ private:
 // One binding as the traversal reads it in one cell row.
 struct BindingRow {
     const ElementSampler* sampler;
-    bool late;  // a byte kind of image 2: read at visit time
-    const double* base;
-    ElementSampler::Row now;
+    double* scratch;  // the row's values when they have to be read
+    const double* base = nullptr;
 
-    void start(uint32_t j, double* scratch) {
-        if (late) {
-            now = sampler->row(j);
-        } else {
-            base = sampler->gatherRow(j, scratch);
-        }
-    }
-    template <bool AnyLate, int Index>
-    double at(uint32_t k, const Traversal::Column& c) const {
-        return (AnyLate && late) ? now.at(k) : base[c.key[Index]];
-    }
+    void read(uint32_t j, uint32_t begin, uint32_t end) { base = sampler->gatherRow(j, scratch, begin, end); }
 };
 
 // Draw `n` of the element whose draws start after `state`, AND 255: the
@@ -358,9 +369,8 @@ constexpr LcgJump kElement = lcgJump(4);
 // The rows of elements in visiting order. Each element takes four draws of
 // the stream, so the draws of element n follow state 4n, which each row
 // reaches by a jump. Specialised per frame:
-// - AnyLate: some binding is a byte kind of image 2, read when its element
-//   is visited, so every element is drawn before the next is settled;
-//   otherwise a row is settled first and drawn second, two tight loops;
+// - Late: some binding is a byte kind of image 2, which reads the output as
+//   the elements visited before have left it (see below);
 // - MoveNoise: with a noise weight of 0 the movement samplers hold the speed
 //   of each source value (the noise term is a zero and cannot move an index),
 //   and draws 3 and 4 are not needed;
@@ -368,9 +378,8 @@ constexpr LcgJump kElement = lcgJump(4);
 //   along with t): leaving it out changes at most the sign of a zero
 //   displacement, which neither truncation nor subtraction from a coordinate
 //   can see, and a displacement that is not finite stays so.
-template <bool AnyLate, bool MoveNoise, bool Accel, class Mode>
-__attribute__((noinline)) void traverseRows(const Traversal& t,
-                                            const BindingRow (&bindings)[kBindingCount]) {
+template <bool Late, bool MoveNoise, bool Accel, class Mode>
+__attribute__((noinline)) void traverseRows(const Traversal& t, const ElementSampler (&samplers)[kBindingCount]) {
     const FrameValues& f = *t.f;
     const double T = f.time, D = f.delayScale, S = f.speedScale;
     const double g = f.gravityAcceleration, w = f.windAcceleration;
@@ -381,106 +390,120 @@ __attribute__((noinline)) void traverseRows(const Traversal& t,
     const uint32_t n = t.grid.columns, rows = t.grid.rows;
     const bool rowsReversed = t.rowsReversed;
     const LcgJump rowJump = lcgJump(uint64_t(4) * n);
-    std::vector<double> scratch(3 * static_cast<size_t>(n));
-    BindingRow delay = bindings[kDelay], moveY = bindings[kMovingY], moveX = bindings[kMovingX];
-    Mode mode(t);
-
-    using Landing = typename Mode::Landing;
-    std::vector<Landing> landings(Mode::kFused ? 0 : n);
     const Traversal::Column* columns = t.columns.data();
+    std::vector<double> scratch(kBindingCount * static_cast<size_t>(n));
+    BindingRow delay{&samplers[kDelay], scratch.data()};
+    BindingRow moveY{&samplers[kMovingY], scratch.data() + n};
+    BindingRow moveX{&samplers[kMovingX], scratch.data() + 2 * static_cast<size_t>(n)};
+    Mode mode(t);
+    using Landing = typename Mode::Landing;
+
     auto settle = [&](uint32_t k, uint32_t s) -> Landing {
         const Traversal::Column& c = columns[k];
-        const double start = D * (delay.at<AnyLate, kDelay>(k, c) + r.startNoise[randomByte<1>(s)]);
+        const double start = D * (delay.base[c.key[kDelay]] + r.startNoise[randomByte<1>(s)]);
         if (!(T > start)) return mode.waiting(c);
         const double age = T - start;
         if (!(r.life[randomByte<2>(s)] >= age)) return Mode::nowhere();
         const double time = S * age;
-        double vy, vx;
+        double vy = moveY.base[c.key[kMovingY]], vx = moveX.base[c.key[kMovingX]];
         if (MoveNoise) {
-            vy = speedY[static_cast<int>(moveY.at<AnyLate, kMovingY>(k, c) + r.moveNoise[randomByte<3>(s)] +
-                                         rowBias)];
-            vx = speedX[static_cast<int>(moveX.at<AnyLate, kMovingX>(k, c) + r.moveNoise[randomByte<4>(s)] +
-                                         colBias)];
-        } else {
-            vy = moveY.at<AnyLate, kMovingY>(k, c);
-            vx = moveX.at<AnyLate, kMovingX>(k, c);
+            vy = speedY[static_cast<int>(vy + r.moveNoise[randomByte<3>(s)] + rowBias)];
+            vx = speedX[static_cast<int>(vx + r.moveNoise[randomByte<4>(s)] + colBias)];
         }
         if (Accel) return mode.moving(c, vy * time + g * time * time, vx * time + w * time * time);
         return mode.moving(c, vy * time, vx * time);
     };
 
-    // Late bindings read one pixel row of the output per cell row.
-    const BindingRow* late[kBindingCount];
-    int lateCount = 0;
-    for (const BindingRow* b : {&delay, &moveY, &moveX}) {
-        if (b->late) late[lateCount++] = b;
-    }
-    uint32_t readRows[kBindingCount] = {};
+    // The elements of a row that land in the frame, in visiting order. Which
+    // of them land follows the noise of the start times as often as not, so
+    // the list is filled without a branch on it.
+    struct Pending {
+        uint32_t k;
+        Landing landing;
+    };
+    std::vector<Pending> pending(Mode::kFused && !Late ? 0 : n);
+    std::vector<Landing> landings(Mode::kFused && !Late ? 0 : n);
+    auto settleRange = [&](uint32_t begin, uint32_t end, uint32_t state) {
+        Landing* land = landings.data();
+        for (uint32_t k = begin; k < end; ++k, state = kElement(state)) land[k] = settle(k, state);
+        uint32_t count = 0;
+        for (uint32_t k = begin; k < end; ++k) {
+            pending[count] = {k, land[k]};
+            count += mode.lands(columns[k], land[k]);
+        }
+        return count;
+    };
+
+    // The pixel rows of the output that late bindings read.
+    uint32_t readRows[kBindingCount];
+    int readCount = 0;
 
     uint32_t rowState = RandomStream::kSeed;
     for (uint32_t m = 0; m < rows; ++m, rowState = rowJump(rowState)) {
         const uint32_t j = rowsReversed ? rows - 1 - m : m;
-        delay.start(j, scratch.data());
-        moveY.start(j, scratch.data() + n);
-        moveX.start(j, scratch.data() + 2 * n);
         mode.startRow(j);
-        if constexpr (Mode::kFused) {
-            uint32_t state = rowState;
-            for (uint32_t k = 0; k < n; ++k, state = kElement(state)) mode.draw(columns[k], settle(k, state));
-        } else if constexpr (!AnyLate) {
-            Landing* land = landings.data();
-            uint32_t state = rowState;
-            for (uint32_t k = 0; k < n; ++k, state = kElement(state)) {
-                land[k] = settle(k, state);
+        if constexpr (!Late) {
+            delay.read(j, 0, n);
+            moveY.read(j, 0, n);
+            moveX.read(j, 0, n);
+            if constexpr (Mode::kFused) {
+                uint32_t state = rowState;
+                for (uint32_t k = 0; k < n; ++k, state = kElement(state)) mode.draw(columns[k], settle(k, state));
+            } else {
+                const uint32_t count = settleRange(0, n, rowState);
+                for (uint32_t i = 0; i < count; ++i) mode.draw(columns[pending[i].k], pending[i].landing);
             }
-            for (uint32_t k = 0; k < n; ++k) mode.draw(columns[k], land[k]);
-        } else {
-            // Settled ahead, an element has read the output before the
-            // elements of its row ahead of it were drawn. That holds only
-            // until a draw touches a pixel row that the late bindings read;
-            // from the element after such a draw the row is settled anew.
-            // The next stretch is twice the last one drawn, so even a row of
-            // touching draws costs at most twice the settling.
-            Landing* land = landings.data();
-            for (int i = 0; i < lateCount; ++i) readRows[i] = late[i]->sampler->imageRow(j);
-            uint32_t k = 0, stretch = n;
-            while (k < n) {
-                const uint32_t end = k + std::min(stretch, n - k);
-                uint32_t state = lcgJump(uint64_t(4) * k)(rowState);
-                for (uint32_t e = k; e < end; ++e, state = kElement(state)) {
-                    land[e] = settle(e, state);
-                }
-                uint32_t e = k;
+            continue;
+        }
+        // Settled ahead, an element has read the output before the elements
+        // of its row ahead of it were drawn. That holds until a draw touches
+        // a pixel row that late bindings read; from the element after such a
+        // draw the row is read and settled anew. The next stretch is twice
+        // the last one drawn, so even a row of touching draws costs at most
+        // twice the settling.
+        readCount = 0;
+        for (const BindingRow* b : {&delay, &moveY, &moveX}) {
+            if (b->sampler->readsOutput()) readRows[readCount++] = b->sampler->imageRow(j);
+        }
+        uint32_t k = 0, stretch = n;
+        while (k < n) {
+            const uint32_t end = k + std::min(stretch, n - k);
+            delay.read(j, k, end);
+            moveY.read(j, k, end);
+            moveX.read(j, k, end);
+            const uint32_t count = settleRange(k, end, lcgJump(uint64_t(4) * k)(rowState));
+            uint32_t next = end;
+            for (uint32_t i = 0; i < count; ++i) {
+                const Traversal::Column& c = columns[pending[i].k];
+                mode.draw(c, pending[i].landing);
                 bool touched = false;
-                while (e < end && !touched) {
-                    mode.draw(columns[e], land[e]);
-                    for (int i = 0; i < lateCount; ++i) {
-                        touched |= mode.touches(columns[e], land[e], readRows[i]);
-                    }
-                    ++e;
+                for (int b = 0; b < readCount; ++b) touched |= mode.touches(c, pending[i].landing, readRows[b]);
+                if (touched) {
+                    next = pending[i].k + 1;
+                    stretch = 2 * (next - k);
+                    break;
                 }
-                if (touched) stretch = 2 * (e - k);
-                k = e;
             }
+            k = next;
         }
     }
 }
 
 template <class Mode>
-void traverse(const Traversal& t, const BindingRow (&b)[kBindingCount]) {
-    const bool anyLate = b[0].late || b[1].late || b[2].late;
+void traverse(const Traversal& t, const ElementSampler (&samplers)[kBindingCount]) {
+    const bool late = samplers[0].readsOutput() || samplers[1].readsOutput() || samplers[2].readsOutput();
     const bool moveNoise = t.f->noiseMove != 0;
     const bool accel = t.f->gravityAcceleration != 0 || t.f->windAcceleration != 0;
-    const int variant = (anyLate ? 4 : 0) | (moveNoise ? 2 : 0) | (accel ? 1 : 0);
+    const int variant = (late ? 4 : 0) | (moveNoise ? 2 : 0) | (accel ? 1 : 0);
     switch (variant) {
-        case 0: traverseRows<false, false, false, Mode>(t, b); break;
-        case 1: traverseRows<false, false, true, Mode>(t, b); break;
-        case 2: traverseRows<false, true, false, Mode>(t, b); break;
-        case 3: traverseRows<false, true, true, Mode>(t, b); break;
-        case 4: traverseRows<true, false, false, Mode>(t, b); break;
-        case 5: traverseRows<true, false, true, Mode>(t, b); break;
-        case 6: traverseRows<true, true, false, Mode>(t, b); break;
-        default: traverseRows<true, true, true, Mode>(t, b); break;
+        case 0: traverseRows<false, false, false, Mode>(t, samplers); break;
+        case 1: traverseRows<false, false, true, Mode>(t, samplers); break;
+        case 2: traverseRows<false, true, false, Mode>(t, samplers); break;
+        case 3: traverseRows<false, true, true, Mode>(t, samplers); break;
+        case 4: traverseRows<true, false, false, Mode>(t, samplers); break;
+        case 5: traverseRows<true, false, true, Mode>(t, samplers); break;
+        case 6: traverseRows<true, true, false, Mode>(t, samplers); break;
+        default: traverseRows<true, true, true, Mode>(t, samplers); break;
     }
 }
 
@@ -546,11 +569,6 @@ void render(const RenderJob& job) {
         samplers[kMovingX].mapValues(
             [=](double v) { return speedX[static_cast<int>((v - 128) * keepMove + colBias)]; });
     }
-    BindingRow bindings[kBindingCount];
-    for (int i = 0; i < kBindingCount; ++i) {
-        bindings[i].sampler = &samplers[i];
-        bindings[i].late = samplers[i].readsOutput();
-    }
     t.columns.resize(f.columns);
     for (uint32_t k = 0; k < f.columns; ++k) {
         Traversal::Column& col = t.columns[k];
@@ -560,9 +578,9 @@ void render(const RenderJob& job) {
         col.xd = col.x;
     }
     if (f.perPixel) {
-        traverse<PixelMode>(t, bindings);
+        traverse<PixelMode>(t, samplers);
     } else {
-        traverse<CellMode>(t, bindings);
+        traverse<CellMode>(t, samplers);
     }
 }
 

@@ -46,16 +46,14 @@ TEST_P(ElementSamplerMatchesSourceValues, ForEveryKindAndTiling) {
             ElementSampler s(b, e, image1.data(), image2.data());
             EXPECT_EQ(s.readsOutput(), kind >= int32_t(kRed2) && kind <= int32_t(kAlpha2));
             for (uint32_t j = 0; j < e.rows; ++j) {
-                const double* gathered = s.readsOutput() ? nullptr : s.gatherRow(j, scratch.data());
+                const double* gathered = s.gatherRow(j, scratch.data());
                 for (uint32_t k = 0; k < e.columns; ++k) {
                     const uint32_t column = g.reversed ? e.columns - 1 - k : k;
                     const double expected =
                         sourceValue(column * g.cellWidth, j * g.cellHeight, g.width, g.height, b,
                                     image1.data(), image2.data());
                     ASSERT_EQ(s.value(k, j), expected) << "kind " << kind << " k " << k << " j " << j;
-                    if (gathered) {
-                        ASSERT_EQ(gathered[s.gatherKey(k)], expected) << kind;
-                    }
+                    ASSERT_EQ(gathered[s.gatherKey(k)], expected) << kind;
                 }
             }
         }
@@ -73,15 +71,22 @@ INSTANTIATE_TEST_SUITE_P(Grids, ElementSamplerMatchesSourceValues,
                                     (g.reversed ? "_reversed" : "");
                          });
 
-// Byte kinds of image 2 are read when asked: a change to the frame shows.
+// Byte kinds of image 2 are read when asked: a change to the frame shows,
+// in a single value and in a stretch of a row read again.
 TEST(ElementSampler, ImageTwoIsReadAtTheMomentOfTheQuestion) {
     const ElementGrid e = elementGrid({4, 3, 1, 1, false});
     std::vector<uint32_t> clipA(12, 0x11), out(12, 0x22);
-    ElementSampler s({kRed2, 0, 1, 1, 0, 0}, e, clipA.data(), out.data());
-    EXPECT_EQ(s.value(2, 1), 0x22);
-    out[1 * 4 + 2] = 0x7F;
+    ElementSampler s({kBlue2, 0, 1, 1, 0, 0}, e, clipA.data(), out.data());
+    EXPECT_EQ(s.imageRow(1), 1u);
+    std::vector<double> scratch(4, -1.0);
+    EXPECT_EQ(s.gatherRow(1, scratch.data())[s.gatherKey(2)], 0.0);
+    EXPECT_EQ(s.value(2, 1), 0.0);
+    out[1 * 4 + 2] = 0x7F0000;
+    out[1 * 4 + 3] = 0x050000;
     EXPECT_EQ(s.value(2, 1), 0x7F);
-    EXPECT_EQ(s.row(1).at(2), 0x7F);
+    const double* row = s.gatherRow(1, scratch.data(), 3, 4);
+    EXPECT_EQ(row[s.gatherKey(3)], 0x05);
+    EXPECT_EQ(row[s.gatherKey(2)], 0.0) << "outside the stretch asked for";
 }
 
 // The traversal turns values into what it looks up by them, once per frame.
