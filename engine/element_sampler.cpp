@@ -120,21 +120,14 @@ ElementSampler::ElementSampler(const SourceBinding& b, const ElementGrid& grid,
 
 double ElementSampler::value(uint32_t k, uint32_t j) const {
     if (family_ == Family::kRamp) return table_[rowKey_[j] + colKey_[k]];
-    const uint32_t byte = image_[4 * (size_t(rowKey_[j]) + colKey_[k])];
-    return table_[byte ^ colMask_[k] ^ rowMask_[j]];
+    return byteRow(j).at(k);
 }
 
 const double* ElementSampler::gatherRow(uint32_t j, double* scratch, uint32_t begin,
                                         uint32_t end) const {
     if (family_ == Family::kRamp) return table_.data() + rowKey_[j];
-    const uint8_t* pixels = image_ + 4 * size_t(rowKey_[j]);
-    const uint32_t rowMask = rowMask_[j];
-    const uint32_t* colKey = colKey_.data();
-    const uint8_t* colMask = colMask_.data();
-    const double* table = table_.data();
-    for (uint32_t k = begin; k < end; ++k) {
-        scratch[k] = table[pixels[4 * size_t(colKey[k])] ^ colMask[k] ^ rowMask];
-    }
+    const ByteRow r = byteRow(j);
+    for (uint32_t k = begin; k < end; ++k) scratch[k] = r.at(k);
     return scratch;
 }
 

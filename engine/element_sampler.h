@@ -58,6 +58,21 @@ public:
     // The pixel row that the byte kinds read for cell row j.
     uint32_t imageRow(uint32_t j) const { return rowKey_[j] / width_; }
 
+    // Cell row j of a byte kind, to be read element by element.
+    struct ByteRow {
+        const uint8_t* pixels;  // the byte the kind reads of the row's first pixel
+        const uint32_t* colKey;
+        const uint8_t* colMask;
+        uint32_t rowMask;
+        const double* table;
+
+        double at(uint32_t k) const { return table[pixels[4 * size_t(colKey[k])] ^ colMask[k] ^ rowMask]; }
+    };
+    bool bytes() const { return family_ != Family::kRamp; }
+    ByteRow byteRow(uint32_t j) const {
+        return {image_ + 4 * size_t(rowKey_[j]), colKey_.data(), colMask_.data(), rowMask_[j], table_.data()};
+    }
+
     // The values of the elements k in [begin, end) of cell row j as
     // base[gatherKey(k)]: a ramp needs nothing more, the byte kinds are read
     // into scratch[begin..end) now (for image 2: the frame as it is now).

@@ -371,6 +371,8 @@ constexpr LcgJump kElement = lcgJump(4);
 // reaches by a jump. Specialised per frame:
 // - Late: some binding is a byte kind of image 2, which reads the output as
 //   the elements visited before have left it (see below);
+// - DelayBytes: the delay binding is a byte kind, read as its element is
+//   settled rather than gathered into a row first;
 // - MoveNoise: with a noise weight of 0 the movement samplers hold the speed
 //   of each source value (the noise term is a zero and cannot move an index),
 //   and draws 3 and 4 are not needed;
@@ -378,7 +380,7 @@ constexpr LcgJump kElement = lcgJump(4);
 //   along with t): leaving it out changes at most the sign of a zero
 //   displacement, which neither truncation nor subtraction from a coordinate
 //   can see, and a displacement that is not finite stays so.
-template <bool Late, bool MoveNoise, bool Accel, class Mode>
+template <bool Late, bool DelayBytes, bool MoveNoise, bool Accel, class Mode>
 __attribute__((noinline)) void traverseRows(const Traversal& t, const ElementSampler (&samplers)[kBindingCount]) {
     const FrameValues& f = *t.f;
     const double T = f.time, D = f.delayScale, S = f.speedScale;
@@ -395,12 +397,14 @@ __attribute__((noinline)) void traverseRows(const Traversal& t, const ElementSam
     BindingRow delay{&samplers[kDelay], scratch.data()};
     BindingRow moveY{&samplers[kMovingY], scratch.data() + n};
     BindingRow moveX{&samplers[kMovingX], scratch.data() + 2 * static_cast<size_t>(n)};
+    ElementSampler::ByteRow delayBytes{};
     Mode mode(t);
     using Landing = typename Mode::Landing;
 
     auto settle = [&](uint32_t k, uint32_t s) -> Landing {
         const Traversal::Column& c = columns[k];
-        const double start = D * (delay.base[c.key[kDelay]] + r.startNoise[randomByte<1>(s)]);
+        const double d = DelayBytes ? delayBytes.at(k) : delay.base[c.key[kDelay]];
+        const double start = D * (d + r.startNoise[randomByte<1>(s)]);
         if (!(T > start)) return mode.waiting(c);
         const double age = T - start;
         if (!(r.life[randomByte<2>(s)] >= age)) return Mode::nowhere();
@@ -442,8 +446,9 @@ __attribute__((noinline)) void traverseRows(const Traversal& t, const ElementSam
     for (uint32_t m = 0; m < rows; ++m, rowState = rowJump(rowState)) {
         const uint32_t j = rowsReversed ? rows - 1 - m : m;
         mode.startRow(j);
+        if constexpr (DelayBytes) delayBytes = samplers[kDelay].byteRow(j);
         if constexpr (!Late) {
-            delay.read(j, 0, n);
+            if constexpr (!DelayBytes) delay.read(j, 0, n);
             moveY.read(j, 0, n);
             moveX.read(j, 0, n);
             if constexpr (Mode::kFused) {
@@ -468,7 +473,7 @@ __attribute__((noinline)) void traverseRows(const Traversal& t, const ElementSam
         uint32_t k = 0, stretch = n;
         while (k < n) {
             const uint32_t end = k + std::min(stretch, n - k);
-            delay.read(j, k, end);
+            if constexpr (!DelayBytes) delay.read(j, k, end);
             moveY.read(j, k, end);
             moveX.read(j, k, end);
             const uint32_t count = settleRange(k, end, lcgJump(uint64_t(4) * k)(rowState));
@@ -489,22 +494,28 @@ __attribute__((noinline)) void traverseRows(const Traversal& t, const ElementSam
     }
 }
 
+// traverseRows specialised on the flags, chosen one by one.
+template <class Mode, bool... Chosen>
+void traverseWith(const Traversal& t, const ElementSampler (&samplers)[kBindingCount]) {
+    traverseRows<Chosen..., Mode>(t, samplers);
+}
+template <class Mode, bool... Chosen, class... Flags>
+void traverseWith(const Traversal& t, const ElementSampler (&samplers)[kBindingCount], bool flag,
+                  Flags... rest) {
+    if (flag) {
+        traverseWith<Mode, Chosen..., true>(t, samplers, rest...);
+    } else {
+        traverseWith<Mode, Chosen..., false>(t, samplers, rest...);
+    }
+}
+
 template <class Mode>
 void traverse(const Traversal& t, const ElementSampler (&samplers)[kBindingCount]) {
     const bool late = samplers[0].readsOutput() || samplers[1].readsOutput() || samplers[2].readsOutput();
+    const bool delayBytes = samplers[kDelay].bytes();
     const bool moveNoise = t.f->noiseMove != 0;
     const bool accel = t.f->gravityAcceleration != 0 || t.f->windAcceleration != 0;
-    const int variant = (late ? 4 : 0) | (moveNoise ? 2 : 0) | (accel ? 1 : 0);
-    switch (variant) {
-        case 0: traverseRows<false, false, false, Mode>(t, samplers); break;
-        case 1: traverseRows<false, false, true, Mode>(t, samplers); break;
-        case 2: traverseRows<false, true, false, Mode>(t, samplers); break;
-        case 3: traverseRows<false, true, true, Mode>(t, samplers); break;
-        case 4: traverseRows<true, false, false, Mode>(t, samplers); break;
-        case 5: traverseRows<true, false, true, Mode>(t, samplers); break;
-        case 6: traverseRows<true, true, false, Mode>(t, samplers); break;
-        default: traverseRows<true, true, true, Mode>(t, samplers); break;
-    }
+    traverseWith<Mode>(t, samplers, late, delayBytes, moveNoise, accel);
 }
 
 }  // namespace
