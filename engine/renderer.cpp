@@ -264,10 +264,13 @@ public:
 
     explicit CellMode(const Traversal& t)
         : a_(t.a), out_(t.out), W_(t.W), H_(t.H), w_(t.grid.cellWidth), h_(t.grid.cellHeight),
-          spanX_(static_cast<uint64_t>(W_ + w_ - 1)), spanY_(static_cast<uint64_t>(H_ + h_ - 1)) {}
+          lastOffsetX_(static_cast<uint32_t>(w_ - 1)),
+          spanX_(static_cast<uint32_t>(W_ + w_ - 1)),
+          spanY_(static_cast<uint32_t>(H_ + h_ - 1)) {}
 
     void startRow(uint32_t j) {
         y0_ = static_cast<int64_t>(j) * h_;
+        lastRowY_ = static_cast<uint32_t>(y0_ + h_ - 1);
         aRow_ = a_ + y0_ * W_;
         rowInside_ = y0_ + h_ <= H_;
     }
@@ -295,14 +298,16 @@ public:
         }
     }
 
-    // Whether any part of the cell lands inside the frame. Bitwise &: whether
-    // a cell lands follows the noise of the start times as often as not, and
-    // a branch on it would be mispredicted as often.
-    // kNowhere moves a cell further than any frame is wide, as a rule; the
-    // few exceptions (cells as wide as the int32 range) draw() turns away.
+    // Whether the cell may land inside the frame: never false when some part
+    // of it does, true at times when none does (draw() then finds nothing
+    // to copy). Computed modulo 2^32, where a cell overlaps the frame when
+    // its last column x0 + w - 1 - sx lies in 0..W + w - 2, and with bitwise
+    // &: whether a cell lands follows the noise of the start times, and a
+    // branch on it would be mispredicted as often.
     bool lands(const Traversal::Column& c, Landing l) const {
-        const int64_t tx = c.x - int64_t(l.x), ty = y0_ - l.y;
-        return (static_cast<uint64_t>(tx + w_ - 1) < spanX_) & (static_cast<uint64_t>(ty + h_ - 1) < spanY_);
+        const uint32_t lastX = static_cast<uint32_t>(c.x) + lastOffsetX_ - static_cast<uint32_t>(l.x);
+        const uint32_t lastY = lastRowY_ - static_cast<uint32_t>(l.y);
+        return (lastX < spanX_) & (lastY < spanY_);
     }
 
     // Whether drawing `l` writes to pixel row y.
@@ -341,8 +346,10 @@ private:
     const uint32_t* a_;
     uint32_t* out_;
     const int64_t W_, H_, w_, h_;
-    const uint64_t spanX_, spanY_;    // positions (less cell size - 1) where a cell overlaps the frame
+    const uint32_t lastOffsetX_;      // w - 1
+    const uint32_t spanX_, spanY_;    // W + w - 1 and H + h - 1: all below 2^31, so these fit
     int64_t y0_ = 0;
+    uint32_t lastRowY_ = 0;           // y0 + h - 1, modulo 2^32
     const uint32_t* aRow_ = nullptr;  // clip A at the cell row's first pixel row
     bool rowInside_ = false;          // the cell row lies wholly inside the frame
 };
