@@ -37,7 +37,8 @@ ElementSampler::ElementSampler(const SourceBinding& b, const ElementGrid& grid,
         family_ = kind < kRed2 ? Family::kImage1 : Family::kImage2;
         // Kinds 0..3 and 4..7 read bits 0..7 up to 24..31 of a work pixel:
         // its bytes 0 to 3 in memory.
-        static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "work pixels are little-endian words");
+        static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+                      "work pixels are little-endian words");
         image_ = reinterpret_cast<const uint8_t*>(kind < kRed2 ? image1 : image2) + (kind & 3u);
         table_.resize(256);
         for (int v = 0; v < 256; ++v) table_[v] = v;

@@ -38,13 +38,14 @@ public:
     enum class Family { kRamp, kImage1, kImage2 };
 
     // image1 is clip A; image2 is the frame that the byte kinds of image 2
-    // read at the moment value() is called (the output being drawn).
+    // read, as it is at the moment they are read (the output being drawn).
     ElementSampler(const SourceBinding& binding, const ElementGrid& grid, const uint32_t* image1,
                    const uint32_t* image2);
 
-    Family family() const { return family_; }
     // True when a value depends on what the traversal has drawn so far.
     bool readsOutput() const { return family_ == Family::kImage2; }
+    // True for the byte kinds, which byteRow() reads.
+    bool bytes() const { return family_ != Family::kRamp; }
 
     // Replaces every tabulated source value v by map(v).
     template <class Map>
@@ -58,7 +59,7 @@ public:
     // The pixel row that the byte kinds read for cell row j.
     uint32_t imageRow(uint32_t j) const { return rowKey_[j] / width_; }
 
-    // Cell row j of a byte kind, to be read element by element.
+    // Cell row j of a byte kind, read element by element.
     struct ByteRow {
         const uint8_t* pixels;  // the byte the kind reads of the row's first pixel
         const uint32_t* colKey;
@@ -66,18 +67,22 @@ public:
         uint32_t rowMask;
         const double* table;
 
-        double at(uint32_t k) const { return table[pixels[4 * size_t(colKey[k])] ^ colMask[k] ^ rowMask]; }
+        double at(uint32_t k) const {
+            return table[pixels[4 * size_t(colKey[k])] ^ colMask[k] ^ rowMask];
+        }
     };
-    bool bytes() const { return family_ != Family::kRamp; }
     ByteRow byteRow(uint32_t j) const {
-        return {image_ + 4 * size_t(rowKey_[j]), colKey_.data(), colMask_.data(), rowMask_[j], table_.data()};
+        return {image_ + 4 * size_t(rowKey_[j]), colKey_.data(), colMask_.data(), rowMask_[j],
+                table_.data()};
     }
 
     // The values of the elements k in [begin, end) of cell row j as
     // base[gatherKey(k)]: a ramp needs nothing more, the byte kinds are read
     // into scratch[begin..end) now (for image 2: the frame as it is now).
     const double* gatherRow(uint32_t j, double* scratch, uint32_t begin, uint32_t end) const;
-    const double* gatherRow(uint32_t j, double* scratch) const { return gatherRow(j, scratch, 0, columns_); }
+    const double* gatherRow(uint32_t j, double* scratch) const {
+        return gatherRow(j, scratch, 0, columns_);
+    }
     uint32_t gatherKey(uint32_t k) const { return family_ == Family::kRamp ? colKey_[k] : k; }
 
 private:

@@ -196,7 +196,11 @@ public:
     static Landing nowhere() { return nullptr; }
 
     explicit PixelMode(const Traversal& t)
-        : a_(t.a), rowStart_(t.H), W_(t.W), lastRow_(static_cast<uint32_t>(t.H - 1)), lastColumn_(static_cast<uint32_t>(t.W - 1)) {
+        : a_(t.a),
+          rowStart_(t.H),
+          W_(t.W),
+          lastRow_(static_cast<uint32_t>(t.H - 1)),
+          lastColumn_(static_cast<uint32_t>(t.W - 1)) {
         for (int32_t y = 0; y < t.H; ++y) rowStart_[y] = t.out + static_cast<size_t>(y) * t.W;
     }
 
@@ -243,11 +247,11 @@ inline void copyRow(uint32_t* dst, const uint32_t* src, int64_t w) {
     std::memcpy(dst, src, static_cast<size_t>(w) * sizeof(uint32_t));
 }
 
-// Copies h rows of W words (a frame's rows) of a cell W words wide.
-template <int W>
+// Copies the h rows, `stride` words apart, of a cell Width words wide.
+template <int Width>
 inline void copyRows(uint32_t* dst, const uint32_t* src, int64_t h, int64_t stride) {
     for (int64_t b = 0; b < h; ++b, src += stride, dst += stride) {
-        std::memcpy(dst, src, W * sizeof(uint32_t));
+        std::memcpy(dst, src, Width * sizeof(uint32_t));
     }
 }
 
@@ -290,7 +294,8 @@ public:
         if (l.x == kNowhere) return;
         const int64_t x0 = c.x;
         const int64_t tx = x0 - l.x, ty = y0_ - l.y;
-        if (rowInside_ && x0 + w_ <= W_ && static_cast<uint64_t>(tx) <= static_cast<uint64_t>(W_ - w_) &&
+        if (rowInside_ && x0 + w_ <= W_ &&
+            static_cast<uint64_t>(tx) <= static_cast<uint64_t>(W_ - w_) &&
             static_cast<uint64_t>(ty) <= static_cast<uint64_t>(H_ - h_)) {
             copyCell(out_ + ty * W_ + tx, aRow_ + x0);
         } else if (tx < W_ && tx + w_ > 0 && ty < H_ && ty + h_ > 0) {
@@ -305,14 +310,16 @@ public:
     // &: whether a cell lands follows the noise of the start times, and a
     // branch on it would be mispredicted as often.
     bool lands(const Traversal::Column& c, Landing l) const {
-        const uint32_t lastX = static_cast<uint32_t>(c.x) + lastOffsetX_ - static_cast<uint32_t>(l.x);
+        const uint32_t lastX =
+            static_cast<uint32_t>(c.x) + lastOffsetX_ - static_cast<uint32_t>(l.x);
         const uint32_t lastY = lastRowY_ - static_cast<uint32_t>(l.y);
         return (lastX < spanX_) & (lastY < spanY_);
     }
 
     // Whether drawing `l` writes to pixel row y.
     bool touches(const Traversal::Column&, Landing l, uint32_t y) const {
-        return l.x != kNowhere && static_cast<uint64_t>(int64_t(y) - (y0_ - l.y)) < static_cast<uint64_t>(h_);
+        const int64_t ty = y0_ - l.y;
+        return l.x != kNowhere && static_cast<uint64_t>(y - ty) < static_cast<uint64_t>(h_);
     }
 
 private:
@@ -327,6 +334,7 @@ private:
         }
     }
 
+    // Out of line, like copyClipped: it keeps the per-cell loop small.
     __attribute__((noinline)) void copyWide(uint32_t* dst, const uint32_t* src) const {
         for (int64_t b = 0; b < h_; ++b, src += W_, dst += W_) copyRow(dst, src, w_);
     }
@@ -347,7 +355,7 @@ private:
     uint32_t* out_;
     const int64_t W_, H_, w_, h_;
     const uint32_t lastOffsetX_;      // w - 1
-    const uint32_t spanX_, spanY_;    // W + w - 1 and H + h - 1: all below 2^31, so these fit
+    const uint32_t spanX_, spanY_;    // W + w - 1 and H + h - 1 (each term below 2^31)
     int64_t y0_ = 0;
     uint32_t lastRowY_ = 0;           // y0 + h - 1, modulo 2^32
     const uint32_t* aRow_ = nullptr;  // clip A at the cell row's first pixel row
@@ -360,7 +368,9 @@ struct BindingRow {
     double* scratch;  // the row's values when they have to be read
     const double* base = nullptr;
 
-    void read(uint32_t j, uint32_t begin, uint32_t end) { base = sampler->gatherRow(j, scratch, begin, end); }
+    void read(uint32_t j, uint32_t begin, uint32_t end) {
+        base = sampler->gatherRow(j, scratch, begin, end);
+    }
 };
 
 // Draw `n` of the element whose draws start after `state`, AND 255: the
@@ -387,8 +397,12 @@ constexpr LcgJump kElement = lcgJump(4);
 //   along with t): leaving it out changes at most the sign of a zero
 //   displacement, which neither truncation nor subtraction from a coordinate
 //   can see, and a displacement that is not finite stays so.
+//
+// Each specialisation is kept a function of its own: inlined into the
+// dispatch below, they ran measurably slower.
 template <bool Late, bool DelayBytes, bool MoveNoise, bool Accel, class Mode>
-__attribute__((noinline)) void traverseRows(const Traversal& t, const ElementSampler (&samplers)[kBindingCount]) {
+__attribute__((noinline)) void traverseRows(const Traversal& t,
+                                            const ElementSampler (&samplers)[kBindingCount]) {
     const FrameValues& f = *t.f;
     const double T = f.time, D = f.delayScale, S = f.speedScale;
     const double g = f.gravityAcceleration, w = f.windAcceleration;
@@ -416,6 +430,7 @@ __attribute__((noinline)) void traverseRows(const Traversal& t, const ElementSam
         const double age = T - start;
         if (!(r.life[randomByte<2>(s)] >= age)) return Mode::nowhere();
         const double time = S * age;
+        // The speeds themselves, or with noise the terms that pick them.
         double vy = moveY.base[c.key[kMovingY]], vx = moveX.base[c.key[kMovingX]];
         if (MoveNoise) {
             vy = speedY[static_cast<int>(vy + r.moveNoise[randomByte<3>(s)] + rowBias)];
@@ -445,10 +460,6 @@ __attribute__((noinline)) void traverseRows(const Traversal& t, const ElementSam
         return count;
     };
 
-    // The pixel rows of the output that late bindings read.
-    uint32_t readRows[kBindingCount];
-    int readCount = 0;
-
     uint32_t rowState = RandomStream::kSeed;
     for (uint32_t m = 0; m < rows; ++m, rowState = rowJump(rowState)) {
         const uint32_t j = rowsReversed ? rows - 1 - m : m;
@@ -460,10 +471,14 @@ __attribute__((noinline)) void traverseRows(const Traversal& t, const ElementSam
             moveX.read(j, 0, n);
             if constexpr (Mode::kFused) {
                 uint32_t state = rowState;
-                for (uint32_t k = 0; k < n; ++k, state = kElement(state)) mode.draw(columns[k], settle(k, state));
+                for (uint32_t k = 0; k < n; ++k, state = kElement(state)) {
+                    mode.draw(columns[k], settle(k, state));
+                }
             } else {
                 const uint32_t count = settleRange(0, n, rowState);
-                for (uint32_t i = 0; i < count; ++i) mode.draw(columns[pending[i].k], pending[i].landing);
+                for (uint32_t i = 0; i < count; ++i) {
+                    mode.draw(columns[pending[i].k], pending[i].landing);
+                }
             }
             continue;
         }
@@ -473,7 +488,8 @@ __attribute__((noinline)) void traverseRows(const Traversal& t, const ElementSam
         // draw the row is read and settled anew. The next stretch is twice
         // the last one drawn, so even a row of touching draws costs at most
         // twice the settling.
-        readCount = 0;
+        uint32_t readRows[kBindingCount];  // pixel rows of the output that they read
+        int readCount = 0;
         for (const BindingRow* b : {&delay, &moveY, &moveX}) {
             if (b->sampler->readsOutput()) readRows[readCount++] = b->sampler->imageRow(j);
         }
@@ -489,7 +505,9 @@ __attribute__((noinline)) void traverseRows(const Traversal& t, const ElementSam
                 const Traversal::Column& c = columns[pending[i].k];
                 mode.draw(c, pending[i].landing);
                 bool touched = false;
-                for (int b = 0; b < readCount; ++b) touched |= mode.touches(c, pending[i].landing, readRows[b]);
+                for (int b = 0; b < readCount; ++b) {
+                    touched |= mode.touches(c, pending[i].landing, readRows[b]);
+                }
                 if (touched) {
                     next = pending[i].k + 1;
                     stretch = 2 * (next - k);
@@ -518,7 +536,8 @@ void traverseWith(const Traversal& t, const ElementSampler (&samplers)[kBindingC
 
 template <class Mode>
 void traverse(const Traversal& t, const ElementSampler (&samplers)[kBindingCount]) {
-    const bool late = samplers[0].readsOutput() || samplers[1].readsOutput() || samplers[2].readsOutput();
+    const bool late = samplers[0].readsOutput() || samplers[1].readsOutput() ||
+                      samplers[2].readsOutput();
     const bool delayBytes = samplers[kDelay].bytes();
     const bool moveNoise = t.f->noiseMove != 0;
     const bool accel = t.f->gravityAcceleration != 0 || t.f->windAcceleration != 0;

@@ -52,7 +52,8 @@ TEST_P(ElementSamplerMatchesSourceValues, ForEveryKindAndTiling) {
                     const double expected =
                         sourceValue(column * g.cellWidth, j * g.cellHeight, g.width, g.height, b,
                                     image1.data(), image2.data());
-                    ASSERT_EQ(s.value(k, j), expected) << "kind " << kind << " k " << k << " j " << j;
+                    ASSERT_EQ(s.value(k, j), expected)
+                        << "kind " << kind << " k " << k << " j " << j;
                     ASSERT_EQ(gathered[s.gatherKey(k)], expected) << kind;
                 }
             }
@@ -66,9 +67,9 @@ INSTANTIATE_TEST_SUITE_P(Grids, ElementSamplerMatchesSourceValues,
                                            Grid{33, 17, 2, 3, true}, Grid{40, 9, 40, 1, false}),
                          [](const ::testing::TestParamInfo<Grid>& info) {
                              const Grid& g = info.param;
-                             return std::to_string(g.width) + "x" + std::to_string(g.height) + "_cells" +
-                                    std::to_string(g.cellWidth) + "x" + std::to_string(g.cellHeight) +
-                                    (g.reversed ? "_reversed" : "");
+                             return std::to_string(g.width) + "x" + std::to_string(g.height) +
+                                    "_cells" + std::to_string(g.cellWidth) + "x" +
+                                    std::to_string(g.cellHeight) + (g.reversed ? "_reversed" : "");
                          });
 
 // Byte kinds of image 2 are read when asked: a change to the frame shows,

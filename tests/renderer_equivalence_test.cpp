@@ -108,7 +108,8 @@ TEST_P(RendererMatchesReference, WhenBindingsReadTheFrameBeingDrawn) {
         }
         for (auto& b : s.sourceBindings) {
             if (in(0, 2) != 0) {
-                b = SourceBinding{in(kRed2, kAlpha2), in(0, 1), in(1, 2), in(1, 2), in(0, 1), in(0, 1)};
+                b = SourceBinding{in(kRed2, kAlpha2), in(0, 1), in(1, 2), in(1, 2), in(0, 1),
+                                  in(0, 1)};
             }
         }
         s.delay = in(0, 60);
