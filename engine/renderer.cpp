@@ -609,9 +609,9 @@ void render(const RenderJob& job) {
     t.columns.resize(f.columns);
     for (uint32_t k = 0; k < f.columns; ++k) {
         Traversal::Column& col = t.columns[k];
-        for (int i = 0; i < kBindingCount; ++i) col.key[i] = samplers[i].gatherKey(k);
-        const uint32_t i = t.grid.columnsReversed ? f.columns - 1 - k : k;
-        col.x = static_cast<int32_t>(i * t.grid.cellWidth);
+        for (int b = 0; b < kBindingCount; ++b) col.key[b] = samplers[b].gatherKey(k);
+        const uint32_t column = t.grid.columnsReversed ? f.columns - 1 - k : k;
+        col.x = static_cast<int32_t>(column * t.grid.cellWidth);
         col.xd = col.x;
     }
     if (f.perPixel) {
