@@ -30,15 +30,21 @@ private:
 struct LcgJump {
     uint32_t mul;
     uint32_t add;
+
+    constexpr uint32_t operator()(uint32_t state) const { return mul * state + add; }
 };
 
-constexpr LcgJump lcgJump(unsigned steps) {
-    LcgJump j{1u, 0u};
-    for (unsigned i = 0; i < steps; ++i) {
-        j.mul = j.mul * RandomStream::kMultiplier;
-        j.add = j.add * RandomStream::kMultiplier + RandomStream::kIncrement;
+// n steps of the generator as one affine map, by repeated squaring, so that a
+// traversal can land on any element's draws without stepping to them.
+constexpr LcgJump lcgJump(uint64_t steps) {
+    LcgJump result{1u, 0u};
+    LcgJump power{RandomStream::kMultiplier, RandomStream::kIncrement};  // 2^i steps
+    for (; steps != 0; steps >>= 1) {
+        // Powers of one map commute, so the order of composition is free.
+        if (steps & 1u) result = {power.mul * result.mul, power.mul * result.add + power.add};
+        power = {power.mul * power.mul, power.mul * power.add + power.add};
     }
-    return j;
+    return result;
 }
 
 }  // namespace granulix

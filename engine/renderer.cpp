@@ -1,12 +1,16 @@
 #include "renderer.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <new>
 #include <vector>
 
+#include "element_sampler.h"
 #include "random_stream.h"
-#include "source_map.h"
 
 namespace granulix {
 
@@ -134,257 +138,410 @@ FrameValues computeFrameValues(const EffectSettings& s, uint32_t duration, uint3
 
 namespace {
 
-// One binding, resolved for a frame: the value term of an element comes from
-// a per-column key plus a per-row key, so the traversal needs no division,
-// modulo or switch on the kind. "Term" is the value already multiplied into
-// the weight its parameter uses (keepDelay x v, or (v - 128) x keepMove),
-// exactly as the formulas multiply it.
-struct Sampler {
-    bool fromImage = false;       // byte kinds: read a frame at visit time
-    const uint32_t* image = nullptr;
-    unsigned shift = 0;
-    std::vector<double> terms;    // ramps: by key; bytes: by byte value
-    std::vector<uint32_t> colKey, rowKey;
-    std::vector<uint8_t> colMask, rowMask;  // bytes only: 0 or 255
+// The traversal visits cell rows (a row of pixels in the per-pixel mode) in
+// the chosen order. Everything that does not depend on the element is
+// settled before: the source maps as tables by column and row key
+// (ElementSampler), whatever an element looks up by a random number, the
+// speeds times their shares. An element then costs a few table reads, two
+// or four draws of the stream and the multiplications of its formulas, in
+// their order.
+//
+// Settling an element and drawing it are separate steps for cells: a row is
+// settled first, then the cells that land in the frame are drawn in visiting
+// order, so the long chains of arithmetic run free of the branches of
+// clipping, which follow the noise of the start times. Pixels are drawn as
+// they are settled; drawing one is too cheap to be worth a second pass.
+// Byte kinds of image 2 ("late" bindings) read the output as the elements
+// before have left it; traverseRows settles rows ahead only as far as that
+// holds.
 
-    double term(size_t col, size_t row) const {
-        if (fromImage) {
-            const uint32_t word = image[rowKey[row] + colKey[col]];
-            return terms[((word >> shift) ^ colMask[col] ^ rowMask[row]) & 255u];
-        }
-        return terms[rowKey[row] + colKey[col]];
-    }
-};
-
-// Tile geometry of one coordinate: position within the tile, odd flag.
-struct TileCoord {
-    uint32_t pos;
-    bool odd;
-};
-
-TileCoord tileCoord(uint32_t v, uint32_t repeat, uint32_t extent, bool oddFlag) {
-    const uint32_t r = v * repeat;
-    return {r % extent, oddFlag && ((r / extent) & 1u) != 0};
-}
-
-// value -> term, for one parameter.
-using TermOf = double (*)(double value, const FrameValues& f);
-
-double delayTerm(double v, const FrameValues& f) { return f.keepDelay * v; }
-double moveTerm(double v, const FrameValues& f) { return (v - 128) * f.keepMove; }
-
-void buildSampler(Sampler& sp, const SourceBinding& b, uint32_t W, uint32_t H,
-                  uint32_t cols, uint32_t cellW, uint32_t rows, uint32_t cellH,
-                  const uint32_t* clipA, const uint32_t* out, const FrameValues& f, TermOf termOf) {
-    const uint32_t kind = static_cast<uint32_t>(b.kind);
-    const bool invert = b.invert != 0;
-    sp.colKey.resize(cols);
-    sp.rowKey.resize(rows);
-
-    if (kind < kDiag1) {
-        sp.fromImage = true;
-        sp.image = kind < kRed2 ? clipA : out;
-        sp.shift = 8 * (kind & 3u);
-        sp.colMask.resize(cols);
-        sp.rowMask.resize(rows);
-        sp.terms.resize(256);
-        for (int v = 0; v < 256; ++v) sp.terms[v] = termOf(v, f);
-        for (uint32_t i = 0; i < cols; ++i) {
-            const TileCoord t = tileCoord(i * cellW, b.repeatX, W, b.oddX != 0);
-            sp.colKey[i] = t.pos;
-            sp.colMask[i] = t.odd ? 255 : 0;
-        }
-        for (uint32_t j = 0; j < rows; ++j) {
-            const TileCoord t = tileCoord(j * cellH, b.repeatY, H, b.oddY != 0);
-            sp.rowKey[j] = t.pos * W;
-            sp.rowMask[j] = (t.odd != invert) ? 255 : 0;
-        }
-        return;
-    }
-
-    // Every other kind is a function of (column part + row part) and of how
-    // many of the tile flips apply; tabulate all of them once per frame.
-    const double extent = static_cast<double>(W + H);
-    const bool mirrored = kind == kDiag1S || kind == kDiag2S;
-    uint32_t len;
-    switch (kind) {
-        case kGradX: len = W; break;
-        case kGradY: len = H; break;
-        case kBlack: len = 1; break;
-        default: len = (kind > kBlack) ? 1 : W + H + 1; break;
-    }
-    const size_t stride = len;
-    sp.terms.resize(3 * stride);
-    for (uint32_t flips = 0; flips < 3; ++flips) {
-        for (uint32_t s = 0; s < len; ++s) {
-            double v;
-            if (kind > kBlack) {
-                uint32_t iv = H;
-                if (flips >= 1) iv ^= 255u;
-                if (flips >= 2) iv ^= 255u;
-                if (invert) iv ^= 255u;
-                v = static_cast<double>(iv & 255u);
-            } else {
-                switch (kind) {
-                    case kGradX: v = static_cast<double>(s) * 255.0 / static_cast<double>(W); break;
-                    case kGradY: v = static_cast<double>(s) * 255.0 / static_cast<double>(H); break;
-                    case kBlack: v = 0.0; break;
-                    default: v = static_cast<double>(s) * 255.0 / extent; break;
-                }
-                // Flips repeat 255 - v step by step: a double round trip
-                // through 255 - v need not give v back.
-                for (uint32_t k = 0; k < flips; ++k) v = 255.0 - v;
-                if (invert) v = 255.0 - v;
-            }
-            sp.terms[flips * stride + s] = termOf(v, f);
-        }
-    }
-    const bool mirrorFlips = !mirrored;  // mirrored kinds never flip the value
-    for (uint32_t i = 0; i < cols; ++i) {
-        const TileCoord t = tileCoord(i * cellW, b.repeatX, W, b.oddX != 0);
-        uint32_t part = 0;
-        switch (kind) {
-            case kDiag1: case kGradX: part = t.pos; break;
-            case kDiag2: part = W - t.pos; break;
-            case kDiag1S: part = t.odd ? W - t.pos : t.pos; break;
-            case kDiag2S: part = W - (t.odd ? W - t.pos : t.pos); break;
-            default: part = 0; break;
-        }
-        sp.colKey[i] = part + ((t.odd && mirrorFlips) ? static_cast<uint32_t>(stride) : 0u);
-    }
-    for (uint32_t j = 0; j < rows; ++j) {
-        const TileCoord t = tileCoord(j * cellH, b.repeatY, H, b.oddY != 0);
-        uint32_t part = 0;
-        switch (kind) {
-            case kDiag1: case kDiag2: case kGradY: part = t.pos; break;
-            case kDiag1S: case kDiag2S: part = t.odd ? H - t.pos : t.pos; break;
-            default: part = 0; break;
-        }
-        sp.rowKey[j] = part + ((t.odd && mirrorFlips) ? static_cast<uint32_t>(stride) : 0u);
-    }
-}
-
-// Per-frame state of the traversal shared by both modes.
+// What every element of a frame shares, settled before the traversal.
 struct Traversal {
-    const FrameValues* f;
-    int32_t W, H;
-    uint32_t* out;
-    const uint32_t* a;
-    Sampler samplers[kBindingCount];
-    double startNoise[256];   // noiseDelay x r1
-    double lifeOf[256];       // r2 x life spread x c + life base
-    double moveNoise[256];    // (r - 128) x noiseMove
-    double speedY[512];       // speed x vertical share
-    double speedX[512];       // speed x horizontal share
-    double rowBias, colBias;  // centerY + 128 and 384 - centerX
-    uint32_t rowOrder, colOrder;  // 1: from the last to 0
+    const FrameValues* f = nullptr;
+    ElementGrid grid;
+    int32_t W = 0, H = 0;
+    const uint32_t* a = nullptr;
+    uint32_t* out = nullptr;
+    bool rowsReversed = false;
+    // Everything an element looks up by a random number, side by side.
+    struct ByRandom {
+        double startNoise[256];  // noiseDelay x r1
+        double life[256];        // r2 x life spread x c + life base
+        double moveNoise[256];   // (r - 128) x noiseMove
+    } byRandom;
+    double speedY[512];  // speed x vertical share
+    double speedX[512];  // speed x horizontal share
+    double rowBias = 0, colBias = 0;  // centerY + 128 and 384 - centerX
+    // Everything about the element visited k-th in a row that is the same in
+    // every row, in one record so the traversal keeps one pointer for it.
+    struct Column {
+        uint32_t key[kBindingCount];  // of each binding's values in a row
+        int32_t x;                    // first pixel column
+        double xd;                    // the same as a double
+    };
+    std::vector<Column> columns;
 };
 
-constexpr LcgJump kStep1 = lcgJump(1);
-constexpr LcgJump kStep2 = lcgJump(2);
-constexpr LcgJump kStep3 = lcgJump(3);
-constexpr LcgJump kStep4 = lcgJump(4);
+// Truncation towards zero; NaN and values outside the int32 range give
+// INT32_MIN (the processor's answer).
+inline int32_t truncate(double v) { return _mm_cvttsd_si32(_mm_set_sd(v)); }
 
-inline uint32_t drawByte(uint32_t state, LcgJump j) { return ((state * j.mul + j.add) >> 16) & 255u; }
+// Single pixels: in place, or at the truncated new coordinate when that lies
+// in 1..height-1 and 1..width-1. An element lands on one output pixel, or
+// nowhere (nullptr).
+class PixelMode {
+public:
+    static constexpr bool kFused = true;  // drawing straight away is cheaper than a second pass
+    using Landing = uint32_t*;
+    static Landing nowhere() { return nullptr; }
 
-// The state of one element: where it is drawn, if at all. Consumes exactly
-// four draws from the element's stream position `state`.
-enum class Fate { kInPlace, kMoving, kGone };
+    explicit PixelMode(const Traversal& t)
+        : a_(t.a),
+          rowStart_(t.H),
+          W_(t.W),
+          lastRow_(static_cast<uint32_t>(t.H - 1)),
+          lastColumn_(static_cast<uint32_t>(t.W - 1)) {
+        for (int32_t y = 0; y < t.H; ++y) rowStart_[y] = t.out + static_cast<size_t>(y) * t.W;
+    }
 
-inline Fate elementFate(const Traversal& t, size_t col, size_t row, uint32_t state,
-                        double& dx, double& dy) {
-    const FrameValues& f = *t.f;
-    const double T = f.time;
-    const double start =
-        f.delayScale * (t.samplers[kDelay].term(col, row) + t.startNoise[drawByte(state, kStep1)]);
-    if (!(T > start)) return Fate::kInPlace;
-    const double age = T - start;
-    if (!(t.lifeOf[drawByte(state, kStep2)] >= age)) return Fate::kGone;
-    const double time = f.speedScale * age;
-    const int iy = static_cast<int>(t.samplers[kMovingY].term(col, row) +
-                                    t.moveNoise[drawByte(state, kStep3)] + t.rowBias);
-    const int ix = static_cast<int>(t.samplers[kMovingX].term(col, row) +
-                                    t.moveNoise[drawByte(state, kStep4)] + t.colBias);
-    dy = t.speedY[iy] * time + f.gravityAcceleration * time * time;
-    dx = t.speedX[ix] * time + f.windAcceleration * time * time;
-    return Fate::kMoving;
+    void startRow(uint32_t y) {
+        yd_ = y;
+        aRow_ = a_ + static_cast<size_t>(y) * W_;
+        outRow_ = rowStart_[y];
+    }
+
+    Landing waiting(const Traversal::Column& c) const { return outRow_ + c.x; }
+
+    Landing moving(const Traversal::Column& c, double dy, double dx) const {
+        const int32_t ny = truncate(yd_ - dy);
+        const int32_t nx = truncate(c.xd - dx);
+        // Row and column 0 take no moving pixel. Bitwise &: one branch.
+        const bool inside = (static_cast<uint32_t>(ny) - 1u < lastRow_) &
+                            (static_cast<uint32_t>(nx) - 1u < lastColumn_);
+        return inside ? rowStart_[ny] + nx : nullptr;
+    }
+
+    void draw(const Traversal::Column& c, Landing l) const {
+        if (l) *l = aRow_[c.x];
+    }
+
+    bool lands(const Traversal::Column&, Landing l) const { return l != nullptr; }
+
+    // Whether drawing `l` writes to pixel row y.
+    bool touches(const Traversal::Column&, Landing l, uint32_t y) const {
+        return l >= rowStart_[y] && l < rowStart_[y] + W_;
+    }
+
+private:
+    const uint32_t* a_;
+    std::vector<uint32_t*> rowStart_;  // output rows: a landing pixel needs no multiply
+    int32_t W_;
+    uint32_t lastRow_, lastColumn_;
+    double yd_ = 0;
+    const uint32_t* aRow_ = nullptr;
+    uint32_t* outRow_ = nullptr;
+};
+
+// Copies `w` words.
+inline void copyRow(uint32_t* dst, const uint32_t* src, int64_t w) {
+    std::memcpy(dst, src, static_cast<size_t>(w) * sizeof(uint32_t));
 }
 
-void traversePixels(const Traversal& t) {
-    const int32_t W = t.W, H = t.H;
-    const double dW = W, dH = H;
-    uint32_t state = RandomStream::kSeed;
-    for (int32_t n = 0; n < H; ++n) {
-        const int32_t y = t.rowOrder ? H - 1 - n : n;
-        const double dy0 = y;
-        const uint32_t* aRow = t.a + static_cast<size_t>(y) * W;
-        uint32_t* outRow = t.out + static_cast<size_t>(y) * W;
-        const int32_t step = t.colOrder ? -1 : 1;
-        int32_t x = t.colOrder ? W - 1 : 0;
-        for (int32_t m = 0; m < W; ++m, x += step) {
-            double dx, dy;
-            const Fate fate = elementFate(t, x, y, state, dx, dy);
-            state = state * kStep4.mul + kStep4.add;
-            if (fate == Fate::kInPlace) {
-                outRow[x] = aRow[x];
-            } else if (fate == Fate::kMoving) {
-                // The new coordinate is truncated; rows and columns 0 take
-                // no moving pixel (trunc(v) > 0 means v >= 1).
-                const double ny = dy0 - dy;
-                const double nx = x - dx;
-                if (ny >= 1.0 && ny < dH && nx >= 1.0 && nx < dW) {
-                    t.out[static_cast<size_t>(static_cast<int32_t>(ny)) * W +
-                          static_cast<int32_t>(nx)] = aRow[x];
+// Copies the h rows, `stride` words apart, of a cell Width words wide.
+template <int Width>
+inline void copyRows(uint32_t* dst, const uint32_t* src, int64_t h, int64_t stride) {
+    for (int64_t b = 0; b < h; ++b, src += stride, dst += stride) {
+        std::memcpy(dst, src, Width * sizeof(uint32_t));
+    }
+}
+
+// Cells as blocks: in place, or shifted by the truncated displacement.
+class CellMode {
+public:
+    static constexpr bool kFused = false;
+    // The shift of a cell (x, y); kNowhere in x: not drawn.
+    struct Landing {
+        int32_t x, y;
+    };
+    static constexpr int32_t kNowhere = INT32_MIN;
+    static Landing nowhere() { return {kNowhere, 0}; }
+
+    explicit CellMode(const Traversal& t)
+        : a_(t.a), out_(t.out), W_(t.W), H_(t.H), w_(t.grid.cellWidth), h_(t.grid.cellHeight),
+          lastOffsetX_(static_cast<uint32_t>(w_ - 1)),
+          spanX_(static_cast<uint32_t>(W_ + w_ - 1)),
+          spanY_(static_cast<uint32_t>(H_ + h_ - 1)) {}
+
+    void startRow(uint32_t j) {
+        y0_ = static_cast<int64_t>(j) * h_;
+        lastRowY_ = static_cast<uint32_t>(y0_ + h_ - 1);
+        aRow_ = a_ + y0_ * W_;
+        rowInside_ = y0_ + h_ <= H_;
+    }
+
+    Landing waiting(const Traversal::Column&) const { return {0, 0}; }
+
+    Landing moving(const Traversal::Column&, double dy, double dx) const {
+        // Out-of-range values and NaN truncate to INT32_MIN, where no cell
+        // of a frame reaches.
+        const int32_t sx = truncate(dx), sy = truncate(dy);
+        return {sy == kNowhere ? kNowhere : sx, sy};
+    }
+
+    // The cell at (x0, y0) of clip A to (x0 - sx, y0 - sy), the parts of
+    // source and destination outside the frame left out.
+    void draw(const Traversal::Column& c, Landing l) const {
+        if (l.x == kNowhere) return;
+        const int64_t x0 = c.x;
+        const int64_t tx = x0 - l.x, ty = y0_ - l.y;
+        if (rowInside_ && x0 + w_ <= W_ &&
+            static_cast<uint64_t>(tx) <= static_cast<uint64_t>(W_ - w_) &&
+            static_cast<uint64_t>(ty) <= static_cast<uint64_t>(H_ - h_)) {
+            copyCell(out_ + ty * W_ + tx, aRow_ + x0);
+        } else if (tx < W_ && tx + w_ > 0 && ty < H_ && ty + h_ > 0) {
+            copyClipped(x0, tx, ty);
+        }
+    }
+
+    // Whether the cell may land inside the frame: never false when some part
+    // of it does, true at times when none does (draw() then finds nothing
+    // to copy). Computed modulo 2^32, where a cell overlaps the frame when
+    // its last column x0 + w - 1 - sx lies in 0..W + w - 2, and with bitwise
+    // &: whether a cell lands follows the noise of the start times, and a
+    // branch on it would be mispredicted as often.
+    bool lands(const Traversal::Column& c, Landing l) const {
+        const uint32_t lastX =
+            static_cast<uint32_t>(c.x) + lastOffsetX_ - static_cast<uint32_t>(l.x);
+        const uint32_t lastY = lastRowY_ - static_cast<uint32_t>(l.y);
+        return (lastX < spanX_) & (lastY < spanY_);
+    }
+
+    // Whether drawing `l` writes to pixel row y.
+    bool touches(const Traversal::Column&, Landing l, uint32_t y) const {
+        const int64_t ty = y0_ - l.y;
+        return l.x != kNowhere && static_cast<uint64_t>(y - ty) < static_cast<uint64_t>(h_);
+    }
+
+private:
+    // The narrow cells that matter most are copied inline.
+    void copyCell(uint32_t* dst, const uint32_t* src) const {
+        switch (w_) {
+            case 1: copyRows<1>(dst, src, h_, W_); break;
+            case 2: copyRows<2>(dst, src, h_, W_); break;
+            case 3: copyRows<3>(dst, src, h_, W_); break;
+            case 4: copyRows<4>(dst, src, h_, W_); break;
+            default: copyWide(dst, src); break;
+        }
+    }
+
+    // Out of line, like copyClipped: it keeps the per-cell loop small.
+    __attribute__((noinline)) void copyWide(uint32_t* dst, const uint32_t* src) const {
+        for (int64_t b = 0; b < h_; ++b, src += W_, dst += W_) copyRow(dst, src, w_);
+    }
+
+    __attribute__((noinline)) void copyClipped(int64_t x0, int64_t tx, int64_t ty) const {
+        const int64_t y0 = y0_;
+        const int64_t aLo = std::max<int64_t>(0, -tx);
+        const int64_t aHi = std::min({w_, W_ - x0, W_ - tx});
+        const int64_t bLo = std::max<int64_t>(0, -ty);
+        const int64_t bHi = std::min({h_, H_ - y0, H_ - ty});
+        if (aLo >= aHi) return;
+        for (int64_t b = bLo; b < bHi; ++b) {
+            copyRow(out_ + (ty + b) * W_ + (tx + aLo), a_ + (y0 + b) * W_ + (x0 + aLo), aHi - aLo);
+        }
+    }
+
+    const uint32_t* a_;
+    uint32_t* out_;
+    const int64_t W_, H_, w_, h_;
+    const uint32_t lastOffsetX_;      // w - 1
+    const uint32_t spanX_, spanY_;    // W + w - 1 and H + h - 1 (each term below 2^31)
+    int64_t y0_ = 0;
+    uint32_t lastRowY_ = 0;           // y0 + h - 1, modulo 2^32
+    const uint32_t* aRow_ = nullptr;  // clip A at the cell row's first pixel row
+    bool rowInside_ = false;          // the cell row lies wholly inside the frame
+};
+
+// One binding as the traversal reads it in one cell row.
+struct BindingRow {
+    const ElementSampler* sampler;
+    double* scratch;  // the row's values when they have to be read
+    const double* base = nullptr;
+
+    void read(uint32_t j, uint32_t begin, uint32_t end) {
+        base = sampler->gatherRow(j, scratch, begin, end);
+    }
+};
+
+// Draw `n` of the element whose draws start after `state`, AND 255: the
+// generator's bits 16..23 moved to the top of the word by a jump whose
+// multiplier and increment are pre-shifted by 8, so one shift extracts them.
+template <unsigned N>
+inline uint32_t randomByte(uint32_t state) {
+    constexpr LcgJump j = lcgJump(N);
+    return (state * (j.mul << 8) + (j.add << 8)) >> 24;
+}
+constexpr LcgJump kElement = lcgJump(4);
+
+// The rows of elements in visiting order. Each element takes four draws of
+// the stream, so the draws of element n follow state 4n, which each row
+// reaches by a jump. Specialised per frame:
+// - Late: some binding is a byte kind of image 2, which reads the output as
+//   the elements visited before have left it (see below);
+// - DelayBytes: the delay binding is a byte kind, read as its element is
+//   settled rather than gathered into a row first;
+// - MoveNoise: with a noise weight of 0 the movement samplers hold the speed
+//   of each source value (the noise term is a zero and cannot move an index),
+//   and draws 3 and 4 are not needed;
+// - Accel: with no gravity and no wind the term a x t x t is a zero (or NaN
+//   along with t): leaving it out changes at most the sign of a zero
+//   displacement, which neither truncation nor subtraction from a coordinate
+//   can see, and a displacement that is not finite stays so.
+//
+// Each specialisation is kept a function of its own: inlined into the
+// dispatch below, they ran measurably slower.
+template <bool Late, bool DelayBytes, bool MoveNoise, bool Accel, class Mode>
+__attribute__((noinline)) void traverseRows(const Traversal& t,
+                                            const ElementSampler (&samplers)[kBindingCount]) {
+    const FrameValues& f = *t.f;
+    const double T = f.time, D = f.delayScale, S = f.speedScale;
+    const double g = f.gravityAcceleration, w = f.windAcceleration;
+    const double rowBias = t.rowBias, colBias = t.colBias;
+    const Traversal::ByRandom& r = t.byRandom;
+    const double* speedY = t.speedY;
+    const double* speedX = t.speedX;
+    const uint32_t n = t.grid.columns, rows = t.grid.rows;
+    const bool rowsReversed = t.rowsReversed;
+    const LcgJump rowJump = lcgJump(uint64_t(4) * n);
+    const Traversal::Column* columns = t.columns.data();
+    std::vector<double> scratch(kBindingCount * static_cast<size_t>(n));
+    BindingRow delay{&samplers[kDelay], scratch.data()};
+    BindingRow moveY{&samplers[kMovingY], scratch.data() + n};
+    BindingRow moveX{&samplers[kMovingX], scratch.data() + 2 * static_cast<size_t>(n)};
+    ElementSampler::ByteRow delayBytes{};
+    Mode mode(t);
+    using Landing = typename Mode::Landing;
+
+    auto settle = [&](uint32_t k, uint32_t s) -> Landing {
+        const Traversal::Column& c = columns[k];
+        const double d = DelayBytes ? delayBytes.at(k) : delay.base[c.key[kDelay]];
+        const double start = D * (d + r.startNoise[randomByte<1>(s)]);
+        if (!(T > start)) return mode.waiting(c);
+        const double age = T - start;
+        if (!(r.life[randomByte<2>(s)] >= age)) return Mode::nowhere();
+        const double time = S * age;
+        // The speeds themselves, or with noise the terms that pick them.
+        double vy = moveY.base[c.key[kMovingY]], vx = moveX.base[c.key[kMovingX]];
+        if (MoveNoise) {
+            vy = speedY[static_cast<int>(vy + r.moveNoise[randomByte<3>(s)] + rowBias)];
+            vx = speedX[static_cast<int>(vx + r.moveNoise[randomByte<4>(s)] + colBias)];
+        }
+        if (Accel) return mode.moving(c, vy * time + g * time * time, vx * time + w * time * time);
+        return mode.moving(c, vy * time, vx * time);
+    };
+
+    // The elements of a row that land in the frame, in visiting order. Which
+    // of them land follows the noise of the start times as often as not, so
+    // the list is filled without a branch on it.
+    struct Pending {
+        uint32_t k;
+        Landing landing;
+    };
+    std::vector<Pending> pending(Mode::kFused && !Late ? 0 : n);
+    std::vector<Landing> landings(Mode::kFused && !Late ? 0 : n);
+    auto settleRange = [&](uint32_t begin, uint32_t end, uint32_t state) {
+        Landing* land = landings.data();
+        for (uint32_t k = begin; k < end; ++k, state = kElement(state)) land[k] = settle(k, state);
+        uint32_t count = 0;
+        for (uint32_t k = begin; k < end; ++k) {
+            pending[count] = {k, land[k]};
+            count += mode.lands(columns[k], land[k]);
+        }
+        return count;
+    };
+
+    uint32_t rowState = RandomStream::kSeed;
+    for (uint32_t m = 0; m < rows; ++m, rowState = rowJump(rowState)) {
+        const uint32_t j = rowsReversed ? rows - 1 - m : m;
+        mode.startRow(j);
+        if constexpr (DelayBytes) delayBytes = samplers[kDelay].byteRow(j);
+        if constexpr (!Late) {
+            if constexpr (!DelayBytes) delay.read(j, 0, n);
+            moveY.read(j, 0, n);
+            moveX.read(j, 0, n);
+            if constexpr (Mode::kFused) {
+                uint32_t state = rowState;
+                for (uint32_t k = 0; k < n; ++k, state = kElement(state)) {
+                    mode.draw(columns[k], settle(k, state));
+                }
+            } else {
+                const uint32_t count = settleRange(0, n, rowState);
+                for (uint32_t i = 0; i < count; ++i) {
+                    mode.draw(columns[pending[i].k], pending[i].landing);
                 }
             }
+            continue;
         }
-    }
-}
-
-// Copies the part of a w x h block at (x0, y0) of clip A that lies inside
-// the frame to (x0 - sx, y0 - sy), clipped to the frame.
-void copyBlock(const Traversal& t, int64_t x0, int64_t y0, int64_t w, int64_t h, int64_t sx,
-               int64_t sy) {
-    const int64_t W = t.W, H = t.H;
-    const int64_t aLo = std::max<int64_t>(0, sx - x0);
-    const int64_t aHi = std::min({w, W - x0, W - x0 + sx});
-    const int64_t bLo = std::max<int64_t>(0, sy - y0);
-    const int64_t bHi = std::min({h, H - y0, H - y0 + sy});
-    if (aLo >= aHi) return;
-    const size_t bytes = static_cast<size_t>(aHi - aLo) * sizeof(uint32_t);
-    for (int64_t b = bLo; b < bHi; ++b) {
-        std::memcpy(t.out + (y0 + b - sy) * W + (x0 + aLo - sx), t.a + (y0 + b) * W + (x0 + aLo),
-                    bytes);
-    }
-}
-
-// Whole-pixel shift of a cell; false when it is not a number or so large that
-// the cell leaves the frame entirely.
-bool cellShift(double d, int64_t& shift) {
-    if (!(d > -2147483648.0 && d < 2147483648.0)) return false;
-    shift = static_cast<int64_t>(d);
-    return true;
-}
-
-void traverseCells(const Traversal& t, uint32_t cols, uint32_t rows) {
-    const int64_t w = t.f->cellWidth, h = t.f->cellHeight;
-    uint32_t state = RandomStream::kSeed;
-    for (uint32_t n = 0; n < rows; ++n) {
-        const uint32_t j = t.rowOrder ? rows - 1 - n : n;
-        for (uint32_t m = 0; m < cols; ++m) {
-            const uint32_t i = t.colOrder ? cols - 1 - m : m;
-            double dx, dy;
-            const Fate fate = elementFate(t, i, j, state, dx, dy);
-            state = state * kStep4.mul + kStep4.add;
-            const int64_t x0 = static_cast<int64_t>(i) * w, y0 = static_cast<int64_t>(j) * h;
-            if (fate == Fate::kInPlace) {
-                copyBlock(t, x0, y0, w, h, 0, 0);
-            } else if (fate == Fate::kMoving) {
-                int64_t sx, sy;
-                if (cellShift(dx, sx) && cellShift(dy, sy)) copyBlock(t, x0, y0, w, h, sx, sy);
+        // Settled ahead, an element has read the output before the elements
+        // of its row ahead of it were drawn. That holds until a draw touches
+        // a pixel row that late bindings read; from the element after such a
+        // draw the row is read and settled anew. The next stretch is twice
+        // the last one drawn, so even a row of touching draws costs at most
+        // twice the settling.
+        uint32_t readRows[kBindingCount];  // pixel rows of the output that they read
+        int readCount = 0;
+        for (const BindingRow* b : {&delay, &moveY, &moveX}) {
+            if (b->sampler->readsOutput()) readRows[readCount++] = b->sampler->imageRow(j);
+        }
+        uint32_t k = 0, stretch = n;
+        while (k < n) {
+            const uint32_t end = k + std::min(stretch, n - k);
+            if constexpr (!DelayBytes) delay.read(j, k, end);
+            moveY.read(j, k, end);
+            moveX.read(j, k, end);
+            const uint32_t count = settleRange(k, end, lcgJump(uint64_t(4) * k)(rowState));
+            uint32_t next = end;
+            for (uint32_t i = 0; i < count; ++i) {
+                const Traversal::Column& c = columns[pending[i].k];
+                mode.draw(c, pending[i].landing);
+                bool touched = false;
+                for (int b = 0; b < readCount; ++b) {
+                    touched |= mode.touches(c, pending[i].landing, readRows[b]);
+                }
+                if (touched) {
+                    next = pending[i].k + 1;
+                    stretch = 2 * (next - k);
+                    break;
+                }
             }
+            k = next;
         }
     }
+}
+
+// traverseRows specialised on the flags, chosen one by one.
+template <class Mode, bool... Chosen>
+void traverseWith(const Traversal& t, const ElementSampler (&samplers)[kBindingCount]) {
+    traverseRows<Chosen..., Mode>(t, samplers);
+}
+template <class Mode, bool... Chosen, class... Flags>
+void traverseWith(const Traversal& t, const ElementSampler (&samplers)[kBindingCount], bool flag,
+                  Flags... rest) {
+    if (flag) {
+        traverseWith<Mode, Chosen..., true>(t, samplers, rest...);
+    } else {
+        traverseWith<Mode, Chosen..., false>(t, samplers, rest...);
+    }
+}
+
+template <class Mode>
+void traverse(const Traversal& t, const ElementSampler (&samplers)[kBindingCount]) {
+    const bool late = samplers[0].readsOutput() || samplers[1].readsOutput() ||
+                      samplers[2].readsOutput();
+    const bool delayBytes = samplers[kDelay].bytes();
+    const bool moveNoise = t.f->noiseMove != 0;
+    const bool accel = t.f->gravityAcceleration != 0 || t.f->windAcceleration != 0;
+    traverseWith<Mode>(t, samplers, late, delayBytes, moveNoise, accel);
 }
 
 }  // namespace
@@ -395,18 +552,33 @@ void render(const RenderJob& job) {
     const size_t pixels = static_cast<size_t>(W) * static_cast<size_t>(H);
     std::memcpy(job.pixelsOut, job.pixelsB, pixels * sizeof(uint32_t));
 
-    Traversal t;
     const FrameValues f = computeFrameValues(*job.settings, job.duration, job.position, W, H);
     if (!f.scalesSolved) return;
+    const EffectSettings& s = *job.settings;
+
+    // The per-frame tables take well under 256 bytes per column, row and
+    // ramp step; refuse a frame whose tables could not even be addressed.
+    const uint64_t tableBytes = 256 * (uint64_t(W) + uint64_t(H) + 1);
+    if (tableBytes > SIZE_MAX / 2) throw std::bad_alloc();
+
+    Traversal t;
     t.f = &f;
     t.W = W;
     t.H = H;
-    t.out = job.pixelsOut;
     t.a = job.pixelsA;
+    t.out = job.pixelsOut;
+    t.grid.width = static_cast<uint32_t>(W);
+    t.grid.height = static_cast<uint32_t>(H);
+    t.grid.cellWidth = static_cast<uint32_t>(f.cellWidth);
+    t.grid.cellHeight = static_cast<uint32_t>(f.cellHeight);
+    t.grid.columns = f.columns;
+    t.grid.rows = f.rows;
+    t.grid.columnsReversed = (s.orderFlags & 2) != 0;
+    t.rowsReversed = (s.orderFlags & 1) != 0;
     for (int r = 0; r < 256; ++r) {
-        t.startNoise[r] = f.noiseDelay * r;
-        t.lifeOf[r] = r * f.lifeSpread * c + f.lifeBase;
-        t.moveNoise[r] = (r - 128) * f.noiseMove;
+        t.byRandom.startNoise[r] = f.noiseDelay * r;
+        t.byRandom.life[r] = r * f.lifeSpread * c + f.lifeBase;
+        t.byRandom.moveNoise[r] = (r - 128) * f.noiseMove;
     }
     for (int k = 0; k < 512; ++k) {
         t.speedY[k] = f.speed[k] * f.verticalShare;
@@ -414,21 +586,38 @@ void render(const RenderJob& job) {
     }
     t.rowBias = f.centerY + 128;
     t.colBias = 384 - f.centerX;
-    t.rowOrder = job.settings->orderFlags & 1;
-    t.colOrder = (job.settings->orderFlags >> 1) & 1;
 
-    const uint32_t cellW = static_cast<uint32_t>(f.cellWidth);
-    const uint32_t cellH = static_cast<uint32_t>(f.cellHeight);
-    const uint32_t cols = f.columns, rows = f.rows;
-    const TermOf termOf[kBindingCount] = {moveTerm, moveTerm, delayTerm};
-    for (int b = 0; b < kBindingCount; ++b) {
-        buildSampler(t.samplers[b], job.settings->sourceBindings[b], W, H, cols, cellW, rows,
-                     cellH, job.pixelsA, job.pixelsOut, f, termOf[b]);
+    ElementSampler samplers[kBindingCount] = {
+        ElementSampler(s.sourceBindings[kMovingX], t.grid, job.pixelsA, job.pixelsOut),
+        ElementSampler(s.sourceBindings[kMovingY], t.grid, job.pixelsA, job.pixelsOut),
+        ElementSampler(s.sourceBindings[kDelay], t.grid, job.pixelsA, job.pixelsOut),
+    };
+    const double keepDelay = f.keepDelay, keepMove = f.keepMove;
+    samplers[kDelay].mapValues([=](double v) { return keepDelay * v; });
+    if (f.noiseMove != 0) {
+        samplers[kMovingY].mapValues([=](double v) { return (v - 128) * keepMove; });
+        samplers[kMovingX].mapValues([=](double v) { return (v - 128) * keepMove; });
+    } else {
+        const double rowBias = t.rowBias, colBias = t.colBias;
+        const double* speedY = t.speedY;
+        const double* speedX = t.speedX;
+        samplers[kMovingY].mapValues(
+            [=](double v) { return speedY[static_cast<int>((v - 128) * keepMove + rowBias)]; });
+        samplers[kMovingX].mapValues(
+            [=](double v) { return speedX[static_cast<int>((v - 128) * keepMove + colBias)]; });
+    }
+    t.columns.resize(f.columns);
+    for (uint32_t k = 0; k < f.columns; ++k) {
+        Traversal::Column& col = t.columns[k];
+        for (int b = 0; b < kBindingCount; ++b) col.key[b] = samplers[b].gatherKey(k);
+        const uint32_t column = t.grid.columnsReversed ? f.columns - 1 - k : k;
+        col.x = static_cast<int32_t>(column * t.grid.cellWidth);
+        col.xd = col.x;
     }
     if (f.perPixel) {
-        traversePixels(t);
+        traverse<PixelMode>(t, samplers);
     } else {
-        traverseCells(t, cols, rows);
+        traverse<CellMode>(t, samplers);
     }
 }
 

@@ -158,9 +158,14 @@ TEST(RandomStream, FirstValuesAfterSeeding) {
 
 TEST(RandomStream, JumpAheadMatchesSteppingOneByOne) {
     RandomStream r(99);
-    for (int i = 0; i < 4; ++i) r.next();
-    const LcgJump j = lcgJump(4);
-    EXPECT_EQ(r.state(), 99u * j.mul + j.add);
+    uint64_t stepped = 0;
+    for (uint64_t steps : {0u, 1u, 4u, 5u, 8u, 255u, 7680u, 4u * 4097u, 100003u}) {
+        for (; stepped < steps; ++stepped) r.next();
+        const LcgJump j = lcgJump(steps);
+        EXPECT_EQ(r.state(), j(99u)) << steps;
+    }
+    // The generator's state repeats after 2^32 steps.
+    EXPECT_EQ(lcgJump(uint64_t(1) << 32)(12345u), 12345u);
 }
 
 }  // namespace

@@ -1,0 +1,135 @@
+#include "element_sampler.h"
+
+#include "source_map.h"
+
+namespace granulix {
+
+namespace {
+
+// Tile geometry of one coordinate: position within the tile, odd flag.
+struct TileCoord {
+    uint32_t pos;
+    bool odd;
+};
+
+TileCoord tileCoord(uint32_t v, uint32_t repeat, uint32_t extent, bool oddFlag) {
+    const uint32_t r = v * repeat;  // wraps modulo 2^32, as the source maps do
+    return {r % extent, oddFlag && ((r / extent) & 1u) != 0};
+}
+
+}  // namespace
+
+ElementSampler::ElementSampler(const SourceBinding& b, const ElementGrid& grid,
+                               const uint32_t* image1, const uint32_t* image2)
+    : width_(grid.width), columns_(grid.columns) {
+    const uint32_t kind = static_cast<uint32_t>(b.kind);
+    const uint32_t repeatX = static_cast<uint32_t>(b.repeatX);
+    const uint32_t repeatY = static_cast<uint32_t>(b.repeatY);
+    const bool oddX = b.oddX != 0, oddY = b.oddY != 0, invert = b.invert != 0;
+    const uint32_t W = grid.width, H = grid.height;
+    colKey_.resize(grid.columns);
+    rowKey_.resize(grid.rows);
+    auto columnX = [&](uint32_t k) {
+        return (grid.columnsReversed ? grid.columns - 1 - k : k) * grid.cellWidth;
+    };
+
+    if (kind < kDiag1) {
+        family_ = kind < kRed2 ? Family::kImage1 : Family::kImage2;
+        // Kinds 0..3 and 4..7 read bits 0..7 up to 24..31 of a work pixel:
+        // its bytes 0 to 3 in memory.
+        static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+                      "work pixels are little-endian words");
+        image_ = reinterpret_cast<const uint8_t*>(kind < kRed2 ? image1 : image2) + (kind & 3u);
+        table_.resize(256);
+        for (int v = 0; v < 256; ++v) table_[v] = v;
+        colMask_.resize(grid.columns);
+        rowMask_.resize(grid.rows);
+        for (uint32_t k = 0; k < grid.columns; ++k) {
+            const TileCoord t = tileCoord(columnX(k), repeatX, W, oddX);
+            colKey_[k] = t.pos;
+            colMask_[k] = t.odd ? 255 : 0;
+        }
+        for (uint32_t j = 0; j < grid.rows; ++j) {
+            const TileCoord t = tileCoord(j * grid.cellHeight, repeatY, H, oddY);
+            rowKey_[j] = t.pos * W;
+            rowMask_[j] = (t.odd != invert) ? 255 : 0;  // the XORs commute
+        }
+        return;
+    }
+
+    // Every other kind is a function of (column part + row part) and of how
+    // many value flips the tile applies (0, 1 or 2): tabulate them all.
+    family_ = Family::kRamp;
+    const bool mirrored = kind == kDiag1S || kind == kDiag2S;
+    uint32_t len;
+    switch (kind) {
+        case kGradX: len = W; break;
+        case kGradY: len = H; break;
+        case kDiag1: case kDiag1S: case kDiag2: case kDiag2S: len = W + H + 1; break;
+        default: len = 1; break;  // "Black" and the kinds above it are constant
+    }
+    const uint32_t flipVariants = mirrored ? 1 : 3;
+    table_.resize(static_cast<size_t>(flipVariants) * len);
+    const double extent = static_cast<double>(W + H);
+    for (uint32_t s = 0; s < len; ++s) {
+        if (kind > kBlack) {
+            uint32_t iv = H;
+            for (uint32_t flips = 0; flips < flipVariants; ++flips) {
+                const uint32_t v = invert ? iv ^ 255u : iv;
+                table_[flips * len + s] = static_cast<double>(v & 255u);
+                iv ^= 255u;
+            }
+            continue;
+        }
+        double v;
+        switch (kind) {
+            case kGradX: v = static_cast<double>(s) * 255.0 / static_cast<double>(W); break;
+            case kGradY: v = static_cast<double>(s) * 255.0 / static_cast<double>(H); break;
+            case kBlack: v = 0.0; break;
+            default: v = static_cast<double>(s) * 255.0 / extent; break;
+        }
+        // Each flip is 255 - v applied anew: a double round trip through
+        // 255 - v need not give v back.
+        for (uint32_t flips = 0; flips < flipVariants; ++flips) {
+            table_[flips * len + s] = invert ? 255.0 - v : v;
+            v = 255.0 - v;
+        }
+    }
+    // Mirrored kinds reflect the coordinates of odd tiles instead of the value.
+    for (uint32_t k = 0; k < grid.columns; ++k) {
+        const TileCoord t = tileCoord(columnX(k), repeatX, W, oddX);
+        const uint32_t xs = (mirrored && t.odd) ? W - t.pos : t.pos;
+        uint32_t part = 0;
+        switch (kind) {
+            case kDiag1: case kDiag1S: case kGradX: part = xs; break;
+            case kDiag2: case kDiag2S: part = W - xs; break;
+            default: break;
+        }
+        colKey_[k] = part + ((t.odd && !mirrored) ? len : 0u);
+    }
+    for (uint32_t j = 0; j < grid.rows; ++j) {
+        const TileCoord t = tileCoord(j * grid.cellHeight, repeatY, H, oddY);
+        const uint32_t ys = (mirrored && t.odd) ? H - t.pos : t.pos;
+        uint32_t part = 0;
+        switch (kind) {
+            case kDiag1: case kDiag1S: case kDiag2: case kDiag2S: case kGradY: part = ys; break;
+            default: break;
+        }
+        rowKey_[j] = part + ((t.odd && !mirrored) ? len : 0u);
+    }
+}
+
+double ElementSampler::value(uint32_t k, uint32_t j) const {
+    if (family_ == Family::kRamp) return table_[rowKey_[j] + colKey_[k]];
+    return byteRow(j).at(k);
+}
+
+const double* ElementSampler::gatherRow(uint32_t j, double* scratch, uint32_t begin,
+                                        uint32_t end) const {
+    if (family_ == Family::kRamp) return table_.data() + rowKey_[j];
+    const ByteRow r = byteRow(j);
+    for (uint32_t k = begin; k < end; ++k) scratch[k] = r.at(k);
+    return scratch;
+}
+
+}  // namespace granulix
