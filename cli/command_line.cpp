@@ -38,7 +38,7 @@ bool parseIntegers(const std::string& text, char separator, std::vector<int64_t>
 }
 
 CommandLine::CommandLine(const std::string& command, const std::vector<std::string>& args,
-                         const std::vector<OptionSpec>& specs)
+                         const std::vector<OptionRule>& rules)
     : command_(command) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -56,19 +56,19 @@ CommandLine::CommandLine(const std::string& command, const std::vector<std::stri
             value = arg.substr(eq + 1);
             inlineValue = true;
         }
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& s : specs) {
-            if (s.name == name || (!s.shortName.empty() && s.shortName == name)) spec = &s;
+        const OptionRule* rule = nullptr;
+        for (const OptionRule& s : rules) {
+            if (s.name == name || (!s.shortName.empty() && s.shortName == name)) rule = &s;
         }
-        if (!spec) throw usageError("unknown option " + name + " for granulix " + command_);
-        if (spec->takesValue && !inlineValue) {
-            if (i + 1 >= args.size()) throw usageError(spec->name + " needs a value");
+        if (!rule) throw usageError("unknown option " + name + " for granulix " + command_);
+        if (rule->takesValue && !inlineValue) {
+            if (i + 1 >= args.size()) throw usageError(rule->name + " needs a value");
             value = args[++i];
-        } else if (!spec->takesValue && inlineValue) {
-            throw usageError(spec->name + " takes no value");
+        } else if (!rule->takesValue && inlineValue) {
+            throw usageError(rule->name + " takes no value");
         }
-        auto& list = values_[spec->name];
-        if (!spec->repeatable && !list.empty()) throw usageError(spec->name + " is given twice");
+        auto& list = values_[rule->name];
+        if (!rule->repeatable && !list.empty()) throw usageError(rule->name + " is given twice");
         list.push_back(value);
     }
 }

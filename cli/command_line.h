@@ -9,7 +9,7 @@
 
 namespace granulix::cli {
 
-struct OptionSpec {
+struct OptionRule {
     std::string name;         // "--frames"
     std::string shortName;    // "-o", or empty
     bool takesValue;
@@ -18,10 +18,10 @@ struct OptionSpec {
 
 class CommandLine {
 public:
-    // Splits `args` (after the command) by the options in `specs`; throws a
+    // Splits `args` (after the command) by the options in `rules`; throws a
     // usage error for an unknown option, a missing value or a repeat.
     CommandLine(const std::string& command, const std::vector<std::string>& args,
-                const std::vector<OptionSpec>& specs);
+                const std::vector<OptionRule>& rules);
 
     bool has(const std::string& name) const { return values_.count(name) != 0; }
     const std::string& value(const std::string& name) const;   // last given

@@ -26,7 +26,7 @@ namespace {
 constexpr int kMaxFrames = 100000;
 constexpr int kMaxJobs = 64;
 
-std::vector<OptionSpec> transitionOptions() {
+std::vector<OptionRule> transitionOptions() {
     return {
         {"--output", "-o", true, false},   {"--size", "", true, false},
         {"--frames", "-n", true, false},   {"--settings", "", true, false},
@@ -143,9 +143,9 @@ void report(bool quiet, const std::string& what, int frames, const TransitionPla
 }  // namespace
 
 int renderCommand(const std::vector<std::string>& args) {
-    std::vector<OptionSpec> specs = transitionOptions();
-    specs.push_back({"--fps", "", true, false});
-    const CommandLine line("render", args, specs);
+    std::vector<OptionRule> rules = transitionOptions();
+    rules.push_back({"--fps", "", true, false});
+    const CommandLine line("render", args, rules);
     if (line.has("--output")) checkSinkName(line.value("--output"));
     const double fps = line.positive("--fps", 25, 1000);
     const auto start = std::chrono::steady_clock::now();
@@ -172,11 +172,11 @@ int renderCommand(const std::vector<std::string>& args) {
 }
 
 int sheetCommand(const std::vector<std::string>& args) {
-    std::vector<OptionSpec> specs = transitionOptions();
-    specs.push_back({"--count", "-k", true, false});
-    specs.push_back({"--columns", "", true, false});
-    specs.push_back({"--tile-width", "", true, false});
-    const CommandLine line("sheet", args, specs);
+    std::vector<OptionRule> rules = transitionOptions();
+    rules.push_back({"--count", "-k", true, false});
+    rules.push_back({"--columns", "", true, false});
+    rules.push_back({"--tile-width", "", true, false});
+    const CommandLine line("sheet", args, rules);
     if (line.has("--output")) {
         const std::string& target = line.value("--output");
         if (target.size() < 4 || target.compare(target.size() - 4, 4, ".png") != 0) {

@@ -1,8 +1,8 @@
 // The particle transition renderer.
 //
 // render(job) copies clip B into the output, settles the per-frame values
-// (effective time, speed table, speed scale) and then visits clip A pixel by
-// pixel or cell by cell in the chosen order, drawing each element in place,
+// (effective time, speed table, speed scale) and then walks over clip A, one
+// pixel or one cell at a time, in the order the settings ask for, drawing each element in place,
 // displaced, or not at all. The result is a pure function of the job: frames
 // may be rendered in any order, on any thread, one job per thread.
 #pragma once

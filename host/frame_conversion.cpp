@@ -45,7 +45,7 @@ void storeRow(const uint32_t* work, uint8_t* host, size_t count) {
     for (size_t x = 0; x < count; ++x, host += 3) storeHostPixel(work[x], host);
 }
 
-// Writes the rectangle of the output work frame back into the host rows. In
+// Copies the rendered rectangle of the output work frame to the host rows. In
 // a field mode work row r goes to host row r / 2: mode 1 takes the odd rows,
 // mode 2 the even ones, any other mode both in turn (so the odd row wins).
 void storeRectangle(const uint32_t* work, uint8_t* host, const Geometry& g, int32_t fieldMode) {

@@ -1,10 +1,11 @@
-// Between the host's 24-bit frames and the engine's 32-bit work frames.
+// Conversion of host frames (24 bits a pixel) to work frames (one word a
+// pixel) and back.
 //
 // renderHostFrames gets a render job whose geometry, processing rectangle,
 // field mode and bit count are the host's, and the host's three frames. It
 // converts the rectangle of clip A and clip B into one locked work block,
-// runs the renderer over whole work frames and writes the rectangle of the
-// result back into the host's output rows. In a field mode every host row is
+// runs the renderer over whole work frames and copies the rendered rectangle
+// into the host's output rows. In a field mode every host row is
 // present twice in the work frames, the renderer sees twice the height, and
 // only the chosen field's rows go back.
 //

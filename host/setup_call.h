@@ -60,7 +60,7 @@ public:
 };
 
 // Shows the setup dialog over the host's window for a job and returns the
-// identifier of the command that ended it (1 for OK). A platform without a
+// command id that closed it (1 for OK). A platform without a
 // dialog returns 0.
 class SetupDialogRunner {
 public:

@@ -1,5 +1,5 @@
-// The About box: the banner, a line naming the maker and OK. It has no
-// reactions of its own; OK, Enter and Escape close it.
+// The About box: the banner, a line naming the maker and OK. It handles
+// nothing itself; the dialog's standard keys and its OK button close it.
 #pragma once
 
 #include "dialog.h"
