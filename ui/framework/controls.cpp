@@ -11,6 +11,12 @@ HBITMAP Button::setBitmap(HBITMAP bitmap) const {
         sendMessage(BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap)));
 }
 
+bool Button::checked() const { return sendMessage(BM_GETCHECK) == BST_CHECKED; }
+
+void Button::setChecked(bool checked) const {
+    sendMessage(BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
 void SliderControl::setRangeMin(int minimum, bool redraw) const {
     sendMessage(TBM_SETRANGEMIN, redraw, minimum);
 }
@@ -23,6 +29,26 @@ int SliderControl::rangeMin() const { return int(sendMessage(TBM_GETRANGEMIN)); 
 int SliderControl::rangeMax() const { return int(sendMessage(TBM_GETRANGEMAX)); }
 int SliderControl::position() const { return int(sendMessage(TBM_GETPOS)); }
 void SliderControl::setPosition(int position) const { sendMessage(TBM_SETPOS, TRUE, position); }
+
+void SliderControl::setRange(int minimum, int maximum, bool redraw) const {
+    setRangeMin(minimum, false);
+    setRangeMax(maximum, redraw);
+}
+
+void SpinControl::setRange(int minimum, int maximum) const {
+    sendMessage(UDM_SETRANGE32, WPARAM(minimum), LPARAM(maximum));
+}
+
+int SpinControl::position() const { return int(sendMessage(UDM_GETPOS32)); }
+
+void SpinControl::setPosition(int position) const { sendMessage(UDM_SETPOS32, 0, position); }
+
+int EditControl::unselectedLength() const {
+    DWORD start = 0, end = 0;
+    sendMessage(EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    const int length = GetWindowTextLengthA(handle());
+    return length - int(end > start ? end - start : start - end);
+}
 
 ToolTipControl::~ToolTipControl() {
     // Normally gone already with its owner.

@@ -1,5 +1,6 @@
-// Thin wrappers of the controls that the dialogs drive: push buttons with a
-// bitmap, trackbars and tooltips. A wrapper is bound to its control by data
+// Thin wrappers of the controls that the dialogs drive: buttons (push
+// buttons with a bitmap, check boxes, radio buttons), trackbars, up-down
+// controls, edits and tooltips. A wrapper is bound to its control by data
 // exchange (fw::exchangeControl) or, for a tooltip, created by the dialog.
 #pragma once
 
@@ -13,6 +14,9 @@ class Button : public Window {
 public:
     // Shows a bitmap on the button; returns the one shown before.
     HBITMAP setBitmap(HBITMAP bitmap) const;
+    // Check boxes and radio buttons: ticked or pressed.
+    bool checked() const;
+    void setChecked(bool checked) const;
 };
 
 class SliderControl : public Window {
@@ -23,6 +27,21 @@ public:
     int rangeMax() const;
     int position() const;
     void setPosition(int position) const;
+    void setRange(int minimum, int maximum, bool redraw) const;
+};
+
+// An up-down control; with a partner edit it writes its position there.
+class SpinControl : public Window {
+public:
+    void setRange(int minimum, int maximum) const;
+    int position() const;
+    void setPosition(int position) const;
+};
+
+class EditControl : public Window {
+public:
+    // The number of characters outside the current selection.
+    int unselectedLength() const;
 };
 
 class ToolTipControl : public Window {

@@ -1,5 +1,8 @@
 #include "dialog.h"
 
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <iterator>
 #include <vector>
 
@@ -19,6 +22,7 @@ void exchangeControl(DataExchange& dx, int id, Window& control) {
 }
 
 void exchangeText(DataExchange& dx, int id, std::string& text) {
+    if (dx.saving() && dx.failed()) return;
     HWND window = dx.control(id);
     if (!window) return;
     if (dx.saving()) {
@@ -28,6 +32,48 @@ void exchangeText(DataExchange& dx, int id, std::string& text) {
     } else {
         SetWindowTextA(window, text.c_str());
     }
+}
+
+bool parseInteger(const std::string& text, int32_t& value) {
+    const char* begin = text.c_str();
+    while (*begin == ' ' || *begin == '\t') ++begin;
+    if (!*begin) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long n = std::strtoll(begin, &end, 10);
+    if (end == begin || errno == ERANGE || n < INT32_MIN || n > INT32_MAX) return false;
+    while (*end == ' ' || *end == '\t') ++end;
+    if (*end) return false;
+    value = int32_t(n);
+    return true;
+}
+
+void exchangeInt(DataExchange& dx, int id, int32_t& value) {
+    // Reading stops at the first entry that fails; writing never fails.
+    if (dx.saving() && dx.failed()) return;
+    HWND window = dx.control(id);
+    if (!window) return;
+    if (!dx.saving()) {
+        SetWindowTextA(window, std::to_string(value).c_str());
+        return;
+    }
+    std::string text;
+    exchangeText(dx, id, text);
+    if (parseInteger(text, value)) return;
+    messageBox(dx.dialog().handle(), "Please enter an integer.");
+    SetFocus(window);
+    SendMessageA(window, EM_SETSEL, 0, -1);
+    dx.fail();
+}
+
+void exchangeCheck(DataExchange& dx, int id, int32_t& value) {
+    if (dx.saving() && dx.failed()) return;
+    HWND window = dx.control(id);
+    if (!window) return;
+    if (dx.saving())
+        value = SendMessageA(window, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+    else
+        SendMessageA(window, BM_SETCHECK, value != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 Dialog::Dialog(UINT templateId, HWND parent) : templateId_(templateId), parent_(parent) {
@@ -60,9 +106,20 @@ void Dialog::onOK() {
 void Dialog::onCancel() { endDialog(IDCANCEL); }
 
 bool Dialog::updateData(bool saveAndValidate) {
+    struct Exchanging {
+        bool& flag;
+        bool outer;
+        ~Exchanging() { flag = outer; }
+    } scope{exchanging_, exchanging_};
+    exchanging_ = true;
     DataExchange dx(*this, saveAndValidate);
     doDataExchange(dx);
     return !dx.failed();
+}
+
+bool Dialog::suppressed(UINT message, WPARAM wParam) const {
+    // Notifications of the controls, not clicks or commands.
+    return exchanging_ && message == WM_COMMAND && HIWORD(wParam) != 0;
 }
 
 bool Dialog::preTranslateMessage(MSG& message) {

@@ -15,12 +15,15 @@
 // doModal disables the owner, creates the dialog, runs its own message loop
 // (so that every message passes preTranslateMessage of its window and that
 // window's parents first), and destroys the dialog again. Right after its
-// initialisation a modal dialog is centred over its owner. OK reads the
+// initialisation a modal dialog is centred over its owner. While data
+// exchange runs, the notifications that the controls send about it (text
+// changes) reach no handler. OK reads the
 // controls back into the members and ends with IDOK; Cancel, Escape and the
 // close box end with IDCANCEL. The dialog's help context is its template
 // number.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "window.h"
@@ -54,6 +57,17 @@ private:
 void exchangeControl(DataExchange& dx, int id, Window& control);
 // Moves a string between a member and the text of control `id`.
 void exchangeText(DataExchange& dx, int id, std::string& text);
+// Moves an integer between a member and the decimal text of control `id`.
+// Text that is no integer says "Please enter an integer.", puts the focus
+// into the control with its text selected, and fails the exchange.
+void exchangeInt(DataExchange& dx, int id, int32_t& value);
+// Moves a check box's state: ticked reads as 1, unticked as 0; any value
+// but 0 ticks it.
+void exchangeCheck(DataExchange& dx, int id, int32_t& value);
+
+// Reads a whole decimal integer (spaces around it allowed); false when the
+// text is anything else or does not fit 32 bits.
+bool parseInteger(const std::string& text, int32_t& value);
 
 class Dialog : public Window {
 public:
@@ -80,6 +94,8 @@ protected:
     virtual void onOK();
     virtual void onCancel();
     const MessageMap* messageMap() const override;
+    bool suppressed(UINT message, WPARAM wParam) const override;
+    bool exchanging() const { return exchanging_; }
 
 private:
     static INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -91,6 +107,7 @@ private:
     bool modal_ = false;
     bool ended_ = false;
     INT_PTR result_ = -1;
+    bool exchanging_ = false;
 };
 
 }  // namespace granulix::fw

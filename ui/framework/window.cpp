@@ -96,13 +96,16 @@ void Window::unbind() {
 }
 
 bool Window::route(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (suppressed(message, wParam)) return false;
     const UINT id = message == WM_COMMAND ? LOWORD(wParam) : 0;
     const UINT code = message == WM_COMMAND ? HIWORD(wParam) : 0;
     for (const MessageMap* map = messageMap(); map; map = map->base)
         for (std::size_t i = 0; i < map->count; ++i) {
             const MessageEntry& e = map->entries[i];
-            if (e.message == message && e.id == id && e.code == code)
-                return e.thunk(*this, wParam, lParam, result);
+            if (e.message != message) continue;
+            const bool anyControl = e.id == kAnyControl && message == WM_COMMAND;
+            if (!anyControl && (e.id != id || e.code != code)) continue;
+            if (e.thunk(*this, wParam, lParam, result)) return true;
         }
     // Commands that no window takes go to the application (the Help command).
     if (message == WM_COMMAND && code == 0) {

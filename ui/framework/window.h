@@ -14,7 +14,9 @@
 //       return &map;
 //   }
 //
-// Messages without an entry fall to the default procedure. A handler that
+// A row whose handler declines (returns false) lets the search go on
+// through the rest of the tables. Messages without an entry fall to the
+// default procedure. A handler that
 // wants the default handling as well calls defaultHandling() itself, before
 // or after its own work. Nothing a handler throws leaves the window
 // procedure. Window objects are bound to their window once, when it is
@@ -39,10 +41,14 @@ using MessageThunk = bool (*)(Window& window, WPARAM wParam, LPARAM lParam, LRES
 
 struct MessageEntry {
     UINT message;
-    UINT id;    // WM_COMMAND: the command or control id; other messages: 0
+    UINT id;    // WM_COMMAND: the command or control id (or kAnyControl); other messages: 0
     UINT code;  // WM_COMMAND: the notification code (0 for clicks and commands)
     MessageThunk thunk;
 };
+
+// A WM_COMMAND row with this id takes the commands of every control; its
+// handler says whether it took the one at hand.
+constexpr UINT kAnyControl = ~0u;
 
 struct MessageMap {
     const MessageMap* base;  // searched when this table has no entry
@@ -98,6 +104,8 @@ protected:
     void subclass(HWND window);
     // Dispatches one message through the tables; catches everything.
     LRESULT dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+    // True keeps a message from the tables: it takes the default handling.
+    virtual bool suppressed(UINT /*message*/, WPARAM /*wParam*/) const { return false; }
 
     // The resource template whose help this window opens (its context is
     // kResourceHelpBase + helpId_); 0 for none.
@@ -141,6 +149,35 @@ MessageEntry onHScroll() {
                 (static_cast<T&>(w).*Handler)(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
                 r = 0;
                 return true;
+            }};
+}
+
+// Commands of any control (clicks and notifications): the handler returns
+// false for the ones it does not take.
+template <class T, bool (T::*Handler)(UINT id, UINT code, HWND control)>
+MessageEntry onControlCommand() {
+    return {WM_COMMAND, kAnyControl, 0, [](Window& w, WPARAM wp, LPARAM lp, LRESULT& r) {
+                r = 0;
+                return (static_cast<T&>(w).*Handler)(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
+            }};
+}
+
+// As onHScroll, for vertical scroll bars and up-down controls.
+template <class T, void (T::*Handler)(UINT code, UINT position, HWND bar)>
+MessageEntry onVScroll() {
+    return {WM_VSCROLL, 0, 0, [](Window& w, WPARAM wp, LPARAM lp, LRESULT& r) {
+                (static_cast<T&>(w).*Handler)(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
+                r = 0;
+                return true;
+            }};
+}
+
+// Notifications (WM_NOTIFY): the handler returns false for the ones it does
+// not take, and otherwise sets the message's result.
+template <class T, bool (T::*Handler)(NMHDR* header, LRESULT& result)>
+MessageEntry onNotify() {
+    return {WM_NOTIFY, 0, 0, [](Window& w, WPARAM, LPARAM lp, LRESULT& r) {
+                return (static_cast<T&>(w).*Handler)(reinterpret_cast<NMHDR*>(lp), r);
             }};
 }
 
