@@ -64,6 +64,58 @@ std::string textOf(HWND window) {
     return std::string(text, n > 0 ? size_t(n) : 0);
 }
 
+namespace {
+
+struct FrameSearch {
+    HWND owner;
+    HWND frame;
+};
+
+BOOL CALLBACK matchFrame(HWND window, LPARAM data) {
+    auto* s = reinterpret_cast<FrameSearch*>(data);
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (std::string(name) == "GranulixFrameWindow" && GetWindow(window, GW_OWNER) == s->owner) {
+        s->frame = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+HWND parameterSheet(HWND dialog) {
+    FrameSearch search{dialog, nullptr};
+    EnumThreadWindows(GetWindowThreadProcessId(dialog, nullptr), matchFrame,
+                      reinterpret_cast<LPARAM>(&search));
+    return search.frame ? GetWindow(search.frame, GW_CHILD) : nullptr;
+}
+
+HWND currentPage(HWND sheet) {
+    return reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+}
+
+int pageIndexOf(HWND sheet, const std::string& caption) {
+    HWND tabs = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETTABCONTROL, 0, 0));
+    const int count = int(SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        char text[64] = {};
+        TCITEMA tab{};
+        tab.mask = TCIF_TEXT;
+        tab.pszText = text;
+        tab.cchTextMax = sizeof text;
+        if (SendMessageA(tabs, TCM_GETITEMA, i, reinterpret_cast<LPARAM>(&tab)) && caption == text)
+            return i;
+    }
+    return -1;
+}
+
+bool selectPage(HWND sheet, int index) {
+    SendMessageA(sheet, PSM_SETCURSEL, index, 0);
+    HWND tabs = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETTABCONTROL, 0, 0));
+    return SendMessageA(tabs, TCM_GETCURSEL, 0, 0) == index;
+}
+
 std::vector<uint32_t> capture(HWND window, int& width, int& height) {
     RECT client{};
     GetClientRect(window, &client);

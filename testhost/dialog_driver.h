@@ -1,6 +1,7 @@
 // Plays the user of the setup dialog from a second thread: finds the
 // dialog, moves its slider with the messages a drag sends, presses keys and
-// clicks buttons, reads texts and pixels.
+// clicks buttons, changes the tab of the parameter window, reads texts and
+// pixels.
 #pragma once
 
 #include <windows.h>
@@ -27,6 +28,16 @@ void pressKey(HWND control, UINT virtualKey);
 void click(HWND dialog, int id);
 
 std::string textOf(HWND window);
+
+// The property sheet in the setup dialog's parameter window, or null.
+HWND parameterSheet(HWND dialog);
+// The page on display in a sheet, or null.
+HWND currentPage(HWND sheet);
+// The index of the sheet's tab with this caption, -1 when there is none.
+int pageIndexOf(HWND sheet, const std::string& caption);
+// Selects a tab as a click on it does: the page on display is asked to let
+// go first. False when it refused.
+bool selectPage(HWND sheet, int index);
 
 // The pixels of a window's client area as 0x00RRGGBB words, row 0 at the top.
 std::vector<uint32_t> capture(HWND window, int& width, int& height);

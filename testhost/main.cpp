@@ -7,6 +7,7 @@
 //
 //   granulix-host --setup                       open the setup dialog
 //   granulix-host --setup --frame 40            ... and drag the slider to 40
+//   granulix-host --setup --tab Life            ... and show the "Life" page
 //   granulix-host --render 30 --out frame.bmp   render frame 30 of 75
 //   options: --module PATH   --clips A.bmp B.bmp   --size WxH   --frames N
 //            --log   --ready FILE   --stop FILE   --timeout SECONDS
@@ -41,6 +42,7 @@ struct Options {
     int frames = 75;
     bool setup = false;
     int frame = -1;
+    std::string tab;
     int render = -1;
     std::string out;
     bool log = false;
@@ -53,7 +55,7 @@ struct Options {
                  "granulix-host: %s\n"
                  "usage: granulix-host [--module PATH] [--clips A.bmp B.bmp | --size WxH] "
                  "[--frames N] [--log]\n"
-                 "                     (--setup [--frame N] [--ready FILE] [--stop FILE] "
+                 "                     (--setup [--frame N] [--tab NAME] [--ready FILE] [--stop FILE] "
                  "[--timeout S] | --render N --out FILE.bmp)\n",
                  problem);
     std::exit(2);
@@ -82,6 +84,7 @@ Options parse(int argc, char** argv) {
         else if (a == "--frames") o.frames = number(next());
         else if (a == "--setup") o.setup = true;
         else if (a == "--frame") o.frame = number(next());
+        else if (a == "--tab") o.tab = next();
         else if (a == "--render") o.render = number(next());
         else if (a == "--out") o.out = next();
         else if (a == "--log") o.log = true;
@@ -149,6 +152,12 @@ void driveDialog(const Options& o, DWORD hostThread, HWND owner, std::atomic<boo
     if (o.frame >= 0) {
         for (UINT code : {UINT(TB_THUMBTRACK), UINT(TB_THUMBPOSITION), UINT(TB_ENDTRACK)})
             scrollTo(dialog, IDC_TIMELINE, o.frame, code);
+    }
+    if (!o.tab.empty()) {
+        HWND sheet = parameterSheet(dialog);
+        const int index = sheet ? pageIndexOf(sheet, o.tab) : -1;
+        if (index < 0 || !selectPage(sheet, index))
+            std::fprintf(stderr, "host: no tab \"%s\" to select\n", o.tab.c_str());
     }
     settle(owner);
     raiseOwnedWindows(dialog);

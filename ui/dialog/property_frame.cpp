@@ -1,39 +1,10 @@
 #include "property_frame.h"
 
-#include <commctrl.h>
-
 #include <iterator>
 #include <new>
 
-#include "application.h"
 
 namespace granulix {
-
-namespace {
-
-// Every page template is 212 x 97 dialog units; the sheet adds its margins
-// and the row of tabs.
-constexpr RECT kSheetDialogUnits{0, 0, 212 + 8, 97 + 8 + 14};
-
-}  // namespace
-
-bool CMyPropertySheet::create(DWORD style, DWORD extendedStyle) {
-    // Sized in the units of the setup dialog's font, which the pages share.
-    RECT size = kSheetDialogUnits;
-    if (HWND dialog = GetWindow(parent_->handle(), GW_OWNER)) MapDialogRect(dialog, &size);
-    HWND window = CreateWindowExA(extendedStyle, WC_TABCONTROLA, "", style | WS_CLIPSIBLINGS, 0, 0,
-                                  size.right, size.bottom, parent_->handle(), nullptr,
-                                  fw::moduleInstance(), nullptr);
-    if (!window) return false;
-    SendMessageA(window, WM_SETFONT, SendMessageA(GetWindow(parent_->handle(), GW_OWNER), WM_GETFONT, 0, 0), 0);
-    subclass(window);
-    deleteWithWindow_ = true;
-    return true;
-}
-
-void CMyPropertySheet::postNcDestroy() {
-    if (deleteWithWindow_) delete this;
-}
 
 const fw::MessageMap* CPropertyFrame::messageMap() const {
     static const fw::MessageEntry entries[] = {

@@ -10,26 +10,9 @@
 #pragma once
 
 #include "mini_frame.h"
+#include "parameter_sheet.h"
 
 namespace granulix {
-
-// The tabbed sheet of parameter pages. For now it holds no pages: it is an
-// empty tab control of the size the pages will have, so that the frame is
-// created, sized and placed as it will be with them.
-class CMyPropertySheet : public fw::Window {
-public:
-    explicit CMyPropertySheet(fw::Window* parent) : parent_(parent) {}
-    // Creates the sheet's window as a child of its parent; false when it
-    // could not, and the object is then still the caller's.
-    bool create(DWORD style, DWORD extendedStyle);
-
-protected:
-    void postNcDestroy() override;
-
-private:
-    fw::Window* parent_;
-    bool deleteWithWindow_ = false;
-};
 
 class CPropertyFrame : public fw::MiniFrameWindow {
 public:

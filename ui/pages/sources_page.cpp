@@ -1,0 +1,201 @@
+#include "sources_page.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "page_context.h"
+#include "resource.h"
+#include "setup_call.h"
+
+namespace granulix {
+
+namespace {
+
+struct Parameter {
+    const char* name;
+    const char* legend;
+};
+
+// Index: the "Parameter:" spinner, which is the index into sourceBindings.
+constexpr Parameter kParameters[] = {
+    {"Moving X", "Black:Right White:Left"},
+    {"Moving Y", "Black: Up  White: Down"},
+    {"Delay", "Black:First White:Last"},
+};
+static_assert(std::size(kParameters) == kBindingCount);
+
+// Index: the source kind.
+constexpr const char* kSourceNames[] = {
+    "Red1",   "Green1", "Blue1",    "Alpha1", "Red2",   "Green2", "Blue2",  "Alpha2",
+    "Diag 1", "Diag 1 S", "Diag 2", "Diag 2 S", "Grad X", "Grad Y", "Black",
+};
+constexpr int kLastKind = int(std::size(kSourceNames)) - 1;
+constexpr int kRepeatMin = 1, kRepeatMax = 16;
+
+// The map picture: one for the module, as only one setup dialog runs at a
+// time; computed per paint, never allocated.
+uint32_t mapImage[kSourceMapWidth * kSourceMapHeight];
+BITMAPINFOHEADER mapHeader{};
+
+}  // namespace
+
+std::string sourceKindText(int32_t kind) {
+    if (kind >= 0 && kind <= kLastKind) return kSourceNames[kind];
+    return std::to_string(kind);
+}
+
+CMyPropertyPage4::CMyPropertyPage4() : PropertyPage(IDD_SOURCES) {}
+
+CMyPropertyPage4::~CMyPropertyPage4() { closeDrawing(); }
+
+const fw::MessageMap* CMyPropertyPage4::messageMap() const {
+    static const fw::MessageEntry entries[] = {
+        fw::onVScroll<CMyPropertyPage4, &CMyPropertyPage4::onVScroll>(),
+        fw::onCommand<CMyPropertyPage4, &CMyPropertyPage4::onInvertOrOdd>(IDC_SOURCES_INVERT),
+        fw::onCommand<CMyPropertyPage4, &CMyPropertyPage4::onInvertOrOdd>(IDC_SOURCES_ODD_X),
+        fw::onCommand<CMyPropertyPage4, &CMyPropertyPage4::onInvertOrOdd>(IDC_SOURCES_ODD_Y),
+        fw::onPaint<CMyPropertyPage4, &CMyPropertyPage4::onPaint>(),
+        fw::onDestroy<CMyPropertyPage4, &CMyPropertyPage4::onDestroy>(),
+    };
+    static const fw::MessageMap map{fw::PropertyPage::messageMap(), entries, std::size(entries)};
+    return &map;
+}
+
+void CMyPropertyPage4::doDataExchange(fw::DataExchange& dx) {
+    fw::exchangeControl(dx, IDC_SOURCES_KIND_SPIN, sourceSpin_);
+    fw::exchangeControl(dx, IDC_SOURCES_REPEAT_Y_SPIN, repeatYSpin_);
+    fw::exchangeControl(dx, IDC_SOURCES_REPEAT_X_SPIN, repeatXSpin_);
+    fw::exchangeControl(dx, IDC_SOURCES_PARAMETER_SPIN, parameterSpin_);
+    fw::exchangeCheck(dx, IDC_SOURCES_INVERT, invertCheck);
+    fw::exchangeCheck(dx, IDC_SOURCES_ODD_X, oddXCheck);
+    fw::exchangeCheck(dx, IDC_SOURCES_ODD_Y, oddYCheck);
+    fw::exchangeText(dx, IDC_SOURCES_PARAMETER_NAME, parameterText);
+    fw::exchangeText(dx, IDC_SOURCES_REPEAT_X, repeatXText);
+    fw::exchangeText(dx, IDC_SOURCES_REPEAT_Y, repeatYText);
+    fw::exchangeText(dx, IDC_SOURCES_KIND_NAME, sourceText);
+    fw::exchangeText(dx, IDC_SOURCES_LEGEND, legendText);
+}
+
+bool CMyPropertyPage4::onInitDialog() {
+    PropertyPage::onInitDialog();
+    parameterSpin_.setRange(0, int(std::size(kParameters)) - 1);
+    repeatXSpin_.setRange(kRepeatMin, kRepeatMax);
+    repeatYSpin_.setRange(kRepeatMin, kRepeatMax);
+    sourceSpin_.setRange(0, kLastKind);
+    parameterSpin_.setPosition(0);
+    LoadFromSettings();
+
+    RECT box{};
+    GetClientRect(item(IDC_SOURCES_MAP_BOX), &box);
+    mapPlacement_ = placeSourceMap(box.right, box.bottom);
+    mapHeader = BITMAPINFOHEADER{};
+    mapHeader.biSize = sizeof(BITMAPINFOHEADER);
+    mapHeader.biWidth = kSourceMapWidth;
+    mapHeader.biHeight = kSourceMapHeight;  // bottom-up, as the preview
+    mapHeader.biPlanes = 1;
+    mapHeader.biBitCount = 32;
+    mapHeader.biCompression = BI_RGB;
+    closeDrawing();
+    drawing_ = DrawDibOpen();
+    return true;
+}
+
+bool CMyPropertyPage4::onSetActive() {
+    LoadFromSettings();
+    return PropertyPage::onSetActive();
+}
+
+int CMyPropertyPage4::selectedParameter() const {
+    return std::clamp(parameterSpin_.position(), 0, int(std::size(kParameters)) - 1);
+}
+
+void CMyPropertyPage4::LoadFromSettings() {
+    const EffectSettings* settings = pageSettings();
+    if (!settings || !handle()) return;
+    const int p = selectedParameter();
+    const SourceBinding& b = settings->sourceBindings[p];
+    repeatXSpin_.setPosition(b.repeatX);
+    repeatYSpin_.setPosition(b.repeatY);
+    sourceSpin_.setPosition(b.kind);
+    invertCheck = b.invert;
+    oddXCheck = b.oddX;
+    oddYCheck = b.oddY;
+    parameterText = kParameters[p].name;
+    sourceText = sourceKindText(b.kind);
+    repeatXText = std::to_string(b.repeatX);
+    repeatYText = std::to_string(b.repeatY);
+    legendText = kParameters[p].legend;
+    updateData(false);
+    invalidateMap();
+    refreshPreview();
+}
+
+void CMyPropertyPage4::onVScroll(UINT, UINT, HWND spin) {
+    // Every scroll code counts: a step and the end of a press alike.
+    if (EffectSettings* settings = pageSettings()) {
+        SourceBinding& b = settings->sourceBindings[selectedParameter()];
+        // Only the sender's own field: a kind or repeat count from a
+        // settings file that lies beyond a spin's range stays as it is
+        // until its own spin is used.
+        if (spin == sourceSpin_.handle()) b.kind = sourceSpin_.position();
+        else if (spin == repeatXSpin_.handle()) b.repeatX = repeatXSpin_.position();
+        else if (spin == repeatYSpin_.handle()) b.repeatY = repeatYSpin_.position();
+    }
+    LoadFromSettings();
+    defaultHandling();
+}
+
+void CMyPropertyPage4::onInvertOrOdd() {
+    EffectSettings* settings = pageSettings();
+    if (!settings) return;
+    updateData(true);
+    SourceBinding& b = settings->sourceBindings[selectedParameter()];
+    b.invert = invertCheck;
+    b.oddX = oddXCheck;
+    b.oddY = oddYCheck;
+    invalidateMap();
+    refreshPreview();
+}
+
+void CMyPropertyPage4::invalidateMap() {
+    HWND box = item(IDC_SOURCES_MAP_BOX);
+    if (!box) return;
+    RECT area{};
+    GetClientRect(box, &area);
+    MapWindowPoints(box, handle(), reinterpret_cast<POINT*>(&area), 2);
+    InvalidateRect(handle(), &area, FALSE);
+}
+
+void CMyPropertyPage4::onPaint() {
+    PAINTSTRUCT paint;
+    BeginPaint(handle(), &paint);
+    drawMap();
+    EndPaint(handle(), &paint);
+}
+
+void CMyPropertyPage4::drawMap() {
+    const RenderJob* job = currentSetupJob;
+    if (!job || !job->settings || !drawing_) return;
+    const SourceBinding& b = job->settings->sourceBindings[selectedParameter()];
+    HWND box = item(IDC_SOURCES_MAP_BOX);
+    HDC dc = GetDC(box);
+    if (!dc) return;
+    if (computeSourceMap(b, *job, mapImage)) {
+        const MapPlacement& at = mapPlacement_;
+        DrawDibDraw(drawing_, dc, at.left, at.top, at.width, at.height, &mapHeader, mapImage, 0, 0,
+                    kSourceMapWidth, kSourceMapHeight, 0);
+    }
+    ReleaseDC(box, dc);
+}
+
+void CMyPropertyPage4::onDestroy() {
+    closeDrawing();
+    defaultHandling();
+}
+
+void CMyPropertyPage4::closeDrawing() {
+    if (drawing_) DrawDibClose(drawing_);
+    drawing_ = nullptr;
+}
+
+}  // namespace granulix

@@ -1,0 +1,68 @@
+// The "Sources" page: for each of the three source-driven parameters
+// ("Moving X", "Moving Y", "Delay") which source map feeds it and how the
+// map is tiled, one binding at a time, chosen with the "Parameter:"
+// spinner, with a small grey picture of the chosen map.
+//
+// The spinners have no partner edit: the page writes every number and name
+// itself. Nothing is stored when the page only shows a binding.
+#pragma once
+
+#include <windows.h>
+#include <vfw.h>
+
+#include <cstdint>
+#include <string>
+
+#include "controls.h"
+#include "property_sheet.h"
+#include "source_map_picture.h"
+
+namespace granulix {
+
+class CMyPropertyPage4 : public fw::PropertyPage {
+public:
+    CMyPropertyPage4();
+    ~CMyPropertyPage4() override;
+
+    // Shows the binding of the selected parameter, redraws the map and
+    // refreshes the preview.
+    void LoadFromSettings();
+
+    int32_t invertCheck = 0;
+    int32_t oddXCheck = 0;
+    int32_t oddYCheck = 0;
+    std::string parameterText;
+    std::string repeatXText;
+    std::string repeatYText;
+    std::string sourceText;
+    std::string legendText;
+
+protected:
+    void doDataExchange(fw::DataExchange& dx) override;
+    bool onInitDialog() override;
+    bool onSetActive() override;
+    const fw::MessageMap* messageMap() const override;
+
+private:
+    void onVScroll(UINT code, UINT position, HWND spin);
+    void onInvertOrOdd();
+    void onPaint();
+    void onDestroy();
+    int selectedParameter() const;
+    void invalidateMap();
+    void drawMap();
+    void closeDrawing();
+
+    fw::SpinControl sourceSpin_;
+    fw::SpinControl repeatYSpin_;
+    fw::SpinControl repeatXSpin_;
+    fw::SpinControl parameterSpin_;
+    MapPlacement mapPlacement_{};
+    HDRAWDIB drawing_ = nullptr;
+};
+
+// The text the page shows for a source kind: its name, or the number for a
+// kind that has no name (only a settings file brings one).
+std::string sourceKindText(int32_t kind);
+
+}  // namespace granulix
