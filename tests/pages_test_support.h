@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -126,19 +127,27 @@ protected:
     std::vector<uint8_t> block_;
 };
 
-// The text of a message box that `action` (run on a thread of its own, as
-// it blocks until the box is gone) brings up from the dialog's thread; the
-// box is answered with OK. Empty when none came.
-inline std::string messageFrom(DWORD uiThread, const std::function<void()>& action) {
-    std::thread actor(action);
-    std::string said;
-    if (HWND box = testhost::waitForDialog(uiThread, "granulix", nullptr, 10000)) {
+// The texts of the message boxes that `action` (run on a thread of its own,
+// as it blocks while a box is up) brings up from the dialog's thread, each
+// answered with OK.
+inline std::vector<std::string> messagesFrom(DWORD uiThread, const std::function<void()>& action) {
+    std::atomic<bool> done{false};
+    std::thread actor([&] {
+        action();
+        done = true;
+    });
+    std::vector<std::string> said;
+    while (!done) {
+        HWND box = testhost::waitForDialog(uiThread, "granulix", nullptr, 200);
+        if (!box) continue;
+        std::string text;
         for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
             char name[32] = {};
             GetClassNameA(child, name, sizeof name);
             const std::string t = testhost::textOf(child);
-            if (std::string(name) == "Static" && !t.empty()) said = t;
+            if (std::string(name) == "Static" && !t.empty()) text = t;
         }
+        said.push_back(text);
         testhost::click(box, IDOK);
         testhost::waitUntilGone(box, 10000);
     }

@@ -1,0 +1,124 @@
+// The cell-size edits of the Movement page: typed numbers are stored at
+// once and clamped to 1..4096, an emptied edit stores nothing until it is
+// left and then gets its number back, the spins stop at their ends, and
+// text that is no integer keeps the page from being left.
+#include "pages_test_support.h"
+#include "resource.h"
+
+namespace granulix {
+namespace {
+
+using testing::PagesTest;
+
+TEST_F(PagesTest, TypedCellSizesAreClampedAndStoredAtOnce) {
+    std::vector<std::string> shown;
+    std::vector<int> renders;
+    const int32_t result = open([&](HWND, HWND sheet) {
+        HWND movement = page(sheet, "Movement");
+        HWND width = GetDlgItem(movement, IDC_MOVEMENT_CELL_WIDTH);
+        HWND height = GetDlgItem(movement, IDC_MOVEMENT_CELL_HEIGHT);
+        focus(movement, width);
+        previews();
+        type(width, "0");
+        shown.push_back(testhost::textOf(width));
+        renders.push_back(previews());
+        focus(movement, height);
+        type(height, "5000");
+        shown.push_back(testhost::textOf(height));
+        renders.push_back(previews());  // 5, 50, 500, 5000 -> 4096
+    });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(shown, (std::vector<std::string>{"1", "4096"}));
+    EXPECT_EQ(renders, (std::vector<int>{1, 4}));
+    EXPECT_EQ(settings().cellWidth, 1);
+    EXPECT_EQ(settings().cellHeight, 4096);
+}
+
+TEST_F(PagesTest, AnEmptiedCellSizeStoresNothingAndComesBackWhenLeft) {
+    changeSettings([](EffectSettings& s) { s.cellWidth = 37; });
+    std::string whileEmpty = "?", afterLeaving;
+    int rendersWhileEmpty = -1;
+    const int32_t result = open([&](HWND, HWND sheet) {
+        HWND movement = page(sheet, "Movement");
+        HWND width = GetDlgItem(movement, IDC_MOVEMENT_CELL_WIDTH);
+        focus(movement, width);
+        previews();
+        type(width, "\b");
+        whileEmpty = testhost::textOf(width);
+        rendersWhileEmpty = previews();
+        focus(movement, GetDlgItem(movement, IDC_MOVEMENT_CELL_HEIGHT));
+        afterLeaving = testhost::textOf(width);
+        EXPECT_EQ(previews(), 0);  // leaving stores without a new preview
+    });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(whileEmpty, "");
+    EXPECT_EQ(rendersWhileEmpty, 0);
+    EXPECT_EQ(afterLeaving, "37");
+    EXPECT_EQ(settings().cellWidth, 37);
+}
+
+TEST_F(PagesTest, CellSizeSpinsStepStoreAndStopAtTheirEnds) {
+    changeSettings([](EffectSettings& s) {
+        s.cellWidth = 2;
+        s.cellHeight = 4095;
+    });
+    std::vector<std::string> widths, heights;
+    std::vector<int> renders;
+    const int32_t result = open([&](HWND, HWND sheet) {
+        HWND movement = page(sheet, "Movement");
+        HWND width = GetDlgItem(movement, IDC_MOVEMENT_CELL_WIDTH);
+        HWND height = GetDlgItem(movement, IDC_MOVEMENT_CELL_HEIGHT);
+        previews();
+        for (int i = 0; i < 3; ++i) {
+            key(width, VK_DOWN);
+            widths.push_back(testhost::textOf(width));
+            renders.push_back(previews());
+        }
+        for (int i = 0; i < 2; ++i) {
+            key(height, VK_UP);
+            heights.push_back(testhost::textOf(height));
+        }
+    });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(widths, (std::vector<std::string>{"1", "1", "1"}));
+    EXPECT_EQ(renders[0], 1);
+    EXPECT_EQ(heights, (std::vector<std::string>{"4096", "4096"}));
+    EXPECT_EQ(settings().cellWidth, 1);
+    EXPECT_EQ(settings().cellHeight, 4096);
+}
+
+TEST_F(PagesTest, TextThatIsNoIntegerIsRefusedAndKeepsTheTab) {
+    changeSettings([](EffectSettings& s) { s.cellWidth = 9; });
+    std::vector<std::string> onPaste, onLeaving;
+    std::string tabAfter;
+    DWORD selection = 0;
+    const int32_t result = open([&](HWND dialog, HWND sheet) {
+        const DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
+        HWND movement = page(sheet, "Movement");
+        HWND width = GetDlgItem(movement, IDC_MOVEMENT_CELL_WIDTH);
+        // Pasted text goes past the edit's digits-only filter.
+        onPaste = testing::messagesFrom(thread, [&] {
+            SendMessageA(width, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("4x"));
+        });
+        // The refusal selected the whole text; the user clicks behind it
+        // (a wholly selected edit counts as empty and is restored).
+        SendMessageA(width, EM_SETSEL, 2, 2);
+        onLeaving = testing::messagesFrom(thread, [&] { testhost::selectPage(sheet, 1); });
+        settle();
+        tabAfter = testhost::textOf(testhost::currentPage(sheet));
+        selection = DWORD(SendMessageA(width, EM_GETSEL, 0, 0));
+        // Mended, the page lets go.
+        SendMessageA(width, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("12"));
+        EXPECT_TRUE(testhost::selectPage(sheet, 1));
+    });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(onPaste, std::vector<std::string>{"Please enter an integer."});
+    EXPECT_EQ(onLeaving, std::vector<std::string>{"Please enter an integer."});
+    EXPECT_EQ(tabAfter, "Movement");
+    EXPECT_EQ(LOWORD(selection), 0);  // the whole text selected
+    EXPECT_EQ(HIWORD(selection), 2);
+    EXPECT_EQ(settings().cellWidth, 12);
+}
+
+}  // namespace
+}  // namespace granulix
