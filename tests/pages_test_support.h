@@ -113,6 +113,11 @@ protected:
         settle();
     }
 
+public:
+    static bool tickedOn(HWND page, int id) { return ticked(page, id); }
+    static std::string textOn(HWND page, int id) { return text(page, id); }
+
+protected:
     static int sliderPosition(HWND page, int id) {
         return int(SendMessageA(GetDlgItem(page, id), TBM_GETPOS, 0, 0));
     }
