@@ -1,9 +1,11 @@
 // The framework layer on its own: message tables and their chaining, data
 // exchange on OK, handlers that throw, help routing and its failure message,
-// and the life of a mini frame window.
+// the life of a mini frame window, and what an integer edit accepts.
 #include <windows.h>
 
+#include <cstdint>
 #include <iterator>
+#include <utility>
 #include <stdexcept>
 
 #include "application.h"
@@ -199,6 +201,25 @@ TEST_F(Framework, AFrameGoesWithItsWindowOrStaysWithItsCreatorWhenRefused) {
     DestroyWindow(window);
     EXPECT_EQ(framesDestroyed, 2);
     EXPECT_EQ(fw::Window::fromHandle(window), nullptr);
+}
+
+// What an integer edit accepts: a whole decimal number within 32 bits,
+// spaces around it allowed.
+TEST(FrameworkExchange, IntegersAreWholeDecimalNumbersThatFit) {
+    const std::pair<const char*, int32_t> accepted[] = {
+        {"0", 0}, {"4096", 4096}, {" 12 ", 12}, {"-5", -5}, {"+7", 7},
+        {"2147483647", 2147483647}, {"-2147483648", INT32_MIN}, {"007", 7},
+    };
+    for (const auto& [text, value] : accepted) {
+        int32_t read = -99;
+        EXPECT_TRUE(fw::parseInteger(text, read)) << text;
+        EXPECT_EQ(read, value) << text;
+    }
+    for (const char* text : {"", "  ", "4x", "x4", "1 2", "2147483648", "-2147483649", "1e3", "-", "0x10"}) {
+        int32_t read = -99;
+        EXPECT_FALSE(fw::parseInteger(text, read)) << '"' << text << '"';
+        EXPECT_EQ(read, -99) << "a refused text leaves the value alone: " << text;
+    }
 }
 
 }  // namespace

@@ -59,6 +59,10 @@ protected:
                           [&](HWND dialog) {
                               HWND sheet = testhost::parameterSheet(dialog);
                               ASSERT_NE(sheet, nullptr);
+                              // Counting starts after the first paint's preview.
+                              ASSERT_TRUE(eventually([&] { return IsWindowVisible(dialog) != FALSE; }));
+                              UpdateWindow(dialog);
+                              previews();
                               play(dialog, sheet);
                               testhost::click(dialog, end);
                               testhost::waitUntilGone(dialog, 10000);

@@ -57,6 +57,14 @@ protected:
     bool waitForCalls(std::size_t n) {
         return eventually([&] { return callCount() >= n; });
     }
+    // The parameter pages ask for previews while they load, before the
+    // dialog is shown: waits until the preview of the dialog's first paint
+    // is in as well, so that no preview is still running afterwards.
+    bool waitForFirstPaint(HWND dialog) {
+        if (!eventually([&] { return IsWindowVisible(dialog) != FALSE; })) return false;
+        UpdateWindow(dialog);
+        return testhost::settle(host_->handle());
+    }
 
     std::unique_ptr<testhost::HostWindow> host_;
     FrameServer server_{Clip::generated(320, 240, 0), Clip::generated(320, 240, 1)};
@@ -140,9 +148,8 @@ TEST_F(SetupDialog, TheEndOfADragRendersNothing) {
     std::map<UINT, std::string> labelPerCode;
     std::size_t keyCalls = 0;
     open(75, [&](HWND dialog) {
-        ASSERT_TRUE(waitForCalls(4));
+        ASSERT_TRUE(waitForFirstPaint(dialog));
         HWND slider = GetDlgItem(dialog, IDC_TIMELINE);
-        EXPECT_TRUE(testhost::settle(host_->handle()));
         for (UINT code = 0; code <= 8; ++code) {
             server_.clearCalls();
             testhost::scrollTo(dialog, IDC_TIMELINE, int(20 + code), code);

@@ -21,7 +21,7 @@ namespace granulix {
 // One slider: its position is the field's value, unscaled.
 struct SliderBinding {
     int slider;
-    const char* label;
+    const char* label;  // the text beside it on the page, to read the table by
     int32_t EffectSettings::*field;
     int maximum;       // the range is 0..maximum
     int presetButton;  // the letter button beside it
