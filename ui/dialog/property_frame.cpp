@@ -3,7 +3,6 @@
 #include <iterator>
 #include <new>
 
-
 namespace granulix {
 
 const fw::MessageMap* CPropertyFrame::messageMap() const {
