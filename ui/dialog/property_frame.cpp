@@ -31,6 +31,11 @@ bool CMyPropertySheet::create(DWORD style, DWORD extendedStyle) {
     return true;
 }
 
+// Without pages nothing is on display and nothing needs reloading.
+int CMyPropertySheet::activePageIndex() const { return -1; }
+
+void CMyPropertySheet::loadPageFromSettings(int) {}
+
 void CMyPropertySheet::postNcDestroy() {
     if (deleteWithWindow_) delete this;
 }

@@ -23,6 +23,13 @@ public:
     // could not, and the object is then still the caller's.
     bool create(DWORD style, DWORD extendedStyle);
 
+    // The index of the page on display (0 Movement, 1 Nature, 2 Life,
+    // 3 Sources); -1 while there is none.
+    int activePageIndex() const;
+    // Sets the controls of page `index` from the working settings; any other
+    // index reloads nothing.
+    void loadPageFromSettings(int index);
+
 protected:
     void postNcDestroy() override;
 
