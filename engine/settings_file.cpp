@@ -13,6 +13,7 @@ const char* settingsFileMessage(SettingsFileStatus status) {
         case SettingsFileStatus::kCannotOpen: return "Error opening file!";
         case SettingsFileStatus::kCannotRead: return "Error reading file!";
         case SettingsFileStatus::kNotOurs: return "Not a Quodlibrator file!";
+        case SettingsFileStatus::kCannotCreate: return "Error creating file!";
         case SettingsFileStatus::kCannotWrite: return "Error writing file!";
     }
     return "";
@@ -54,15 +55,19 @@ SettingsFileStatus saveSettingsFile(const std::string& path, const EffectSetting
     const std::vector<uint8_t> bytes = serializeSettingsFile(settings);
     const std::string temporary = path + ".part";
     std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file) return SettingsFileStatus::kCannotWrite;
+    if (!file) return SettingsFileStatus::kCannotCreate;
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     ok = (std::fflush(file) == 0) && ok;
     ok = (std::fclose(file) == 0) && ok;
-    std::error_code error;
-    if (ok) std::filesystem::rename(temporary, path, error);
-    if (!ok || error) {
+    if (!ok) {
         std::remove(temporary.c_str());
         return SettingsFileStatus::kCannotWrite;
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, path, error);
+    if (error) {
+        std::remove(temporary.c_str());
+        return SettingsFileStatus::kCannotCreate;
     }
     return SettingsFileStatus::kOk;
 }

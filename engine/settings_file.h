@@ -24,7 +24,8 @@ enum class SettingsFileStatus {
     kCannotOpen,   // "Error opening file!"
     kCannotRead,   // "Error reading file!": too short for a header and a block
     kNotOurs,      // "Not a Quodlibrator file!"
-    kCannotWrite,  // the file could not be created or fully written
+    kCannotCreate, // the file could not be created, or could not replace the old one
+    kCannotWrite,  // fewer bytes were stored than asked (a full disk)
 };
 
 // The text the user sees for a status; empty for kOk.

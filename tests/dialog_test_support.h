@@ -49,6 +49,67 @@ inline std::vector<HWND> ownedWindows(DWORD thread, HWND owner, const std::strin
     return s.found;
 }
 
+// The first dialog (#32770) that `owner` owns, waited for up to timeoutMs:
+// a common file dialog or a message box opened over it.
+inline HWND waitForOwnedDialog(HWND owner, int timeoutMs = 10000) {
+    const DWORD thread = GetWindowThreadProcessId(owner, nullptr);
+    for (int waited = 0; waited <= timeoutMs; waited += 20) {
+        for (HWND found : ownedWindows(thread, owner, "#32770"))
+            if (IsWindowVisible(found)) return found;
+        Sleep(20);
+    }
+    return nullptr;
+}
+
+// Types a file name into a common Open or Save dialog and presses its OK
+// button.
+inline void answerFileDialog(HWND fileDialog, const std::string& name) {
+    // The name box: a combo box (cmb13) in the newer layout, an edit (edt1)
+    // in the older one.
+    HWND box = GetDlgItem(fileDialog, 0x47C);
+    if (!box || !IsWindowVisible(box)) box = GetDlgItem(fileDialog, 0x480);
+    SendMessageA(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    PostMessageA(GetDlgItem(fileDialog, IDOK), BM_CLICK, 0, 0);
+}
+
+// What a message box shows: its text, its visible buttons and whether it
+// carries an icon.
+struct MessageBoxSeen {
+    std::string caption, text;
+    std::vector<int> buttons;
+    bool icon = false;
+};
+
+inline MessageBoxSeen readMessageBox(HWND box) {
+    MessageBoxSeen seen;
+    seen.caption = testhost::textOf(box);
+    seen.text = testhost::textOf(GetDlgItem(box, 0xFFFF));
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (!IsWindowVisible(child)) continue;
+        char name[32] = {};
+        GetClassNameA(child, name, sizeof name);
+        const LONG style = GetWindowLongA(child, GWL_STYLE);
+        if (lstrcmpiA(name, "Button") == 0) seen.buttons.push_back(GetDlgCtrlID(child));
+        if (lstrcmpiA(name, "Static") == 0 && (style & SS_TYPEMASK) == SS_ICON &&
+            SendMessageA(child, STM_GETICON, 0, 0) != 0)
+            seen.icon = true;
+    }
+    return seen;
+}
+
+// Reads the message box that `owner` shows and dismisses it with OK.
+inline MessageBoxSeen dismissMessageBox(HWND owner) {
+    HWND box = waitForOwnedDialog(owner);
+    if (!box) {
+        ADD_FAILURE() << "no message box appeared";
+        return {};
+    }
+    MessageBoxSeen seen = readMessageBox(box);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    testhost::waitUntilGone(box, 10000);
+    return seen;
+}
+
 // Polls a condition for up to timeoutMs.
 inline bool eventually(const std::function<bool()>& condition, int timeoutMs = 10000) {
     for (int waited = 0; waited <= timeoutMs; waited += 10) {

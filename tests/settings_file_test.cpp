@@ -83,6 +83,7 @@ TEST_F(SettingsFile, BadFilesAreRefusedAndChangeNothing) {
     EXPECT_STREQ(settingsFileMessage(SettingsFileStatus::kCannotOpen), "Error opening file!");
     EXPECT_STREQ(settingsFileMessage(SettingsFileStatus::kCannotRead), "Error reading file!");
     EXPECT_STREQ(settingsFileMessage(SettingsFileStatus::kNotOurs), "Not a Quodlibrator file!");
+    EXPECT_STREQ(settingsFileMessage(SettingsFileStatus::kCannotCreate), "Error creating file!");
 }
 
 TEST_F(SettingsFile, BytesAfterTheBlockAreIgnored) {
@@ -100,12 +101,12 @@ TEST_F(SettingsFile, AFailedSaveLeavesTheOldFileWhole) {
     ASSERT_EQ(saveSettingsFile(path, first), SettingsFileStatus::kOk);
     // A directory where the temporary file would go makes the save fail.
     fs::create_directory(path + ".part");
-    EXPECT_EQ(saveSettingsFile(path, randomBlock(9)), SettingsFileStatus::kCannotWrite);
+    EXPECT_EQ(saveSettingsFile(path, randomBlock(9)), SettingsFileStatus::kCannotCreate);
     EffectSettings loaded{};
     ASSERT_EQ(loadSettingsFile(path, loaded), SettingsFileStatus::kOk);
     EXPECT_EQ(std::memcmp(&loaded, &first, sizeof first), 0);
     EXPECT_EQ(saveSettingsFile((dir / "no-such-dir" / "x.qlb").string(), first),
-              SettingsFileStatus::kCannotWrite);
+              SettingsFileStatus::kCannotCreate);
 }
 
 }  // namespace

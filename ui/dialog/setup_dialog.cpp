@@ -5,11 +5,14 @@
 #include <climits>
 #include <iterator>
 #include <new>
+#include <optional>
 
 #include "about_dialog.h"
 #include "application.h"
+#include "file_dialog.h"
 #include "property_frame.h"
 #include "resource.h"
+#include "settings_file.h"
 #include "setup_call.h"
 
 namespace granulix {
@@ -22,6 +25,9 @@ struct ToolTipRow {
     int control;
     UINT text;
 };
+
+constexpr char kSettingsFileFilter[] = "Vozav Quodlibrator Setings (*.qlb)|*.qlb|";
+constexpr char kSettingsFileExtension[] = "qlb";
 
 constexpr ToolTipRow kToolTips[] = {
     {IDC_LOAD, IDS_TIP_LOAD},     {IDC_SAVE, IDS_TIP_SAVE},     {IDOK, IDS_TIP_OK},
@@ -41,6 +47,8 @@ const fw::MessageMap* CSetupDialog::messageMap() const {
         fw::onMove<CSetupDialog, &CSetupDialog::onMove>(),
         fw::onShowWindow<CSetupDialog, &CSetupDialog::onShowWindow>(),
         fw::onCommand<CSetupDialog, &CSetupDialog::onBanner>(IDC_BANNER),
+        fw::onCommand<CSetupDialog, &CSetupDialog::LoadSettingsFile>(IDC_LOAD),
+        fw::onCommand<CSetupDialog, &CSetupDialog::SaveSettingsFile>(IDC_SAVE),
         fw::onDestroy<CSetupDialog, &CSetupDialog::onDestroy>(),
     };
     static const fw::MessageMap map{fw::Dialog::messageMap(), entries, std::size(entries)};
@@ -162,6 +170,48 @@ void CSetupDialog::UpdateTimeLabel() {
     const uint32_t duration = currentSetupJob ? currentSetupJob->duration : 0;
     labelText_ = timeLabelText(int32_t(duration), previewPosition);
     updateData(false);
+}
+
+void CSetupDialog::SaveSettingsFile() {
+    const RenderJob* job = currentSetupJob;
+    if (!job || !job->settings) return;
+    const fw::FileDialog dialog(fw::FileDialog::Kind::save, kSettingsFileFilter,
+                                kSettingsFileExtension);
+    const std::optional<std::string> path = dialog.doModal();
+    if (!path) return;
+    // The file is written beside the chosen name and only then renamed to
+    // it, so a failure never leaves a cut-off file under that name.
+    switch (saveSettingsFile(*path, *job->settings)) {
+        case SettingsFileStatus::kOk:
+            break;
+        case SettingsFileStatus::kCannotWrite:
+            fw::reportFileError(handle(), fw::FileError::diskFull, *path);
+            break;
+        default:
+            fw::reportFileError(handle(), fw::FileError::cannotCreate, *path);
+            break;
+    }
+}
+
+void CSetupDialog::LoadSettingsFile() {
+    RenderJob* job = currentSetupJob;
+    if (!job || !job->settings) return;
+    const fw::FileDialog dialog(fw::FileDialog::Kind::open, kSettingsFileFilter,
+                                kSettingsFileExtension);
+    const std::optional<std::string> path = dialog.doModal();
+    if (!path) return;
+    // The settings change only when the whole block was read; a file cut
+    // short is refused rather than mixed into the old settings.
+    const SettingsFileStatus status = loadSettingsFile(*path, *job->settings);
+    if (status != SettingsFileStatus::kOk) {
+        fw::messageBox(handle(), settingsFileMessage(status));
+        return;
+    }
+    if (CPropertyFrame* frame = parameterWindow(); frame && frame->sheet()) {
+        CMyPropertySheet* sheet = frame->sheet();
+        sheet->loadPageFromSettings(sheet->activePageIndex());
+    }
+    RefreshPreview();
 }
 
 void CSetupDialog::onPaint() {

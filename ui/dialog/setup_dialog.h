@@ -43,6 +43,12 @@ public:
     // The parameter window while it exists, else null.
     CPropertyFrame* parameterWindow() const;
 
+    // Save and Load: the working settings to and from a settings file that
+    // the user picks. A load reloads the page on display and the preview;
+    // a failure leaves the settings as they were and tells the user.
+    void SaveSettingsFile();
+    void LoadSettingsFile();
+
 protected:
     void doDataExchange(fw::DataExchange& dx) override;
     bool preTranslateMessage(MSG& message) override;
