@@ -1,8 +1,13 @@
 // The parameter window as a whole: the pages reload from the settings on
-// every activation, keep their state while the window is hidden, and what
-// they wrote reaches the host only through OK.
+// every activation and after a settings file is loaded, keep their state
+// while the window is hidden, and what they wrote reaches the host only
+// through OK.
+#include <filesystem>
+#include <random>
+
 #include "pages_test_support.h"
 #include "resource.h"
+#include "settings_file.h"
 
 namespace granulix {
 namespace {
@@ -37,6 +42,52 @@ TEST_F(PagesTest, EveryActivationReloadsThePageFromTheSettings) {
     EXPECT_EQ(settings().speedVariance, 16);
     EXPECT_EQ(settings().cellWidth, 7);
     EXPECT_EQ(settings().delay, 0);
+}
+
+TEST_F(PagesTest, ALoadedFileShowsAtOnceOnThePageOnDisplayAndOnTheNextOne) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("granulix-pages-" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir);
+    const std::string file = (dir / "look.qlb").string();
+    EffectSettings loaded = settings();
+    loaded.delay = 11;
+    loaded.maximumLife = 22;
+    loaded.orderFlags = 3;
+    loaded.speedVariance = 33;
+    loaded.cellWidth = 44;
+    ASSERT_EQ(saveSettingsFile(file, loaded), SettingsFileStatus::kOk);
+
+    int delay = -1, maximum = -1, variance = -1;
+    bool rightToLeft = false, downToUp = false;
+    std::string width;
+    const int32_t result = open([&](HWND dialog, HWND sheet) {
+        HWND life = page(sheet, "Life");
+        testhost::click(dialog, IDC_LOAD);
+        HWND fileDialog = testing::waitForOwnedDialog(dialog);
+        ASSERT_NE(fileDialog, nullptr);
+        testing::answerFileDialog(fileDialog, file);
+        EXPECT_TRUE(testhost::waitUntilGone(fileDialog, 10000));
+        settle();
+        // Shown at once, without a change of tab.
+        delay = sliderPosition(life, IDC_LIFE_DELAY);
+        maximum = sliderPosition(life, IDC_LIFE_MAXIMUM);
+        rightToLeft = ticked(life, IDC_LIFE_RIGHT_LEFT);
+        downToUp = ticked(life, IDC_LIFE_DOWN_UP);
+        HWND movement = page(sheet, "Movement");
+        variance = sliderPosition(movement, IDC_MOVEMENT_VARIANCE);
+        width = textOn(movement, IDC_MOVEMENT_CELL_WIDTH);
+    });
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(delay, 11);
+    EXPECT_EQ(maximum, 22);
+    EXPECT_TRUE(rightToLeft);
+    EXPECT_TRUE(downToUp);
+    EXPECT_EQ(variance, 33);
+    EXPECT_EQ(width, "44");
+    const EffectSettings after = settings();
+    EXPECT_EQ(std::memcmp(&after, &loaded, kSettingsSize), 0);
 }
 
 TEST_F(PagesTest, AHiddenParameterWindowKeepsItsPages) {

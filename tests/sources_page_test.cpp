@@ -154,8 +154,12 @@ TEST_F(PagesTest, TheMapPictureShowsTheSelectedBinding) {
             const int x = at.left + tx * 32 + 16, y = at.top + ty * 24 + 12;
             const uint32_t p = pixels[std::size_t(y) * width + x] & 0xFFFFFF;
             EXPECT_TRUE(p == 0 || p == 0xFFFFFF) << std::hex << p << " at tile " << tx << "," << ty;
-            if (tx < 3) EXPECT_NE(p, pixels[std::size_t(y) * width + x + 32] & 0xFFFFFF) << tx << "," << ty;
-            if (ty < 3) EXPECT_NE(p, pixels[std::size_t(y + 24) * width + x] & 0xFFFFFF) << tx << "," << ty;
+            if (tx < 3) {
+                EXPECT_NE(p, pixels[std::size_t(y) * width + x + 32] & 0xFFFFFF) << tx << "," << ty;
+            }
+            if (ty < 3) {
+                EXPECT_NE(p, pixels[std::size_t(y + 24) * width + x] & 0xFFFFFF) << tx << "," << ty;
+            }
         }
 }
 
