@@ -11,9 +11,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "effect_settings.h"
 
@@ -43,7 +43,7 @@ inline void fillNoise(uint8_t* out, size_t count, const uint8_t* noise, size_t n
 // A failed property of a target: prints it and stops, so that libFuzzer keeps
 // the input that showed it.
 [[noreturn]] inline void fail(const char* what) {
-    __builtin_printf("fuzz check failed: %s\n", what);
+    std::fprintf(stderr, "fuzz check failed: %s\n", what);
     std::abort();
 }
 inline void check(bool ok, const char* what) {

@@ -9,6 +9,7 @@
 // Frames above the memory cap are only offered when the module must refuse
 // them unread (more pixels than a work frame can address); the frames
 // behind such a header are a few bytes long.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
