@@ -1,7 +1,8 @@
 # The two commands that matter: `make demo` and `make test`.
 # Everything else here is a step of one of them.
 
-.PHONY: all deps demo test bench clean check-win32 screenshot $(foreach p,native sanitize win64 win32,build-$(p) test-$(p))
+.PHONY: all deps demo test bench clean check-win32 screenshot fuzz fuzz-seeds test-fuzz build-fuzz \
+	$(foreach p,native sanitize win64 win32,build-$(p) test-$(p))
 
 all: build-native
 
@@ -34,6 +35,25 @@ build-win32: deps
 check-win32: build-win32
 	@scripts/check-module-exports build/win32/bin/granulix.vfx i686-w64-mingw32-objdump pei-i386
 
+# The fuzz targets (clang, libFuzzer, ASan + UBSan). `make test` gives each
+# a fixed number of inputs from a fixed seed (the preview hook's inputs
+# render previews of the dialog's size, so it gets fewer); `make fuzz` lets
+# each run for minutes and keeps what it learns in build/fuzz/corpus.
+FUZZ_RUNS ?= 4000
+FUZZ_TARGETS ?= render_entry settings_file preview_hook:800 engine command_line
+FUZZ_SECONDS ?= 180
+build-fuzz: deps
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+test-fuzz: build-fuzz
+	@scripts/run-fuzzer --runs $(FUZZ_RUNS) $(FUZZ_TARGETS)
+fuzz: build-fuzz
+	@scripts/run-fuzzer --seconds $(FUZZ_SECONDS)
+# Rewrites the committed seed corpora from fuzz/fuzz_seeds.cpp.
+fuzz-seeds: build-fuzz
+	@rm -rf fuzz/corpus
+	@build/fuzz/bin/fuzz_seeds fuzz/corpus
+
 # The built-in clips through the native module: a video and a contact sheet.
 # Builds only the program and the module, so a clean clone gets there fast.
 demo: deps
@@ -43,7 +63,7 @@ demo: deps
 	@build/native/bin/granulix render --frames 75 -o out/demo.mp4
 	@build/native/bin/granulix sheet --frames 75 -o out/demo-sheet.png
 
-test: test-native test-sanitize test-win64 check-win32
+test: test-native test-sanitize test-win64 check-win32 test-fuzz
 
 # A picture of the setup dialog at one frame: make screenshot FRAME=40
 screenshot:

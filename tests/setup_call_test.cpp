@@ -441,6 +441,25 @@ TEST(PreviewHook, AFailedFirstFetchShowsBlack) {
     EXPECT_EQ(r.out, std::vector<uint32_t>(r.out.size(), 0));
 }
 
+// A host that lends no callback gets a black preview and a working dialog.
+TEST(PreviewHook, WithoutACallbackTheHookGivesUpAndTheDialogGoesOn) {
+    Scene s;
+    s.request.fetch = nullptr;
+    int hook = -1;
+    std::vector<uint32_t> out;
+    s.runner.play = [&](RenderJob& job) {
+        hook = job.fetchPreview(3, &job);
+        out.assign(job.pixelsOut, job.pixelsOut + std::size_t(job.width) * job.height);
+        job.settings->gravity = 9;
+        return 1;
+    };
+    EXPECT_EQ(s.run(), 1);
+    EXPECT_EQ(hook, 0);
+    EXPECT_EQ(out, std::vector<uint32_t>(out.size(), 0));
+    EXPECT_EQ(s.hostSettings[64], 9);
+    EXPECT_EQ(s.memory.outstanding, 0);
+}
+
 TEST(PreviewHook, UsesTheLargePreviewSizeWhenTheDialogFontIsLarge) {
     HookRun r;
     r.s.baseUnits = kLargeFontBaseUnits;
