@@ -34,6 +34,26 @@ TEST_F(PagesTest, TypedCellSizesAreClampedAndStoredAtOnce) {
     EXPECT_EQ(settings().cellHeight, 4096);
 }
 
+// Only a settings file brings sizes outside 1..4096: they are shown and
+// kept at the nearest end, not cut to their low 16 bits (65537 is not 1).
+TEST_F(PagesTest, CellSizesFromOutsideTheRangeAreShownAtItsEnds) {
+    changeSettings([](EffectSettings& s) {
+        s.cellWidth = 65537;
+        s.cellHeight = -3;
+    });
+    std::string width, height;
+    const int32_t result = open([&](HWND, HWND sheet) {
+        HWND movement = page(sheet, "Movement");
+        width = testhost::textOf(GetDlgItem(movement, IDC_MOVEMENT_CELL_WIDTH));
+        height = testhost::textOf(GetDlgItem(movement, IDC_MOVEMENT_CELL_HEIGHT));
+    });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(width, "4096");
+    EXPECT_EQ(height, "1");
+    EXPECT_EQ(settings().cellWidth, 4096);
+    EXPECT_EQ(settings().cellHeight, 1);
+}
+
 TEST_F(PagesTest, AnEmptiedCellSizeStoresNothingAndComesBackWhenLeft) {
     changeSettings([](EffectSettings& s) { s.cellWidth = 37; });
     std::string whileEmpty = "?", afterLeaving;
