@@ -14,10 +14,9 @@
 //   };
 //   sheet->create(WS_CHILD | WS_VISIBLE, 0);
 //
-// A sheet is modeless and lives as a child window of its parent: it shows
-// its row of tabs and the active page only. The sheet's OK, Cancel, Apply
-// and Help buttons are hidden and disabled, and the sheet is shortened by
-// their band. The sheet creates a page's window the first time the page is
+// A sheet here is always modeless, a child window of its parent, showing
+// only its tabs and the page on top: the standard button row (OK, Cancel,
+// Apply, Help) is hidden, disabled and cut off the sheet's height. The sheet creates a page's window the first time the page is
 // selected; page 0 comes up with the sheet.
 //
 // A page is a dialog with data exchange. Becoming the active tab runs

@@ -1,6 +1,7 @@
-// The "Movement" page: speed variance and its noise, the split between
-// horizontal and vertical speed, the two direction biases, and the cell
-// size (edits with spins, and "Bands").
+// The "Movement" page: how fast clip A's pixels fly (variance and noise of
+// the speed), how that speed divides between x and y, where the particles
+// head (CenterX, CenterY), and how many pixels fly together (the cell-size
+// edits with their spins, and "Bands").
 //
 // The cell-size edits store what the user types at once, clamped to
 // 1..4096; an emptied edit stores nothing and gets its last number back

@@ -1,7 +1,7 @@
-// The "Sources" page: for each of the three source-driven parameters
-// ("Moving X", "Moving Y", "Delay") which source map feeds it and how the
-// map is tiled, one binding at a time, chosen with the "Parameter:"
-// spinner, with a small grey picture of the chosen map.
+// The "Sources" page: edits the three source bindings ("Moving X",
+// "Moving Y", "Delay") one at a time. The "Parameter:" spinner picks the
+// binding; the other spinners and boxes edit its map kind, tiling and
+// flips, and a 128 x 96 grey picture shows the map it yields.
 //
 // The spinners have no partner edit: the page writes every number and name
 // itself. Nothing is stored when the page only shows a binding.
