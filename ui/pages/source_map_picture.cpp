@@ -1,32 +1,14 @@
 #include "source_map_picture.h"
 
+#include "preview_geometry.h"
 #include "source_map.h"
 
 namespace granulix {
 
 MapPlacement placeSourceMap(int boxWidth, int boxHeight) {
-    MapPlacement p{};
-    if (boxWidth > kSourceMapWidth) {
-        p.left = (boxWidth - kSourceMapWidth) / 2;
-        p.width = kSourceMapWidth;
-    } else {
-        p.left = 0;
-        p.width = boxWidth;
-    }
-    if (boxHeight > kSourceMapHeight) {
-        const int spare = boxHeight - kSourceMapHeight;
-        if (spare / 2 > 10)
-            p.top = (spare - 10) / 2 + 10;
-        else if (spare > 2)
-            p.top = spare - 2;
-        else
-            p.top = spare / 2;
-        p.height = kSourceMapHeight;
-    } else {
-        p.top = 0;
-        p.height = boxHeight;
-    }
-    return p;
+    // The map sits in its box as the preview picture sits in its own.
+    const PreviewPlacement p = placePreview(kSourceMapWidth, kSourceMapHeight, boxWidth, boxHeight);
+    return {p.x, p.y, p.width, p.height};
 }
 
 bool computeSourceMap(const SourceBinding& binding, const RenderJob& job, uint32_t* image) {
