@@ -20,6 +20,7 @@
 #include "plugin_abi.h"
 #include "render_job.h"
 #include "setup_call.h"
+#include "setup_entry.h"
 
 namespace {
 
@@ -137,14 +138,6 @@ void fetchAndCheck(RenderJob& job, uint32_t position, bool usable) {
     }
 }
 
-class ModuleMemory : public BlockMemory {
-public:
-    void* take(std::size_t bytes) override { return host::allocateMoveable(bytes); }
-    void* lock(void* handle) override { return host::lockMoveable(handle); }
-    void unlock(void* handle) override { host::unlockMoveable(handle); }
-    void release(void* handle) override { host::freeMoveable(handle); }
-};
-
 // The dialog as the fuzzer plays it: some preview fetches, then an answer.
 class FuzzedDialog : public SetupDialogRunner {
 public:
@@ -192,7 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (in.wholeCall % 2) {
         const std::vector<uint8_t> before = hostSettings;
         const int64_t blocks = host::outstandingBlocks();
-        ModuleMemory memory;
+        host::ModuleMemory memory;
         FuzzedDialog dialog(in, usable);
         const int32_t result = runSetupCall(request, 0, {memory, in.baseUnits, dialog});
         check(currentSetupJob == nullptr, "the job is withdrawn when the call returns");

@@ -11,15 +11,6 @@ namespace granulix::host {
 
 namespace {
 
-// The setup call's blocks come from the module's moveable memory layer.
-class ModuleMemory : public BlockMemory {
-public:
-    void* take(std::size_t bytes) override { return allocateMoveable(bytes); }
-    void* lock(void* handle) override { return lockMoveable(handle); }
-    void unlock(void* handle) override { unlockMoveable(handle); }
-    void release(void* handle) override { freeMoveable(handle); }
-};
-
 #if !defined(_WIN32)
 class NoDialog : public SetupDialogRunner {
 public:

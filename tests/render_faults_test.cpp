@@ -25,6 +25,7 @@
 #include "moveable_memory.h"
 #include "plugin_abi.h"
 #include "setup_call.h"
+#include "setup_entry.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define GRANULIX_ASAN 1
@@ -177,14 +178,6 @@ std::vector<uint8_t> packedFrame(int32_t w, int32_t h, uint32_t seed) {
     return f;
 }
 
-class ModuleMemory : public BlockMemory {
-public:
-    void* take(std::size_t bytes) override { return host::allocateMoveable(bytes); }
-    void* lock(void* handle) override { return host::lockMoveable(handle); }
-    void unlock(void* handle) override { host::unlockMoveable(handle); }
-    void release(void* handle) override { host::freeMoveable(handle); }
-};
-
 // Plays the user: looks at `previews` frames, edits a field, answers.
 class PlayedDialog : public SetupDialogRunner {
 public:
@@ -208,7 +201,7 @@ struct SetupScene {
     FakeHost host;
     std::vector<uint8_t> hostSettings;
     abi::SetupRequest request{};
-    ModuleMemory memory;
+    host::ModuleMemory memory;
     PlayedDialog dialog;
 
     SetupScene() {
