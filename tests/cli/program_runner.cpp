@@ -18,12 +18,17 @@ namespace granulix::testing {
 namespace fs = std::filesystem;
 
 ProgramRun runGranulix(const std::vector<std::string>& args) {
+    std::vector<std::string> words = {GRANULIX_PROGRAM};
+    words.insert(words.end(), args.begin(), args.end());
+    return runProgram(words);
+}
+
+ProgramRun runProgram(const std::vector<std::string>& command) {
     // Outputs go to files outside any scratch folder a test inspects.
     ScratchFolder capture;
     const std::string outPath = capture / "stdout", errPath = capture / "stderr";
 
-    std::vector<std::string> words = {GRANULIX_PROGRAM};
-    words.insert(words.end(), args.begin(), args.end());
+    std::vector<std::string> words = command;
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
@@ -34,13 +39,13 @@ ProgramRun runGranulix(const std::vector<std::string>& args) {
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) throw std::runtime_error("cannot start " + words[0]);
 
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0) {
-        if (errno != EINTR) throw std::runtime_error("cannot wait for granulix");
+        if (errno != EINTR) throw std::runtime_error("cannot wait for " + words[0]);
     }
     ProgramRun run;
     run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;

@@ -17,6 +17,8 @@ struct ProgramRun {
 
 // Runs the built granulix with `args`; standard input is empty.
 ProgramRun runGranulix(const std::vector<std::string>& args);
+// Runs any program, found on PATH, with its arguments in `words`.
+ProgramRun runProgram(const std::vector<std::string>& words);
 
 // A fresh empty folder, removed again with the object.
 class ScratchFolder {
