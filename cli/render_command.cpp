@@ -26,14 +26,49 @@ namespace {
 constexpr int kMaxFrames = 100000;
 constexpr int kMaxJobs = 64;
 
-std::vector<OptionRule> transitionOptions() {
-    return {
-        {"--output", "-o", true, false},   {"--size", "", true, false},
-        {"--frames", "-n", true, false},   {"--settings", "", true, false},
-        {"--set", "", true, true},         {"--field-mode", "", true, false},
-        {"--region", "", true, false},     {"--jobs", "-j", true, false},
-        {"--quiet", "-q", false, false},   {"--module", "", true, false},
+// The options of render and sheet, one row each, in the order --help lists
+// them: those both take, then render's own, then sheet's own.
+const std::vector<OptionRule>& sharedOptions() {
+    static const std::vector<OptionRule> rows = {
+        {"--output", "-o", "OUT", false, "where the frames go (required)"},
+        {"--size", "", "WxH", false,
+         "frame size; both clips are scaled to it (default: A's,\n1280x720 for the built-in clips)"},
+        {"--frames", "-n", "N", false,
+         "length of the transition, at least 2 (default 50);\nframe i has progress i/(N-1)"},
+        {"--settings", "", "FILE.qlb", false, "settings to start from (default: the module's defaults)"},
+        {"--set", "", "NAME=VALUE", true,
+         "change one settings field; repeatable, applied after\n--settings"},
+        {"--field-mode", "", "0|1|2", false, "0 whole frames, 1 or 2 one interlaced field (default 0)"},
+        {"--region", "", "X,Y,W,H", false,
+         "render only this rectangle, X and Y from the top left;\nthe rest of the output stays "
+         "black (default: all)"},
+        {"--jobs", "-j", "N", false, "frames rendered side by side (default: one per core)"},
+        {"--module", "", "PATH", false, "the module to load (default: granulix.so beside granulix)"},
+        {"--quiet", "-q", "", false, "no progress bar and no summary"},
     };
+    return rows;
+}
+
+const std::vector<OptionRule>& renderOnlyOptions() {
+    static const std::vector<OptionRule> rows = {
+        {"--fps", "", "R", false, "frame rate of a video output (default 25; 30000/1001 works)"},
+    };
+    return rows;
+}
+
+const std::vector<OptionRule>& sheetOnlyOptions() {
+    static const std::vector<OptionRule> rows = {
+        {"--count", "-k", "K", false, "frames on the sheet, evenly spread, 2 or more (default 8)"},
+        {"--columns", "", "C", false, "frames per row (default 4)"},
+        {"--tile-width", "", "W", false, "width of each frame on the sheet (default 320)"},
+    };
+    return rows;
+}
+
+std::vector<OptionRule> joined(const std::vector<OptionRule>& a, const std::vector<OptionRule>& b) {
+    std::vector<OptionRule> rows = a;
+    rows.insert(rows.end(), b.begin(), b.end());
+    return rows;
 }
 
 int defaultJobs() {
@@ -142,10 +177,41 @@ void report(bool quiet, const std::string& what, int frames, const TransitionPla
 
 }  // namespace
 
+std::vector<OptionRule> renderOptions() { return joined(sharedOptions(), renderOnlyOptions()); }
+
+std::vector<OptionRule> sheetOptions() { return joined(sharedOptions(), sheetOnlyOptions()); }
+
+std::string clipsHelp() {
+    return "Renders the Granulix transition from clip A to clip B. A and B are any video\n"
+           "or picture FFmpeg reads; a picture stands for every frame and a short clip\n"
+           "holds its last frame. Without A and B two built-in moving patterns are used.\n";
+}
+
+std::string outputNamesHelp() {
+    return "OUT, by its name:\n"
+           "  name.mp4, .mkv, .mov   H.264 video        name.webm   VP9 video\n"
+           "  frame-%04d.png         one PNG per frame, numbered from 0\n"
+           "  -                      raw frames on standard output: bgr24, top line first,\n"
+           "                         e.g. | ffmpeg -f rawvideo -pixel_format bgr24\n"
+           "                                 -video_size WxH -framerate 25 -i - out.mkv\n"
+           "Nothing appears under the name OUT unless the whole output was written.\n";
+}
+
+std::string transitionOptionsHelp() {
+    return "Options of render and sheet:\n" + optionsHelp(sharedOptions()) +
+           "Options of render only:\n" + optionsHelp(renderOnlyOptions()) +
+           "Options of sheet only:\n" + optionsHelp(sheetOnlyOptions());
+}
+
 int renderCommand(const std::vector<std::string>& args) {
-    std::vector<OptionRule> rules = transitionOptions();
-    rules.push_back({"--fps", "", true, false});
-    const CommandLine line("render", args, rules);
+    const CommandLine line("render", args, renderOptions());
+    if (line.helpWanted()) {
+        const std::string help = commandHelp("usage: granulix render [A B] -o OUT [options]\n\n" +
+                                                 clipsHelp() + "\n" + outputNamesHelp(),
+                                             renderOptions());
+        std::fputs(help.c_str(), stdout);
+        return kExitOk;
+    }
     if (line.has("--output")) checkSinkName(line.value("--output"));
     const double fps = line.positive("--fps", 25, 1000);
     const auto start = std::chrono::steady_clock::now();
@@ -172,11 +238,16 @@ int renderCommand(const std::vector<std::string>& args) {
 }
 
 int sheetCommand(const std::vector<std::string>& args) {
-    std::vector<OptionRule> rules = transitionOptions();
-    rules.push_back({"--count", "-k", true, false});
-    rules.push_back({"--columns", "", true, false});
-    rules.push_back({"--tile-width", "", true, false});
-    const CommandLine line("sheet", args, rules);
+    const CommandLine line("sheet", args, sheetOptions());
+    if (line.helpWanted()) {
+        const std::string help = commandHelp(
+            "usage: granulix sheet [A B] -o SHEET.png [options]\n\n" + clipsHelp() +
+                "The sheet is one PNG picture of K frames spread evenly over the transition,\n"
+                "the first and the last included, C to a row.\n",
+            sheetOptions());
+        std::fputs(help.c_str(), stdout);
+        return kExitOk;
+    }
     if (line.has("--output")) {
         const std::string& target = line.value("--output");
         if (target.size() < 4 || target.compare(target.size() - 4, 4, ".png") != 0) {

@@ -187,6 +187,27 @@ TEST(Cli, JobsDoNotChangeTheFrames) {
     EXPECT_EQ(builtinOne.output, builtinTwo.output);
 }
 
+TEST(Cli, OptionsReadAlikeHoweverTheyAreWritten) {
+    ScratchFolder dir;
+    writePng(dir / "a.png", randomPicture(kWidth, kHeight, 51));
+    writePng(dir / "b.png", randomPicture(kWidth, kHeight, 52));
+    const std::string a = dir / "a.png", b = dir / "b.png";
+    const std::vector<std::vector<std::string>> spellings = {
+        {"render", a, b, "--output", "-", "--frames", "3", "--jobs", "2", "--set", "gravity=9"},
+        {"render", "--output=-", "--frames=3", "--jobs=2", "--set=gravity=9", a, b},
+        {"render", "-o-", "-n3", "-j2", a, "--set", "gravity=9", b},
+        {"render", "-qj2", "-n", "3", "-o", "-", "--set", "gravity=9", "--", a, b},
+    };
+    const ProgramRun first = runGranulix(spellings.front());
+    ASSERT_EQ(first.status, 0) << first.errors;
+    EXPECT_EQ(first.output.size(), 3u * kWidth * kHeight * 3);
+    for (const auto& args : spellings) {
+        const ProgramRun run = runGranulix(args);
+        EXPECT_EQ(run.status, 0) << args[2] << ": " << run.errors;
+        EXPECT_TRUE(run.output == first.output) << args[2];
+    }
+}
+
 TEST(Cli, VideoOutputsHoldEveryFrame) {
     ScratchFolder dir;
     struct Output {
