@@ -40,8 +40,8 @@ const std::vector<OptionRule>& sharedOptions() {
          "change one settings field; repeatable, applied after\n--settings"},
         {"--field-mode", "", "0|1|2", false, "0 whole frames, 1 or 2 one interlaced field (default 0)"},
         {"--region", "", "X,Y,W,H", false,
-         "render only this rectangle, X and Y from the top left;\nthe rest of the output stays "
-         "black (default: all)"},
+         "render only this rectangle, X and Y from the top left,\nW and H at least 1; the rest of "
+         "the output stays black\n(default: all)"},
         {"--jobs", "-j", "N", false, "frames rendered side by side (default: one per core)"},
         {"--module", "", "PATH", false, "the module to load (default: granulix.so beside granulix)"},
         {"--quiet", "-q", "", false, "no progress bar and no summary"},
@@ -112,6 +112,11 @@ Transition prepareTransition(const CommandLine& line, const char* command) {
          region[0] < 0 || region[1] < 0 || region[2] < 0 || region[3] < 0)) {
         throw usageError("--region must be X,Y,WIDTH,HEIGHT in whole pixels, not " +
                          line.value("--region"));
+    }
+    // An empty rectangle would render a black output: surely not what was meant.
+    if (!region.empty() && (region[2] == 0 || region[3] == 0)) {
+        throw usageError("--region " + line.value("--region") +
+                         " is empty: WIDTH and HEIGHT must be at least 1");
     }
     EffectSettings scratch{};
     for (const std::string& assignment : line.values("--set")) applyAssignment(scratch, assignment);

@@ -89,6 +89,13 @@ std::vector<Failure> failures() {
              return a;
          },
          2, [](const ScratchFolder&) { return text("--region 10,10,20,20 does not lie inside the 24x16 frame"); }},
+        {"EmptyRegion",
+         [clips](const ScratchFolder& d) {
+             auto a = clips(d);
+             a.insert(a.end(), {"--region", "0,0,0,0"});
+             return a;
+         },
+         2, [](const ScratchFolder&) { return text("--region 0,0,0,0 is empty: WIDTH and HEIGHT must be at least 1"); }},
         {"OptionGivenTwice",
          [clips](const ScratchFolder& d) {
              auto a = clips(d);
@@ -221,7 +228,7 @@ TEST(Cli, EachCommandAnswersHelpWithItsOwnUsage) {
     };
     const std::vector<Case> cases = {
         {{"render", "--help"}, "usage: granulix render [A B] -o OUT [options]",
-         {"--output OUT", "--fps R", "--region X,Y,W,H", "frame-%04d.png"}, {"--count"}},
+         {"--output OUT", "--fps R", "--region X,Y,W,H", "W and H at least 1", "frame-%04d.png"}, {"--count"}},
         {{"sheet", "-o", "x.png", "-h"}, "usage: granulix sheet [A B] -o SHEET.png [options]",
          {"-k, --count K", "--tile-width W", "--set NAME=VALUE"}, {"--fps"}},
         {{"settings", "--help"}, "usage: granulix settings new FILE.qlb [--force]", {"settings set FILE.qlb"}, {}},
