@@ -170,11 +170,11 @@ Transition prepareTransition(const CommandLine& line, const char* command) {
     return t;
 }
 
+// The summary line; `seconds` run from the command's start until the output
+// was whole, as the progress bar's last figure does.
 void report(bool quiet, const std::string& what, int frames, const TransitionPlan& plan,
-            std::chrono::steady_clock::time_point start) {
+            double seconds) {
     if (quiet) return;
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(stderr, "granulix: %s: %d frames of %dx%d in %.1f s (%.1f frames/s, %d job%s)\n",
                  what.c_str(), frames, plan.width, plan.height, seconds,
                  seconds > 0 ? frames / seconds : 0.0, plan.jobs, plan.jobs == 1 ? "" : "s");
@@ -227,7 +227,7 @@ int renderCommand(const std::vector<std::string>& args) {
 
     const std::string& target = line.value("--output");
     std::unique_ptr<FrameSink> sink = openSink(target, plan.width, plan.height, fps);
-    ProgressMeter progress(plan.frameCount, !t.quiet);
+    ProgressMeter progress(plan.frameCount, !t.quiet, start);
     FrameSink& out = *sink;
     renderTransition(
         *t.module, *t.clipA, *t.clipB, plan,
@@ -237,8 +237,8 @@ int renderCommand(const std::vector<std::string>& args) {
         },
         progress, gStopRequested);
     sink->finish();
-    progress.finish();
-    report(t.quiet, target == "-" ? "standard output" : target, plan.frameCount, plan, start);
+    report(t.quiet, target == "-" ? "standard output" : target, plan.frameCount, plan,
+           progress.finish());
     return kExitOk;
 }
 
@@ -279,17 +279,16 @@ int sheetCommand(const std::vector<std::string>& args) {
         1, std::llround(double(tileW) * plan.height / plan.width)));
 
     std::vector<SheetTile> tiles;
-    ProgressMeter progress(count, !t.quiet);
+    ProgressMeter progress(count, !t.quiet, start);
     renderTransition(
         *t.module, *t.clipA, *t.clipB, plan, nullptr,
         [&](int index, const HostFrame& frame, std::vector<uint8_t>&&) {
             tiles.push_back({scaleFrame(frame, tileW, tileH), frameProgress(index, plan.frameCount)});
         },
         progress, gStopRequested);
-    progress.finish();
     const std::string& target = line.value("--output");
     writeFileAtomically(target, encodePng(composeSheet(tiles, columns)));
-    report(t.quiet, target, count, plan, start);
+    report(t.quiet, target, count, plan, progress.finish());
     return kExitOk;
 }
 

@@ -208,6 +208,36 @@ TEST(Cli, OptionsReadAlikeHoweverTheyAreWritten) {
     }
 }
 
+// The number just before `unit` at its last appearance in `text`; -1 without one.
+double lastFigureBefore(const std::string& text, const std::string& unit) {
+    const std::size_t end = text.rfind(unit);
+    if (end == std::string::npos) return -1;
+    const std::size_t start = text.find_last_of(" (", end - 1) + 1;
+    return std::stod(text.substr(start, end - start));
+}
+
+TEST(Cli, TheProgressBarEndsOnTheSummarysFigure) {
+    ScratchFolder dir;
+    // A video output, so that the encoder has a tail to finish after the last frame.
+    const std::vector<std::string> args = {"render", "-o", dir / "out.mp4", "--size", "320x240", "-n", "12"};
+    const ProgramRun onTerminal = runGranulix(args, true);
+    ASSERT_EQ(onTerminal.status, 0) << onTerminal.errors;
+    const std::string& shown = onTerminal.errors;
+    ASSERT_NE(shown.find("\r[####"), std::string::npos) << shown;
+    EXPECT_NE(shown.rfind("12/12 frames"), std::string::npos) << shown;
+    const double barFps = lastFigureBefore(shown, " fps"), summaryFps = lastFigureBefore(shown, " frames/s");
+    EXPECT_GT(summaryFps, 0) << shown;
+    EXPECT_EQ(barFps, summaryFps) << shown;
+    EXPECT_LT(shown.rfind(" fps"), shown.find("granulix: ")) << "the summary comes after the bar";
+
+    // Into a file or a pipe: no bar, the summary alone.
+    const ProgramRun intoFile = runGranulix(args);
+    ASSERT_EQ(intoFile.status, 0) << intoFile.errors;
+    EXPECT_EQ(intoFile.errors.find('\r'), std::string::npos) << intoFile.errors;
+    EXPECT_EQ(intoFile.errors.rfind("granulix: " + dir / "out.mp4" + ": 12 frames of 320x240 in ", 0), 0u)
+        << intoFile.errors;
+}
+
 TEST(Cli, VideoOutputsHoldEveryFrame) {
     ScratchFolder dir;
     struct Output {

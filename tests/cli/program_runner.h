@@ -15,8 +15,10 @@ struct ProgramRun {
     std::string errors;           // everything written to standard error
 };
 
-// Runs the built granulix with `args`; standard input is empty.
-ProgramRun runGranulix(const std::vector<std::string>& args);
+// Runs the built granulix with `args`; standard input is empty. With
+// `errorsOnTerminal` standard error is a terminal of its own (a
+// pseudo-terminal, which writes each "\n" as "\r\n"), as at a user's shell.
+ProgramRun runGranulix(const std::vector<std::string>& args, bool errorsOnTerminal = false);
 
 // A fresh empty folder, removed again with the object.
 class ScratchFolder {
