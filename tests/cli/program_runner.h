@@ -15,10 +15,12 @@ struct ProgramRun {
     std::string errors;           // everything written to standard error
 };
 
-// Runs the built granulix with `args`; standard input is empty.
-ProgramRun runGranulix(const std::vector<std::string>& args);
+// Runs the built granulix with `args`; standard input is empty. With
+// `errorsOnTerminal` standard error is a terminal of its own (a
+// pseudo-terminal, which writes each "\n" as "\r\n"), as at a user's shell.
+ProgramRun runGranulix(const std::vector<std::string>& args, bool errorsOnTerminal = false);
 // Runs any program, found on PATH, with its arguments in `words`.
-ProgramRun runProgram(const std::vector<std::string>& words);
+ProgramRun runProgram(const std::vector<std::string>& words, bool errorsOnTerminal = false);
 
 // A fresh empty folder, removed again with the object.
 class ScratchFolder {
