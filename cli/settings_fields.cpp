@@ -7,82 +7,10 @@
 #include <string>
 
 #include "cli_error.h"
-#include "source_map.h"
 
 namespace granulix::cli {
 
 namespace {
-
-constexpr const char* kParameterNames[kBindingCount] = {"Moving X", "Moving Y", "Delay"};
-
-SettingsField word(const char* name, uint32_t offset, int32_t minimum, int32_t maximum,
-                   const char* meaning) {
-    return {name, offset, minimum, maximum, true, false, meaning};
-}
-
-SettingsField reservedWord(const char* name, uint32_t offset) {
-    return {name, offset, 0, 0, false, false, "reserved; carried along, never read"};
-}
-
-std::vector<SettingsField> buildTable() {
-    std::vector<SettingsField> t = {
-        word("size", 0, 424, 424, "bytes in the block; always 424"),
-        word("cellFlags", 4, 0, 1,
-             "bit 0 \"Bands\": cellWidth and cellHeight count cells across and down "
-             "instead of sizing one cell"),
-        reservedWord("reserved8", 8),
-        reservedWord("reserved12", 12),
-        reservedWord("reserved16", 16),
-        word("orderFlags", 20, 0, 3,
-             "drawing order: bit 0 starts at the top row (\"D->U\"), bit 1 at the right "
-             "column (\"R->L\"); later particles lie on top"),
-        word("holdFlags", 24, 0, 3, "bit 0 \"Clip 1\", bit 1 \"Clip 2\"; kept, does not change the picture"),
-        word("speedVariance", 28, 0, 255, "how much the movement source value adds to the speed"),
-        word("speedNoise", 32, 0, 255, "share of random noise in the two movement sources"),
-        word("xyBalance", 36, 0, 255, "0 moves only sideways, 255 only up and down"),
-        word("centerX", 40, 0, 256, "sideways bias; higher sends particles to the right"),
-        word("centerY", 44, 0, 256, "vertical bias; higher sends particles down"),
-        word("minimumSpeed", 48, 0, 255, "speed every moving particle has at least"),
-        word("timeline", 52, 0, 255, "pace of the transition: 127 even, lower starts slow, higher starts fast"),
-        reservedWord("reserved56", 56),
-        reservedWord("reserved60", 60),
-        word("gravity", 64, 0, 255, "steady pull towards the bottom of the picture"),
-        word("wind", 68, 0, 255, "steady sideways push: 128 calm, above to the right, below to the left"),
-        word("delay", 72, 0, 255, "how widely the start times spread over the transition"),
-        word("delayNoise", 76, 0, 255, "share of random noise in the delay source"),
-        word("minimumLife", 80, 0, 255, "fixed part of a particle's life"),
-        word("maximumLife", 84, 0, 255, "random part of a particle's life"),
-        word("cellWidth", 88, 1, 4096, "cell width in pixels (with Bands: cells across)"),
-        word("cellHeight", 92, 1, 4096, "cell height in pixels (with Bands: cells down)"),
-    };
-    for (int i = 0; i < kBindingCount; ++i) {
-        const std::string prefix = "sourceBindings[" + std::to_string(i) + "].";
-        const std::string parameter = std::string("\"") + kParameterNames[i] + "\"";
-        const uint32_t base = uint32_t(offsetof(EffectSettings, sourceBindings) +
-                                       std::size_t(i) * sizeof(SourceBinding));
-        t.push_back({prefix + "kind", base + 0, 0, kLastSourceKind, true, true,
-                     "source map of " + parameter + " (number or name, see --help)"});
-        t.push_back({prefix + "invert", base + 4, 0, 1, true, false,
-                     "1: the " + parameter + " map is inverted"});
-        t.push_back({prefix + "repeatX", base + 8, 1, 16, true, false,
-                     "repeats of the " + parameter + " map across the frame"});
-        t.push_back({prefix + "repeatY", base + 12, 1, 16, true, false,
-                     "repeats of the " + parameter + " map down the frame"});
-        t.push_back({prefix + "oddX", base + 16, 0, 1, true, false,
-                     "1: every second repeat across is flipped"});
-        t.push_back({prefix + "oddY", base + 20, 0, 1, true, false,
-                     "1: every second repeat down is flipped"});
-    }
-    return t;
-}
-
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 // Letters and digits only, lower case: "Diag 1 S" and "diag1s" both become "diag1s".
 std::string squeezed(std::string_view s) {
@@ -135,27 +63,6 @@ std::string jsonString(std::string_view s) {
 
 }  // namespace
 
-const std::vector<SettingsField>& settingsFields() {
-    static const std::vector<SettingsField> table = buildTable();
-    return table;
-}
-
-const SettingsField* findSettingsField(std::string_view name) {
-    for (const SettingsField& f : settingsFields()) {
-        if (f.name == name) return &f;
-    }
-    for (const SettingsField& f : settingsFields()) {
-        if (equalIgnoringCase(f.name, name)) return &f;
-    }
-    return nullptr;
-}
-
-int32_t fieldValue(const EffectSettings& settings, const SettingsField& field) {
-    int32_t v;
-    std::memcpy(&v, reinterpret_cast<const uint8_t*>(&settings) + field.offset, sizeof v);
-    return v;
-}
-
 void applyAssignment(EffectSettings& settings, std::string_view assignment) {
     const std::size_t eq = assignment.find('=');
     if (eq == std::string_view::npos) {
@@ -193,8 +100,7 @@ void applyAssignment(EffectSettings& settings, std::string_view assignment) {
         throw usageError(field->name + " must lie in " + rangeText(*field) + ", not " +
                          std::string(text));
     }
-    const int32_t v = static_cast<int32_t>(value);
-    std::memcpy(reinterpret_cast<uint8_t*>(&settings) + field->offset, &v, sizeof v);
+    setFieldValue(settings, *field, static_cast<int32_t>(value));
 }
 
 std::string settingsTable(const EffectSettings& settings) {

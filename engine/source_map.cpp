@@ -2,10 +2,6 @@
 
 namespace granulix {
 
-const char* const kSourceKindNames[kLastSourceKind + 1] = {
-    "Red1", "Green1", "Blue1", "Alpha1", "Red2", "Green2", "Blue2", "Alpha2",
-    "Diag 1", "Diag 1 S", "Diag 2", "Diag 2 S", "Grad X", "Grad Y", "Black"};
-
 double sourceValue(uint32_t x, uint32_t y, uint32_t width, uint32_t height,
                    uint32_t kind, uint32_t repeatX, uint32_t repeatY,
                    int32_t oddX, int32_t oddY, int32_t invert,

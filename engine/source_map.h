@@ -17,9 +17,6 @@ enum SourceKind : uint32_t {
     kLastSourceKind = kBlack
 };
 
-// The names shown to the user, indexed by kind (0..14).
-extern const char* const kSourceKindNames[kLastSourceKind + 1];
-
 // Value of the map at (x, y) of a width x height frame. width and height must
 // not be 0; the byte kinds read image1/image2 at the tiled position, which
 // always lies inside the frame. Kinds above 14 yield the low byte of height.

@@ -6,6 +6,7 @@
 
 #include "pages_test_support.h"
 #include "resource.h"
+#include "settings_table.h"
 
 namespace granulix {
 namespace {
@@ -16,36 +17,35 @@ struct SliderRow {
     const char* page;
     int slider;
     int32_t EffectSettings::*field;
-    int maximum;
     int presetButton;
     int32_t preset;
     const char* toolTip;
 };
 
 const SliderRow kSliders[] = {
-    {"Movement", IDC_MOVEMENT_VARIANCE, &EffectSettings::speedVariance, 255, IDC_MOVEMENT_PRESET_V, 16,
+    {"Movement", IDC_MOVEMENT_VARIANCE, &EffectSettings::speedVariance, IDC_MOVEMENT_PRESET_V, 16,
      "Variance of pixel speed"},
-    {"Movement", IDC_MOVEMENT_NOISE, &EffectSettings::speedNoise, 255, IDC_MOVEMENT_PRESET_N, 4,
+    {"Movement", IDC_MOVEMENT_NOISE, &EffectSettings::speedNoise, IDC_MOVEMENT_PRESET_N, 4,
      "Add random component"},
-    {"Movement", IDC_MOVEMENT_XY_BALANCE, &EffectSettings::xyBalance, 255, IDC_MOVEMENT_PRESET_C, 127,
+    {"Movement", IDC_MOVEMENT_XY_BALANCE, &EffectSettings::xyBalance, IDC_MOVEMENT_PRESET_C, 127,
      "Horisontal and vertical speed difference"},
-    {"Movement", IDC_MOVEMENT_CENTER_X, &EffectSettings::centerX, 256, IDC_MOVEMENT_PRESET_X, 127,
+    {"Movement", IDC_MOVEMENT_CENTER_X, &EffectSettings::centerX, IDC_MOVEMENT_PRESET_X, 127,
      "X Direction"},
-    {"Movement", IDC_MOVEMENT_CENTER_Y, &EffectSettings::centerY, 256, IDC_MOVEMENT_PRESET_Y, 127,
+    {"Movement", IDC_MOVEMENT_CENTER_Y, &EffectSettings::centerY, IDC_MOVEMENT_PRESET_Y, 127,
      "Y Direction"},
-    {"Nature", IDC_NATURE_MINIMUM, &EffectSettings::minimumSpeed, 255, IDC_NATURE_PRESET_M, 8,
+    {"Nature", IDC_NATURE_MINIMUM, &EffectSettings::minimumSpeed, IDC_NATURE_PRESET_M, 8,
      "Minimal pixel speed"},
-    {"Nature", IDC_NATURE_TIMELINE, &EffectSettings::timeline, 255, IDC_NATURE_PRESET_TIMELINE_G, 127,
+    {"Nature", IDC_NATURE_TIMELINE, &EffectSettings::timeline, IDC_NATURE_PRESET_TIMELINE_G, 127,
      "Linearity of timeline"},
-    {"Nature", IDC_NATURE_GRAVITY, &EffectSettings::gravity, 255, IDC_NATURE_PRESET_GRAVITY_G, 0,
+    {"Nature", IDC_NATURE_GRAVITY, &EffectSettings::gravity, IDC_NATURE_PRESET_GRAVITY_G, 0,
      "Simulate gravity"},
-    {"Nature", IDC_NATURE_WIND, &EffectSettings::wind, 255, IDC_NATURE_PRESET_W, 128, "Simulate wind"},
-    {"Life", IDC_LIFE_DELAY, &EffectSettings::delay, 255, IDC_LIFE_PRESET_D, 0, "Delay from start"},
-    {"Life", IDC_LIFE_NOISE, &EffectSettings::delayNoise, 255, IDC_LIFE_PRESET_N, 0,
+    {"Nature", IDC_NATURE_WIND, &EffectSettings::wind, IDC_NATURE_PRESET_W, 128, "Simulate wind"},
+    {"Life", IDC_LIFE_DELAY, &EffectSettings::delay, IDC_LIFE_PRESET_D, 0, "Delay from start"},
+    {"Life", IDC_LIFE_NOISE, &EffectSettings::delayNoise, IDC_LIFE_PRESET_N, 0,
      "Add random component"},
-    {"Life", IDC_LIFE_MINIMUM, &EffectSettings::minimumLife, 255, IDC_LIFE_PRESET_M, 255,
+    {"Life", IDC_LIFE_MINIMUM, &EffectSettings::minimumLife, IDC_LIFE_PRESET_M, 255,
      "Minimal pixel life"},
-    {"Life", IDC_LIFE_MAXIMUM, &EffectSettings::maximumLife, 255, IDC_LIFE_PRESET_L, 255,
+    {"Life", IDC_LIFE_MAXIMUM, &EffectSettings::maximumLife, IDC_LIFE_PRESET_L, 255,
      "Maximal pixel life"},
 };
 
@@ -98,8 +98,74 @@ TEST_F(PagesTest, EveryKeyboardStepStoresAndRendersOnce) {
         EXPECT_GT(positions[4 * i + 1], start + 1) << row.toolTip;
         EXPECT_EQ(positions[4 * i + 2], positions[4 * i + 1] - 1) << row.toolTip;
         // End goes to the top of the range: 256 for the centres, else 255.
-        EXPECT_EQ(positions[4 * i + 3], row.maximum) << row.toolTip;
-        EXPECT_EQ(after.*row.field, row.maximum) << row.toolTip;
+        const int32_t maximum = settingsField(row.field).maximum;
+        EXPECT_EQ(positions[4 * i + 3], maximum) << row.toolTip;
+        EXPECT_EQ(after.*row.field, maximum) << row.toolTip;
+    }
+}
+
+// The pages' half of the agreement with the settings table (the command
+// line's half is in tests/cli/settings_fields_test.cpp): every slider and
+// spin spans exactly its field's range, and the boxes and radio pairs of a
+// flags field, all set from 0, reach exactly its maximum.
+TEST_F(PagesTest, EveryControlSpansExactlyTheTablesRange) {
+    struct Control {
+        const char* page;
+        int id;
+        bool spin;
+        const SettingsField* field;
+    };
+    std::vector<Control> controls;
+    for (const SliderRow& row : kSliders) controls.push_back({row.page, row.slider, false, &settingsField(row.field)});
+    controls.push_back({"Movement", IDC_MOVEMENT_CELL_WIDTH_SPIN, true, &settingsField(&EffectSettings::cellWidth)});
+    controls.push_back({"Movement", IDC_MOVEMENT_CELL_HEIGHT_SPIN, true, &settingsField(&EffectSettings::cellHeight)});
+    for (int b = 0; b < kBindingCount; ++b) {
+        controls.push_back({"Sources", IDC_SOURCES_KIND_SPIN, true, &bindingField(b, &SourceBinding::kind)});
+        controls.push_back({"Sources", IDC_SOURCES_REPEAT_X_SPIN, true, &bindingField(b, &SourceBinding::repeatX)});
+        controls.push_back({"Sources", IDC_SOURCES_REPEAT_Y_SPIN, true, &bindingField(b, &SourceBinding::repeatY)});
+    }
+    changeSettings([](EffectSettings& s) {
+        s.cellFlags = s.holdFlags = s.orderFlags = 0;
+        for (SourceBinding& b : s.sourceBindings) b.invert = b.oddX = b.oddY = 0;
+    });
+    std::vector<std::pair<int, int>> spans;
+    const int32_t result = open([&](HWND, HWND sheet) {
+        for (const Control& c : controls) {
+            HWND w = GetDlgItem(page(sheet, c.page), c.id);
+            int lo = -1, hi = -1;
+            if (c.spin) {
+                SendMessageA(w, UDM_GETRANGE32, WPARAM(&lo), LPARAM(&hi));
+            } else {
+                lo = int(SendMessageA(w, TBM_GETRANGEMIN, 0, 0));
+                hi = int(SendMessageA(w, TBM_GETRANGEMAX, 0, 0));
+            }
+            spans.emplace_back(lo, hi);
+        }
+        click(page(sheet, "Movement"), IDC_MOVEMENT_BANDS);
+        for (int id : {IDC_NATURE_CLIP1, IDC_NATURE_CLIP2}) click(page(sheet, "Nature"), id);
+        for (int id : {IDC_LIFE_RIGHT_LEFT, IDC_LIFE_DOWN_UP}) click(page(sheet, "Life"), id);
+        HWND sources = page(sheet, "Sources");
+        for (int b = 0; b < kBindingCount; ++b) {
+            for (int id : {IDC_SOURCES_INVERT, IDC_SOURCES_ODD_X, IDC_SOURCES_ODD_Y}) click(sources, id);
+            clickSpin(GetDlgItem(sources, IDC_SOURCES_PARAMETER_SPIN), true);
+        }
+    });
+    EXPECT_EQ(result, 1);
+    ASSERT_EQ(spans.size(), controls.size());
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        EXPECT_EQ(spans[i], std::make_pair(int(controls[i].field->minimum), int(controls[i].field->maximum)))
+            << controls[i].field->name;
+    }
+    const EffectSettings s = settings();
+    std::vector<const SettingsField*> flags = {&settingsField(&EffectSettings::cellFlags),
+                                               &settingsField(&EffectSettings::holdFlags),
+                                               &settingsField(&EffectSettings::orderFlags)};
+    for (int b = 0; b < kBindingCount; ++b)
+        for (int32_t SourceBinding::*m : {&SourceBinding::invert, &SourceBinding::oddX, &SourceBinding::oddY})
+            flags.push_back(&bindingField(b, m));
+    for (const SettingsField* f : flags) {
+        EXPECT_EQ(f->minimum, 0) << f->name;
+        EXPECT_EQ(fieldValue(s, *f), f->maximum) << f->name;
     }
 }
 

@@ -1,4 +1,5 @@
-// The command line's table of settings fields against the record itself.
+// The engine's table of the settings fields against the record itself, and
+// the command line against the table.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -14,39 +15,55 @@ namespace {
 struct Expected {
     const char* name;
     std::size_t offset;
-    int32_t minimum, maximum;
 };
 
-#define FIELD(member, lo, hi) Expected{#member, offsetof(EffectSettings, member), lo, hi}
-#define BINDING(i, member, lo, hi)                                                            \
+#define FIELD(member) Expected{#member, offsetof(EffectSettings, member)}
+#define BINDING(i, member)                                                                    \
     Expected{"sourceBindings[" #i "]." #member,                                               \
              offsetof(EffectSettings, sourceBindings) + (i) * sizeof(SourceBinding) +         \
-                 offsetof(SourceBinding, member),                                             \
-             lo, hi}
+                 offsetof(SourceBinding, member)}
 #define BINDINGS(i)                                                                           \
-    BINDING(i, kind, 0, 14), BINDING(i, invert, 0, 1), BINDING(i, repeatX, 1, 16),            \
-        BINDING(i, repeatY, 1, 16), BINDING(i, oddX, 0, 1), BINDING(i, oddY, 0, 1)
+    BINDING(i, kind), BINDING(i, invert), BINDING(i, repeatX), BINDING(i, repeatY),           \
+        BINDING(i, oddX), BINDING(i, oddY)
 
 const Expected kSettable[] = {
-    FIELD(size, 424, 424),        FIELD(cellFlags, 0, 1),       FIELD(orderFlags, 0, 3),
-    FIELD(holdFlags, 0, 3),       FIELD(speedVariance, 0, 255), FIELD(speedNoise, 0, 255),
-    FIELD(xyBalance, 0, 255),     FIELD(centerX, 0, 256),       FIELD(centerY, 0, 256),
-    FIELD(minimumSpeed, 0, 255),  FIELD(timeline, 0, 255),      FIELD(gravity, 0, 255),
-    FIELD(wind, 0, 255),          FIELD(delay, 0, 255),         FIELD(delayNoise, 0, 255),
-    FIELD(minimumLife, 0, 255),   FIELD(maximumLife, 0, 255),   FIELD(cellWidth, 1, 4096),
-    FIELD(cellHeight, 1, 4096),   BINDINGS(0),                  BINDINGS(1),
-    BINDINGS(2),
+    FIELD(size),         FIELD(cellFlags),    FIELD(orderFlags),  FIELD(holdFlags),
+    FIELD(speedVariance), FIELD(speedNoise),  FIELD(xyBalance),   FIELD(centerX),
+    FIELD(centerY),      FIELD(minimumSpeed), FIELD(timeline),    FIELD(gravity),
+    FIELD(wind),         FIELD(delay),        FIELD(delayNoise),  FIELD(minimumLife),
+    FIELD(maximumLife),  FIELD(cellWidth),    FIELD(cellHeight),  BINDINGS(0),
+    BINDINGS(1),         BINDINGS(2),
 };
-const Expected kReserved[] = {FIELD(reserved8, 0, 0), FIELD(reserved12, 0, 0), FIELD(reserved16, 0, 0),
-                              FIELD(reserved56, 0, 0), FIELD(reserved60, 0, 0)};
+const Expected kReserved[] = {FIELD(reserved8), FIELD(reserved12), FIELD(reserved16),
+                              FIELD(reserved56), FIELD(reserved60)};
 
-TEST(SettingsFields, OneRowPerWordAtTheRecordsOwnOffsetsWithTheEditingRanges) {
+// The engine's table against the record: one row per word, named as the
+// member at that offset, with the defaults fillDefaults writes inside the range.
+TEST(SettingsFields, OneRowPerWordOfTheRecordWithItsDefaultInsideItsRange) {
     std::set<uint32_t> offsets;
+    std::set<std::string> paramNames;
+    // Over a zeroed block and over a filled one: a field the defaults write
+    // has its default in both.
+    EffectSettings zeroed, filled;
+    std::memset(&zeroed, 0, sizeof zeroed);
+    std::memset(&filled, 0x5A, sizeof filled);
+    fillDefaults(zeroed);
+    fillDefaults(filled);
     for (const SettingsField& f : settingsFields()) {
         EXPECT_TRUE(offsets.insert(f.offset).second) << f.name;
         EXPECT_EQ(f.offset % 4, 0u) << f.name;
+        EXPECT_EQ(f.defaultValue, fieldValue(zeroed, f)) << f.name;
+        if (f.settable) {
+            EXPECT_EQ(f.defaultValue, fieldValue(filled, f)) << f.name;
+            EXPECT_LE(f.minimum, f.defaultValue) << f.name;
+            EXPECT_GE(f.maximum, f.defaultValue) << f.name;
+        }
+        // Every field a user can change is a host parameter, named once.
+        EXPECT_EQ(f.paramName.empty(), !f.settable || f.minimum == f.maximum) << f.name;
+        if (!f.paramName.empty()) {
+            EXPECT_TRUE(paramNames.insert(f.paramName).second) << f.paramName;
+        }
     }
-    // Every 32-bit word before the reserved tail, and nothing else.
     EXPECT_EQ(offsets.size(), 168u / 4);
     EXPECT_EQ(settingsFields().size(), std::size(kSettable) + std::size(kReserved));
 
@@ -55,8 +72,6 @@ TEST(SettingsFields, OneRowPerWordAtTheRecordsOwnOffsetsWithTheEditingRanges) {
         ASSERT_NE(f, nullptr) << e.name;
         EXPECT_EQ(f->offset, e.offset) << e.name;
         EXPECT_TRUE(f->settable) << e.name;
-        EXPECT_EQ(f->minimum, e.minimum) << e.name;
-        EXPECT_EQ(f->maximum, e.maximum) << e.name;
     }
     for (const Expected& e : kReserved) {
         const SettingsField* f = findSettingsField(e.name);
@@ -64,28 +79,38 @@ TEST(SettingsFields, OneRowPerWordAtTheRecordsOwnOffsetsWithTheEditingRanges) {
         EXPECT_EQ(f->offset, e.offset) << e.name;
         EXPECT_FALSE(f->settable) << e.name;
     }
+    EXPECT_EQ(&settingsField(&EffectSettings::wind), findSettingsField("wind"));
+    EXPECT_EQ(&bindingField(2, &SourceBinding::repeatY), findSettingsField("sourceBindings[2].repeatY"));
 }
 
+// The command line's half of the agreement with the table: every field takes
+// exactly the table's range. (The pages' half is in slider_pages_test.)
 TEST(SettingsFields, EveryEndOfEveryRangeIsAcceptedAndOneBeyondRefused) {
-    for (const Expected& e : kSettable) {
+    for (const SettingsField& f : settingsFields()) {
+        if (!f.settable) continue;
         EffectSettings s{};
-        for (int32_t v : {e.minimum, e.maximum}) {
-            applyAssignment(s, std::string(e.name) + "=" + std::to_string(v));
+        for (int32_t v : {f.minimum, f.maximum}) {
+            applyAssignment(s, f.name + "=" + std::to_string(v));
+            EXPECT_EQ(fieldValue(s, f), v) << f.name;
             int32_t stored;
-            std::memcpy(&stored, reinterpret_cast<const uint8_t*>(&s) + e.offset, 4);
-            EXPECT_EQ(stored, v) << e.name;
+            std::memcpy(&stored, reinterpret_cast<const uint8_t*>(&s) + f.offset, 4);
+            EXPECT_EQ(stored, v) << f.name;
         }
         const EffectSettings before = s;
-        for (int64_t v : {int64_t(e.minimum) - 1, int64_t(e.maximum) + 1}) {
+        for (int64_t v : {int64_t(f.minimum) - 1, int64_t(f.maximum) + 1}) {
             try {
-                applyAssignment(s, std::string(e.name) + "=" + std::to_string(v));
-                ADD_FAILURE() << e.name << "=" << v << " was accepted";
+                applyAssignment(s, f.name + "=" + std::to_string(v));
+                ADD_FAILURE() << f.name << "=" << v << " was accepted";
             } catch (const CliError& error) {
                 EXPECT_EQ(error.status(), kExitUsage);
-                EXPECT_NE(std::string(error.what()).find(e.name), std::string::npos) << error.what();
+                EXPECT_NE(std::string(error.what()).find(f.name), std::string::npos) << error.what();
             }
         }
-        EXPECT_EQ(std::memcmp(&s, &before, sizeof s), 0) << e.name;
+        EXPECT_EQ(std::memcmp(&s, &before, sizeof s), 0) << f.name;
+    }
+    for (const Expected& e : kReserved) {
+        EffectSettings s{};
+        EXPECT_THROW(applyAssignment(s, std::string(e.name) + "=0"), CliError) << e.name;
     }
 }
 

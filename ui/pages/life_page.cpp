@@ -10,11 +10,11 @@ namespace granulix {
 namespace {
 
 constexpr SliderBinding kSliders[] = {
-    {IDC_LIFE_DELAY, "Delay", &EffectSettings::delay, 255, IDC_LIFE_PRESET_D, 0, IDS_TIP_DELAY},
-    {IDC_LIFE_NOISE, "Noise", &EffectSettings::delayNoise, 255, IDC_LIFE_PRESET_N, 0, IDS_TIP_DELAY_NOISE},
-    {IDC_LIFE_MINIMUM, "Minimum", &EffectSettings::minimumLife, 255, IDC_LIFE_PRESET_M, 255,
+    {IDC_LIFE_DELAY, "Delay", &EffectSettings::delay, IDC_LIFE_PRESET_D, 0, IDS_TIP_DELAY},
+    {IDC_LIFE_NOISE, "Noise", &EffectSettings::delayNoise, IDC_LIFE_PRESET_N, 0, IDS_TIP_DELAY_NOISE},
+    {IDC_LIFE_MINIMUM, "Minimum", &EffectSettings::minimumLife, IDC_LIFE_PRESET_M, 255,
      IDS_TIP_MINIMUM_LIFE},
-    {IDC_LIFE_MAXIMUM, "Maximum", &EffectSettings::maximumLife, 255, IDC_LIFE_PRESET_L, 255,
+    {IDC_LIFE_MAXIMUM, "Maximum", &EffectSettings::maximumLife, IDC_LIFE_PRESET_L, 255,
      IDS_TIP_MAXIMUM_LIFE},
 };
 

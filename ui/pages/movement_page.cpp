@@ -5,23 +5,22 @@
 
 #include "page_context.h"
 #include "resource.h"
+#include "settings_table.h"
 
 namespace granulix {
 
 namespace {
 
-constexpr int kCellSizeMin = 1, kCellSizeMax = 4096;
-
 constexpr SliderBinding kSliders[] = {
-    {IDC_MOVEMENT_VARIANCE, "Variance", &EffectSettings::speedVariance, 255, IDC_MOVEMENT_PRESET_V, 16,
+    {IDC_MOVEMENT_VARIANCE, "Variance", &EffectSettings::speedVariance, IDC_MOVEMENT_PRESET_V, 16,
      IDS_TIP_VARIANCE},
-    {IDC_MOVEMENT_NOISE, "Noise", &EffectSettings::speedNoise, 255, IDC_MOVEMENT_PRESET_N, 4,
+    {IDC_MOVEMENT_NOISE, "Noise", &EffectSettings::speedNoise, IDC_MOVEMENT_PRESET_N, 4,
      IDS_TIP_SPEED_NOISE},
-    {IDC_MOVEMENT_XY_BALANCE, "X<->Y", &EffectSettings::xyBalance, 255, IDC_MOVEMENT_PRESET_C, 127,
+    {IDC_MOVEMENT_XY_BALANCE, "X<->Y", &EffectSettings::xyBalance, IDC_MOVEMENT_PRESET_C, 127,
      IDS_TIP_XY_BALANCE},
-    {IDC_MOVEMENT_CENTER_X, "CenterX", &EffectSettings::centerX, 256, IDC_MOVEMENT_PRESET_X, 127,
+    {IDC_MOVEMENT_CENTER_X, "CenterX", &EffectSettings::centerX, IDC_MOVEMENT_PRESET_X, 127,
      IDS_TIP_CENTER_X},
-    {IDC_MOVEMENT_CENTER_Y, "CenterY", &EffectSettings::centerY, 256, IDC_MOVEMENT_PRESET_Y, 127,
+    {IDC_MOVEMENT_CENTER_Y, "CenterY", &EffectSettings::centerY, IDC_MOVEMENT_PRESET_Y, 127,
      IDS_TIP_CENTER_Y},
 };
 
@@ -72,7 +71,10 @@ void CMyPropertyPage1::doDataExchange(fw::DataExchange& dx) {
 }
 
 void CMyPropertyPage1::initOwnControls() {
-    for (const CellSizeBinding& row : kCellSizes) (this->*row.spin).setRange(kCellSizeMin, kCellSizeMax);
+    for (const CellSizeBinding& row : kCellSizes) {
+        const SettingsField& f = settingsField(row.field);
+        (this->*row.spin).setRange(f.minimum, f.maximum);
+    }
 }
 
 void CMyPropertyPage1::loadOwnControls() {
@@ -81,7 +83,8 @@ void CMyPropertyPage1::loadOwnControls() {
     for (const CellSizeBinding& row : kCellSizes) {
         // A settings file may carry any number: show and keep it within the
         // spin's range rather than its low 16 bits.
-        const int32_t size = std::clamp(settings->*row.field, kCellSizeMin, kCellSizeMax);
+        const SettingsField& f = settingsField(row.field);
+        const int32_t size = std::clamp(settings->*row.field, f.minimum, f.maximum);
         // The spin writes its edit, whose change stores the number.
         (this->*row.spin).setPosition(size);
         this->*row.entry = size;
@@ -96,7 +99,8 @@ void CMyPropertyPage1::readCellSizes(const CellSizeBinding& row) {
     // A failed read has told the user; go on with the entries as they stand.
     updateData(true);
     int32_t& entry = this->*row.entry;
-    const int32_t clamped = std::clamp(entry, kCellSizeMin, kCellSizeMax);
+    const SettingsField& f = settingsField(row.field);
+    const int32_t clamped = std::clamp(entry, f.minimum, f.maximum);
     if (clamped != entry) {
         entry = clamped;
         updateData(false);

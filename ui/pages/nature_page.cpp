@@ -10,12 +10,12 @@ namespace {
 
 // In the order the page sets, loads and reads them.
 constexpr SliderBinding kSliders[] = {
-    {IDC_NATURE_GRAVITY, "Gravity", &EffectSettings::gravity, 255, IDC_NATURE_PRESET_GRAVITY_G, 0,
+    {IDC_NATURE_GRAVITY, "Gravity", &EffectSettings::gravity, IDC_NATURE_PRESET_GRAVITY_G, 0,
      IDS_TIP_GRAVITY},
-    {IDC_NATURE_WIND, "Wind", &EffectSettings::wind, 255, IDC_NATURE_PRESET_W, 128, IDS_TIP_WIND},
-    {IDC_NATURE_MINIMUM, "Minimum", &EffectSettings::minimumSpeed, 255, IDC_NATURE_PRESET_M, 8,
+    {IDC_NATURE_WIND, "Wind", &EffectSettings::wind, IDC_NATURE_PRESET_W, 128, IDS_TIP_WIND},
+    {IDC_NATURE_MINIMUM, "Minimum", &EffectSettings::minimumSpeed, IDC_NATURE_PRESET_M, 8,
      IDS_TIP_MINIMUM_SPEED},
-    {IDC_NATURE_TIMELINE, "Timeline", &EffectSettings::timeline, 255, IDC_NATURE_PRESET_TIMELINE_G, 127,
+    {IDC_NATURE_TIMELINE, "Timeline", &EffectSettings::timeline, IDC_NATURE_PRESET_TIMELINE_G, 127,
      IDS_TIP_TIMELINE},
 };
 

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "page_context.h"
+#include "settings_table.h"
 
 namespace granulix {
 
@@ -36,8 +37,10 @@ void SliderPage::doDataExchange(fw::DataExchange& dx) {
 
 bool SliderPage::onInitDialog() {
     PropertyPage::onInitDialog();
-    for (std::size_t i = 0; i < sliders_.size(); ++i)
-        sliderControls_[i].setRange(0, sliders_[i].maximum, false);
+    for (std::size_t i = 0; i < sliders_.size(); ++i) {
+        const SettingsField& f = settingsField(sliders_[i].field);
+        sliderControls_[i].setRange(f.minimum, f.maximum, false);
+    }
     initOwnControls();
     LoadFromSettings();
     if (toolTip_.create(*this)) {

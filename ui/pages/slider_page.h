@@ -18,12 +18,12 @@
 
 namespace granulix {
 
-// One slider: its position is the field's value, unscaled.
+// One slider: its position is the field's value, unscaled, over the range
+// the settings table gives the field.
 struct SliderBinding {
     int slider;
     const char* label;  // the text beside it on the page, to read the table by
     int32_t EffectSettings::*field;
-    int maximum;       // the range is 0..maximum
     int presetButton;  // the letter button beside it
     int32_t preset;
     UINT toolTip;      // string resource

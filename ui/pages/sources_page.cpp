@@ -5,32 +5,21 @@
 
 #include "page_context.h"
 #include "resource.h"
+#include "settings_table.h"
 #include "setup_call.h"
 
 namespace granulix {
 
 namespace {
 
-struct Parameter {
-    const char* name;
-    const char* legend;
+// Index: the "Parameter:" spinner, which is the index into sourceBindings;
+// the names are the table's.
+constexpr const char* kLegends[] = {
+    "Black:Right White:Left",
+    "Black: Up  White: Down",
+    "Black:First White:Last",
 };
-
-// Index: the "Parameter:" spinner, which is the index into sourceBindings.
-constexpr Parameter kParameters[] = {
-    {"Moving X", "Black:Right White:Left"},
-    {"Moving Y", "Black: Up  White: Down"},
-    {"Delay", "Black:First White:Last"},
-};
-static_assert(std::size(kParameters) == kBindingCount);
-
-// Index: the source kind.
-constexpr const char* kSourceNames[] = {
-    "Red1",   "Green1", "Blue1",    "Alpha1", "Red2",   "Green2", "Blue2",  "Alpha2",
-    "Diag 1", "Diag 1 S", "Diag 2", "Diag 2 S", "Grad X", "Grad Y", "Black",
-};
-constexpr int kLastKind = int(std::size(kSourceNames)) - 1;
-constexpr int kRepeatMin = 1, kRepeatMax = 16;
+static_assert(std::size(kLegends) == kBindingCount);
 
 // The map picture: one for the module, as only one setup dialog runs at a
 // time; computed per paint, never allocated.
@@ -40,7 +29,7 @@ BITMAPINFOHEADER mapHeader{};
 }  // namespace
 
 std::string sourceKindText(int32_t kind) {
-    if (kind >= 0 && kind <= kLastKind) return kSourceNames[kind];
+    if (kind >= 0 && kind <= int32_t(kLastSourceKind)) return kSourceKindNames[kind];
     return std::to_string(kind);
 }
 
@@ -78,10 +67,14 @@ void CMyPropertyPage4::doDataExchange(fw::DataExchange& dx) {
 
 bool CMyPropertyPage4::onInitDialog() {
     PropertyPage::onInitDialog();
-    parameterSpin_.setRange(0, int(std::size(kParameters)) - 1);
-    repeatXSpin_.setRange(kRepeatMin, kRepeatMax);
-    repeatYSpin_.setRange(kRepeatMin, kRepeatMax);
-    sourceSpin_.setRange(0, kLastKind);
+    parameterSpin_.setRange(0, kBindingCount - 1);
+    // The three bindings share their ranges; binding 0's rows stand for all.
+    const SettingsField& repeatX = bindingField(0, &SourceBinding::repeatX);
+    const SettingsField& repeatY = bindingField(0, &SourceBinding::repeatY);
+    const SettingsField& kind = bindingField(0, &SourceBinding::kind);
+    repeatXSpin_.setRange(repeatX.minimum, repeatX.maximum);
+    repeatYSpin_.setRange(repeatY.minimum, repeatY.maximum);
+    sourceSpin_.setRange(kind.minimum, kind.maximum);
     parameterSpin_.setPosition(0);
     LoadFromSettings();
 
@@ -106,7 +99,7 @@ bool CMyPropertyPage4::onSetActive() {
 }
 
 int CMyPropertyPage4::selectedParameter() const {
-    return std::clamp(parameterSpin_.position(), 0, int(std::size(kParameters)) - 1);
+    return std::clamp(parameterSpin_.position(), 0, kBindingCount - 1);
 }
 
 void CMyPropertyPage4::LoadFromSettings() {
@@ -120,11 +113,11 @@ void CMyPropertyPage4::LoadFromSettings() {
     invertCheck = b.invert;
     oddXCheck = b.oddX;
     oddYCheck = b.oddY;
-    parameterText = kParameters[p].name;
+    parameterText = kBindingNames[p];
     sourceText = sourceKindText(b.kind);
     repeatXText = std::to_string(b.repeatX);
     repeatYText = std::to_string(b.repeatY);
-    legendText = kParameters[p].legend;
+    legendText = kLegends[p];
     updateData(false);
     invalidateMap();
     refreshPreview();
