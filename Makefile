@@ -1,7 +1,7 @@
 # The two commands that matter: `make demo` and `make test`.
 # Everything else here is a step of one of them.
 
-.PHONY: all deps demo test bench clean check-win32 screenshot fuzz fuzz-seeds test-fuzz build-fuzz \
+.PHONY: all deps demo test bench install clean check-win32 screenshot fuzz fuzz-seeds test-fuzz build-fuzz \
 	$(foreach p,native sanitize win64 win32,build-$(p) test-$(p))
 
 all: build-native
@@ -72,6 +72,14 @@ screenshot:
 bench: build-native
 	@build/native/bin/engine_bench --benchmark_repetitions=5 \
 		--benchmark_report_aggregates_only=true
+
+# The frei0r plug-in for MLT and GStreamer: make install PREFIX=$HOME/.local
+# puts it in $(PREFIX)/lib/frei0r-1.
+PREFIX ?= /usr/local
+install: deps
+	@cmake --preset native >/dev/null
+	@cmake --build --preset native --target granulix_frei0r
+	@cmake --install build/native --prefix $(PREFIX) --component frei0r
 
 clean:
 	rm -rf build out

@@ -1,0 +1,211 @@
+#include "frei0r_mixer.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "entry_points.h"
+#include "frame_conversion.h"
+#include "render_job.h"
+#include "renderer.h"
+#include "settings_file.h"
+
+#if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the pixel word layout below assumes a little-endian machine"
+#endif
+
+namespace granulix::frei0r {
+namespace {
+
+// An RGBA8888 word (red in the low byte) as a work word (blue in the low
+// byte, top byte 0), and back with full alpha. The swap is its own inverse.
+inline uint32_t swapRedBlue(uint32_t p) {
+    return (p & 0xFFu) << 16 | (p & 0xFF00u) | (p >> 16 & 0xFFu);
+}
+
+// Row y of the work frame is line height-1-y of the picture.
+void loadWork(const uint32_t* frame, uint32_t* work, size_t width, size_t height) {
+    for (size_t y = 0; y < height; ++y) {
+        const uint32_t* line = frame + (height - 1 - y) * width;
+        uint32_t* row = work + y * width;
+        for (size_t x = 0; x < width; ++x) row[x] = swapRedBlue(line[x]);
+    }
+}
+
+void storeWork(const uint32_t* work, uint32_t* frame, size_t width, size_t height) {
+    for (size_t y = 0; y < height; ++y) {
+        const uint32_t* row = work + y * width;
+        uint32_t* line = frame + (height - 1 - y) * width;
+        for (size_t x = 0; x < width; ++x) line[x] = swapRedBlue(row[x]) | 0xFF000000u;
+    }
+}
+
+// Says once on standard error that a settings file could not be read: the
+// host sets the name on every frame, and on each of its instances.
+void reportUnreadable(const std::string& path, SettingsFileStatus status) {
+    static std::mutex mutex;
+    static std::string lastReported;
+    std::lock_guard lock(mutex);
+    if (path == lastReported) return;
+    lastReported = path;
+    std::fprintf(stderr, "granulix: %s: %s; the settings in force stay\n", path.c_str(),
+                 settingsFileMessage(status));
+}
+
+double held(double unit) {
+    if (unit < 0) return 0;
+    if (unit > 1) return 1;
+    return unit;
+}
+
+}  // namespace
+
+const std::vector<const SettingsField*>& fieldParameters() {
+    static const std::vector<const SettingsField*> parameters = [] {
+        std::vector<const SettingsField*> list;
+        for (const SettingsField& f : settingsFields()) {
+            if (!f.paramName.empty()) list.push_back(&f);
+        }
+        return list;
+    }();
+    return parameters;
+}
+
+int parameterCount() { return kFirstFieldParam + int(fieldParameters().size()); }
+
+int32_t fieldFromUnit(const SettingsField& field, double unit, int32_t previous) {
+    if (std::isnan(unit)) return previous;
+    const double span = double(field.maximum) - double(field.minimum);
+    return field.minimum + int32_t(std::lround(held(unit) * span));
+}
+
+double unitFromField(const SettingsField& field, int32_t value) {
+    const double span = double(field.maximum) - double(field.minimum);
+    if (span <= 0) return 0;
+    return held((double(value) - double(field.minimum)) / span);
+}
+
+Mixer::Mixer(unsigned width, unsigned height)
+    : width_(width),
+      height_(height),
+      renderable_(width <= INT32_MAX && height <= INT32_MAX &&
+                  host::workBlockBytes(int32_t(width), int32_t(height), 0) != 0),
+      overrides_(fieldParameters().size()),
+      overridden_(fieldParameters().size()) {
+    fillDefaults(base_);
+}
+
+void Mixer::setProgress(double progress) {
+    std::lock_guard lock(mutex_);
+    progress_ = std::isnan(progress) ? 0 : held(progress);
+}
+
+double Mixer::progress() const {
+    std::lock_guard lock(mutex_);
+    return progress_;
+}
+
+void Mixer::setSettingsFile(const char* path) {
+    const std::string name = path ? path : "";
+    std::lock_guard lock(mutex_);
+    if (name == file_) return;
+    file_ = name;
+    if (name.empty()) return;
+    EffectSettings loaded = base_;
+    const SettingsFileStatus status = loadSettingsFile(name, loaded);
+    if (status == SettingsFileStatus::kOk) {
+        base_ = loaded;
+    } else {
+        reportUnreadable(name, status);
+    }
+}
+
+const char* Mixer::settingsFile() const {
+    std::lock_guard lock(mutex_);
+    return file_.c_str();
+}
+
+void Mixer::setField(int index, double unit) {
+    if (index < 0 || index >= int(overrides_.size())) return;
+    const SettingsField& f = *fieldParameters()[size_t(index)];
+    std::lock_guard lock(mutex_);
+    const int32_t current = overridden_[size_t(index)] ? overrides_[size_t(index)] : fieldValue(base_, f);
+    const int32_t value = fieldFromUnit(f, unit, current);
+    overridden_[size_t(index)] = value != f.defaultValue;
+    overrides_[size_t(index)] = value;
+}
+
+double Mixer::field(int index) const {
+    if (index < 0 || index >= int(overrides_.size())) return 0;
+    const SettingsField& f = *fieldParameters()[size_t(index)];
+    std::lock_guard lock(mutex_);
+    return unitFromField(f, overridden_[size_t(index)] ? overrides_[size_t(index)] : fieldValue(base_, f));
+}
+
+EffectSettings Mixer::settings() const {
+    std::lock_guard lock(mutex_);
+    EffectSettings s = base_;
+    for (size_t i = 0; i < overrides_.size(); ++i) {
+        if (overridden_[i]) setFieldValue(s, *fieldParameters()[i], overrides_[i]);
+    }
+    return s;
+}
+
+std::unique_ptr<Mixer::WorkFrames> Mixer::takeWorkFrames() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!idle_.empty()) {
+            std::unique_ptr<WorkFrames> frames = std::move(idle_.back());
+            idle_.pop_back();
+            return frames;
+        }
+    }
+    auto frames = std::make_unique<WorkFrames>();
+    const size_t pixels = size_t(width_) * size_t(height_);
+    frames->a.resize(pixels);
+    frames->b.resize(pixels);
+    frames->out.resize(pixels);
+    return frames;
+}
+
+void Mixer::giveBack(std::unique_ptr<WorkFrames> frames) {
+    std::lock_guard lock(mutex_);
+    idle_.push_back(std::move(frames));
+}
+
+void Mixer::update(const uint32_t* clipA, const uint32_t* clipB, uint32_t* out) {
+    if (!clipA || !clipB || !out || width_ == 0 || height_ == 0) return;
+    const size_t pixels = size_t(width_) * size_t(height_);
+    if (!renderable_) {
+        std::memmove(out, clipA, pixels * sizeof(uint32_t));
+        return;
+    }
+    EffectSettings settings = this->settings();
+    RenderJob job;
+    job.duration = 65536;
+    job.position = host::positionFromProgress(float(progress()));
+    job.width = int32_t(width_);
+    job.height = int32_t(height_);
+    job.regionWidth = width_;
+    job.regionHeight = height_;
+    job.bitCount = 24;
+    job.settings = &settings;
+
+    std::unique_ptr<WorkFrames> frames;
+    try {
+        frames = takeWorkFrames();
+        loadWork(clipA, frames->a.data(), width_, height_);
+        loadWork(clipB, frames->b.data(), width_, height_);
+        job.pixelsA = frames->a.data();
+        job.pixelsB = frames->b.data();
+        job.pixelsOut = frames->out.data();
+        render(job);
+        storeWork(frames->out.data(), out, width_, height_);
+    } catch (const std::bad_alloc&) {
+        std::memmove(out, clipA, pixels * sizeof(uint32_t));
+    }
+    if (frames) giveBack(std::move(frames));
+}
+
+}  // namespace granulix::frei0r
