@@ -40,7 +40,7 @@ check-win32: build-win32
 # render previews of the dialog's size, so it gets fewer); `make fuzz` lets
 # each run for minutes and keeps what it learns in build/fuzz/corpus.
 FUZZ_RUNS ?= 4000
-FUZZ_TARGETS ?= render_entry settings_file preview_hook:800 engine command_line
+FUZZ_TARGETS ?= render_entry settings_file preview_hook:800 engine command_line frei0r:1000
 FUZZ_SECONDS ?= 180
 build-fuzz: deps
 	@cmake --preset fuzz >/dev/null

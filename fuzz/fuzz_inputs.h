@@ -102,6 +102,18 @@ struct EngineInput {
     uint8_t settings[kSettingsSize];
 };
 
+// fuzz_frei0r: parameter sets on one plug-in instance, then one frame.
+struct Frei0rSet {
+    int8_t index;    // the parameter; out-of-range indices included
+    double value;    // any bits: NaN, infinities, far outside 0..1
+};
+struct Frei0rInput {
+    uint8_t width, height;  // the instance's frame size: value % 40, 0 included
+    uint8_t file;           // value % 3: no file, a missing one, the tail as a file
+    uint8_t setCount;       // value % 9 sets, after the file
+    Frei0rSet sets[8];
+};
+
 #pragma pack(pop)
 
 // fuzz_command_line: NUL-separated words; the first chooses the command.

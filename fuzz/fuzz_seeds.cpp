@@ -242,6 +242,34 @@ void commandLineSeeds() {
     write(t, "help", words({"--frames", "1", "-h"}));
 }
 
+void frei0rSeeds() {
+    const std::string t = "frei0r";
+    const auto seed = [&](const char* name, uint8_t w, uint8_t h, uint8_t file,
+                          std::initializer_list<fuzz::Frei0rSet> sets,
+                          std::vector<uint8_t> tail = {}) {
+        fuzz::Frei0rInput in{};
+        in.width = w;
+        in.height = h;
+        in.file = file;
+        in.setCount = uint8_t(sets.size());
+        size_t i = 0;
+        for (const fuzz::Frei0rSet& set : sets) in.sets[i++] = set;
+        std::vector<uint8_t> bytes = bytesOf(in, 24);
+        bytes.insert(bytes.end(), tail.begin(), tail.end());
+        write(t, name, bytes);
+    };
+    // Parameter 0 is progress, 1 the file, 2 "bands", 12 gravity, 13 wind,
+    // 19 and 20 the cell size.
+    seed("defaults-half-way", 16, 12, 0, {{0, 0.5}});
+    seed("odd-size-fields", 13, 7, 0, {{0, 0.3}, {12, 0.6}, {13, 0.1}, {19, 0}, {20, 0}});
+    seed("bad-values", 9, 5, 1,
+         {{0, NAN}, {12, INFINITY}, {13, -INFINITY}, {14, 7.5}, {15, -2}, {0, 1e300}});
+    seed("bad-indices", 4, 4, 0, {{-1, 0.5}, {120, 0.5}, {1, 0.5}, {0, 0.7}});
+    seed("zero-size", 0, 9, 0, {{0, 0.5}});
+    const std::vector<uint8_t> file = serializeSettingsFile(extremes());
+    seed("file-then-default", 11, 9, 2, {{0, 0.6}, {12, 0}, {2, 1}}, file);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -255,5 +283,6 @@ int main(int argc, char** argv) {
     previewHookSeeds();
     engineSeeds();
     commandLineSeeds();
+    frei0rSeeds();
     return 0;
 }
