@@ -111,7 +111,11 @@ void Mixer::setSettingsFile(const char* path) {
     std::lock_guard lock(mutex_);
     if (name == file_) return;
     file_ = name;
-    if (name.empty()) return;
+    if (name.empty()) {
+        base_ = EffectSettings{};
+        fillDefaults(base_);
+        return;
+    }
     EffectSettings loaded = base_;
     const SettingsFileStatus status = loadSettingsFile(name, loaded);
     if (status == SettingsFileStatus::kOk) {

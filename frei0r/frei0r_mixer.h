@@ -52,7 +52,7 @@ public:
     double progress() const;
     // Loads the file when the name differs from the last one; a file that
     // cannot be read leaves the settings as they were and is reported once
-    // on standard error.
+    // on standard error. An empty name goes back to the defaults.
     void setSettingsFile(const char* path);
     const char* settingsFile() const;
     void setField(int index, double unit);  // index into fieldParameters()
