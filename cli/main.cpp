@@ -1,6 +1,5 @@
 // granulix: renders the Granulix particle transition between two clips by
 // driving the built module through its exports, and edits .qlb settings files.
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
@@ -13,23 +12,11 @@
 #include "commands.h"
 #include "media_input.h"
 #include "settings_fields.h"
+#include "stop_signals.h"
 
 namespace granulix::cli {
 
 namespace {
-
-extern "C" void onStopSignal(int) { gStopRequested = true; }
-
-void installSignalHandlers() {
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // A closed pipe becomes a write error with a message, not a silent death.
-    std::signal(SIGPIPE, SIG_IGN);
-}
 
 // `words` filled into lines of at most 78 columns, each indented by four.
 std::string wrapped(const std::vector<std::string>& words) {
@@ -70,7 +57,7 @@ std::string helpText() {
            "       granulix sheet [A B] -o SHEET.png [options]\n"
            "       granulix settings new FILE.qlb [--force]\n"
            "       granulix settings show FILE.qlb [--json]\n"
-           "       granulix settings set FILE.qlb NAME=VALUE...\n"
+           "       granulix settings set FILE.qlb NAME=VALUE... [--force]\n"
            "\n"
            "Renders the Granulix transition from clip A to clip B. A and B are any video\n"
            "or picture FFmpeg reads; a picture stands for every frame and a short clip\n"
@@ -82,7 +69,10 @@ std::string helpText() {
            "  -                      raw frames on standard output: bgr24, top line first,\n"
            "                         e.g. | ffmpeg -f rawvideo -pixel_format bgr24\n"
            "                                 -video_size WxH -framerate 25 -i - out.mkv\n"
-           "Nothing appears under the name OUT unless the whole output was written.\n"
+           "Nothing appears under the name OUT unless the whole output was written; a\n"
+           "numbered sequence replaces all its old frames or none. A file replaced keeps\n"
+           "its permissions, a symbolic link is written through to its target, and a\n"
+           "read-only file is replaced only with --force.\n"
            "\n"
            "Options of render and sheet:\n"
            "  -o, --output OUT       where the frames go (required)\n"
@@ -100,6 +90,7 @@ std::string helpText() {
            "  -j, --jobs N           frames rendered side by side (default: one per core)\n"
            "  --module PATH          the module to load (default: granulix.so beside granulix)\n"
            "  -q, --quiet            no progress bar and no summary\n"
+           "  -f, --force            replace read-only output files\n"
            "Options of sheet only:\n"
            "  -k, --count K          frames on the sheet, evenly spread, 2 or more (default 8)\n"
            "  --columns C            frames per row (default 4)\n"
@@ -116,14 +107,15 @@ std::string helpText() {
            "  values outside a field's range are refused.\n"
            "\n"
            "Exit status: 0 done, 1 failed (input, module, settings file, render, output),\n"
-           "2 wrong command line, 130 interrupted.\n";
+           "2 wrong command line, 128+N stopped by signal N (130 for Ctrl-C, 129 for a\n"
+           "hang-up); a stopped command leaves no temporary file behind.\n";
 }
 
 }  // namespace granulix::cli
 
 int main(int argc, char** argv) {
     using namespace granulix::cli;
-    installSignalHandlers();
+    watchStopSignals(gStopRequested);
     silenceFfmpegLog();
     const std::vector<std::string> words(argv + 1, argv + argc);
     try {
@@ -146,6 +138,10 @@ int main(int argc, char** argv) {
         if (command == "settings") return settingsCommand(rest);
         throw usageError("unknown command \"" + command + "\" (render, sheet, settings; --help)");
     } catch (const CliError& e) {
+        if (stopSignal() != 0) {
+            std::fprintf(stderr, "granulix: interrupted (%s)\n", strsignal(stopSignal()));
+            return 128 + stopSignal();
+        }
         std::fprintf(stderr, "granulix: %s\n", e.what());
         return e.status();
     } catch (const std::bad_alloc&) {

@@ -13,6 +13,7 @@
 #include "media_input.h"
 #include "media_output.h"
 #include "module_host.h"
+#include "output_files.h"
 #include "settings_fields.h"
 #include "settings_file.h"
 #include "transition.h"
@@ -33,6 +34,7 @@ std::vector<OptionRule> transitionOptions() {
         {"--set", "", true, true},         {"--field-mode", "", true, false},
         {"--region", "", true, false},     {"--jobs", "-j", true, false},
         {"--quiet", "-q", false, false},   {"--module", "", true, false},
+        {"--force", "-f", false, false},
     };
 }
 
@@ -155,7 +157,8 @@ int renderCommand(const std::vector<std::string>& args) {
     for (int i = 0; i < plan.frameCount; ++i) plan.frames.push_back(i);
 
     const std::string& target = line.value("--output");
-    std::unique_ptr<FrameSink> sink = openSink(target, plan.width, plan.height, fps);
+    std::unique_ptr<FrameSink> sink =
+        openSink(target, plan.width, plan.height, fps, plan.frameCount, line.has("--force"));
     ProgressMeter progress(plan.frameCount, !t.quiet);
     FrameSink& out = *sink;
     renderTransition(
@@ -202,6 +205,9 @@ int sheetCommand(const std::vector<std::string>& args) {
     const int32_t tileH = int32_t(std::max<int64_t>(
         1, std::llround(double(tileW) * plan.height / plan.width)));
 
+    const std::string& target = line.value("--output");
+    checkReplaceable(target, line.has("--force"));
+
     std::vector<SheetTile> tiles;
     ProgressMeter progress(count, !t.quiet);
     renderTransition(
@@ -211,8 +217,7 @@ int sheetCommand(const std::vector<std::string>& args) {
         },
         progress, gStopRequested);
     progress.finish();
-    const std::string& target = line.value("--output");
-    writeFileAtomically(target, encodePng(composeSheet(tiles, columns)));
+    replaceFile(target, encodePng(composeSheet(tiles, columns)), line.has("--force"));
     report(t.quiet, target, count, plan, start);
     return kExitOk;
 }
