@@ -25,6 +25,7 @@ EffectSettings loadOrFail(const std::string& path) {
 // every other byte, bytes after the block included. The file stays locked
 // from reading to replacing, so that concurrent changes all land.
 void setFields(const std::string& path, const std::vector<std::string>& assignments, bool force) {
+    checkReplaceable(path, force);
     const LockedFile file(path, path + ": " + settingsFileMessage(SettingsFileStatus::kCannotOpen));
     std::vector<uint8_t> bytes = file.readAll();
     EffectSettings settings{};

@@ -1,11 +1,14 @@
 #include "program_runner.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -17,37 +20,75 @@ namespace granulix::testing {
 
 namespace fs = std::filesystem;
 
-ProgramRun runGranulix(const std::vector<std::string>& args) {
+StartedProgram::StartedProgram(const std::vector<std::string>& args,
+                               const std::vector<std::string>& environment) {
     // Outputs go to files outside any scratch folder a test inspects.
-    ScratchFolder capture;
-    const std::string outPath = capture / "stdout", errPath = capture / "stderr";
+    std::random_device seed;
+    capture_ = fs::temp_directory_path() /
+               ("granulix-capture-" + std::to_string(getpid()) + "-" + std::to_string(seed()));
+    fs::create_directories(capture_);
+    const std::string outPath = (capture_ / "stdout").string(), errPath = (capture_ / "stderr").string();
 
     std::vector<std::string> words = {GRANULIX_PROGRAM};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
+    std::vector<std::string> settings(environment);
+    std::vector<char*> envp;
+    for (std::string& e : settings) envp.push_back(e.data());
+    for (char** e = environ; *e; ++e) envp.push_back(*e);
+    envp.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) throw std::runtime_error("cannot start " + words[0]);
+    if (spawned != 0) {
+        std::error_code ignored;
+        fs::remove_all(capture_, ignored);
+        throw std::runtime_error("cannot start " + words[0]);
+    }
+}
 
+StartedProgram::~StartedProgram() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        int wstatus;
+        while (waitpid(pid_, &wstatus, 0) < 0 && errno == EINTR) {
+        }
+    }
+    std::error_code ignored;
+    fs::remove_all(capture_, ignored);
+}
+
+ProgramRun StartedProgram::wait() {
     int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0) {
+    while (waitpid(pid_, &wstatus, 0) < 0) {
         if (errno != EINTR) throw std::runtime_error("cannot wait for granulix");
     }
+    pid_ = -1;
     ProgramRun run;
     run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    run.output = readBytes(outPath);
-    const std::vector<uint8_t> err = readBytes(errPath);
+    run.output = readBytes((capture_ / "stdout").string());
+    const std::vector<uint8_t> err = readBytes((capture_ / "stderr").string());
     run.errors.assign(err.begin(), err.end());
     return run;
+}
+
+std::vector<std::string> withRenameFault(const std::string& setting) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    return {std::string("LD_PRELOAD=") + RENAME_FAULTS, setting,
+            // The preload comes before the sanitizer's runtime in sanitized builds.
+            std::string("ASAN_OPTIONS=verify_asan_link_order=0") + (asan ? std::string(":") + asan : "")};
+}
+
+ProgramRun runGranulix(const std::vector<std::string>& args,
+                       const std::vector<std::string>& environment) {
+    return StartedProgram(args, environment).wait();
 }
 
 ScratchFolder::ScratchFolder() {

@@ -2,6 +2,8 @@
 // files, for the command-line tests.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -16,7 +18,31 @@ struct ProgramRun {
 };
 
 // Runs the built granulix with `args`; standard input is empty.
-ProgramRun runGranulix(const std::vector<std::string>& args);
+// `environment` holds NAME=VALUE words added to the test's own.
+ProgramRun runGranulix(const std::vector<std::string>& args,
+                       const std::vector<std::string>& environment = {});
+
+// The environment for a run with the rename fault preloaded (see
+// rename_faults.cpp), `setting` being one of its NAME=VALUE words.
+std::vector<std::string> withRenameFault(const std::string& setting);
+
+// The built granulix started with `args` and left running, for tests that
+// act on it while it works; killed and collected if never waited for.
+class StartedProgram {
+public:
+    StartedProgram(const std::vector<std::string>& args,
+                   const std::vector<std::string>& environment = {});
+    ~StartedProgram();
+    StartedProgram(const StartedProgram&) = delete;
+    StartedProgram& operator=(const StartedProgram&) = delete;
+
+    pid_t pid() const { return pid_; }
+    ProgramRun wait();
+
+private:
+    std::filesystem::path capture_;
+    pid_t pid_ = -1;
+};
 
 // A fresh empty folder, removed again with the object.
 class ScratchFolder {
