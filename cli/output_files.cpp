@@ -74,11 +74,10 @@ std::string makeTemporaryBeside(const fs::path& target, const std::string& what)
 // Gives the file at `path` what the replaced file had, or the usual
 // permissions of a new file.
 void carryOver(const std::string& path, const ExistingFile& old, const std::string& what) {
-    if (old.exists) {
-        // Only root may give a file away; a group of one's own is allowed too.
-        if (chown(path.c_str(), old.owner, old.group) != 0 &&
-            chown(path.c_str(), uid_t(-1), old.group) != 0) {
-        }
+    if (old.exists && chown(path.c_str(), old.owner, old.group) != 0) {
+        // Only root may give a file away; keeping a group of one's own may
+        // still be allowed, and a file that keeps neither is still written.
+        [[maybe_unused]] const int groupKept = chown(path.c_str(), uid_t(-1), old.group);
     }
     const mode_t mode = old.exists ? (old.mode & 07777) : (0666 & ~processUmask());
     if (chmod(path.c_str(), mode) != 0) throw cannotWrite(what, errno);
@@ -293,20 +292,22 @@ void StagingFolder::publish(bool force) {
             if (stat(folderOf(m.target).c_str(), &there) != 0) throw cannotWrite(m.shown, errno);
             if (sameFolder(home, there)) {
                 m.backup = (previous / name).string();
-            } else {
-                m.elsewhere = true;
-                const std::string staged = m.fresh;
-                m.fresh = makeTemporaryBeside(m.target, m.shown);
-                m.backup = makeTemporaryBeside(m.target, m.shown);
                 moves.push_back(m);
-                if (::rename(staged.c_str(), m.fresh.c_str()) != 0) {
-                    if (errno != EXDEV) throw cannotWrite(m.shown, errno);
-                    copyFile(staged, m.fresh, m.shown);
-                    carryOver(m.fresh, old, m.shown);
-                }
                 continue;
             }
+            // A link leads to another folder: the new file and the place for
+            // the old one go beside the target there.
+            m.elsewhere = true;
+            const std::string staged = m.fresh;
+            m.fresh = makeTemporaryBeside(m.target, m.shown);
             moves.push_back(m);
+            Move& away = moves.back();
+            away.backup = makeTemporaryBeside(away.target, away.shown);
+            if (::rename(staged.c_str(), away.fresh.c_str()) != 0) {
+                if (errno != EXDEV) throw cannotWrite(away.shown, errno);
+                copyFile(staged, away.fresh, away.shown);
+                carryOver(away.fresh, old, away.shown);
+            }
         }
     } catch (...) {
         dropElsewhere();
