@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -201,6 +202,19 @@ unsigned modeOf(const std::string& path) {
     return stat(path.c_str(), &info) == 0 ? unsigned(info.st_mode & 07777) : 0;
 }
 
+std::pair<uid_t, gid_t> ownerOf(const std::string& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return {uid_t(-1), gid_t(-1)};
+    return {info.st_uid, info.st_gid};
+}
+
+// An owner other than the test's own when it runs as root, which may give
+// files away; its own otherwise.
+std::pair<uid_t, gid_t> someOwner() {
+    if (geteuid() == 0) return {uid_t(4321), gid_t(4322)};
+    return {geteuid(), getegid()};
+}
+
 struct OutputFault {
     const char* name;
     std::function<void(const std::string& faultyPath)> arrange;
@@ -259,7 +273,7 @@ void PrintTo(const Replacement& r, std::ostream* os) { *os << r.name; }
 
 class ReplacedOutput : public ::testing::TestWithParam<std::tuple<OutputKind, Replacement>> {};
 
-TEST_P(ReplacedOutput, KeepsTheModeAndTheLinks) {
+TEST_P(ReplacedOutput, KeepsTheModeTheOwnerAndTheLinks) {
     const auto& [kind, replacement] = GetParam();
     ScratchFolder dir;
     std::filesystem::create_directory(dir / "elsewhere");
@@ -268,6 +282,7 @@ TEST_P(ReplacedOutput, KeepsTheModeAndTheLinks) {
     };
     for (const std::string& name : kind.existing) {
         writeBytes(fileOf(name), oldBytes(name));
+        ASSERT_EQ(chown(fileOf(name).c_str(), someOwner().first, someOwner().second), 0);
         chmod(fileOf(name).c_str(), replacement.mode);
         if (replacement.throughLink) std::filesystem::create_symlink("elsewhere/" + name, dir / name);
     }
@@ -281,6 +296,7 @@ TEST_P(ReplacedOutput, KeepsTheModeAndTheLinks) {
     for (const std::string& name : kind.existing) {
         EXPECT_NE(readBytes(fileOf(name)), oldBytes(name)) << name;
         EXPECT_EQ(modeOf(fileOf(name)), replacement.mode) << name;
+        EXPECT_EQ(ownerOf(fileOf(name)), someOwner()) << name;
         if (replacement.throughLink) {
             ASSERT_TRUE(std::filesystem::is_symlink(dir / name)) << name;
             EXPECT_EQ(std::filesystem::read_symlink(dir / name), "elsewhere/" + name);
