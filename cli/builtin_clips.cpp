@@ -8,7 +8,7 @@ namespace granulix::cli {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kFramesPerSecond = 25.0;
+constexpr double kFramesPerSecond = double(kBuiltinRate.num) / kBuiltinRate.den;
 
 // One period of a sine in 1024 steps, scaled to 0..1.
 const float* sineTable() {
@@ -93,12 +93,15 @@ void drawTiles(int frame, HostFrame& out) {
 class BuiltinClip : public ClipSource {
 public:
     explicit BuiltinClip(BuiltinPattern pattern) : pattern_(pattern) {}
-    void next(HostFrame& out) override { drawPattern(pattern_, frame_++, out); }
-    void skip() override { ++frame_; }
+    void pictureAt(int64_t index, FrameRate rate, HostFrame& out) override {
+        // The pattern's own frame on screen at that moment.
+        const int64_t frame = index * kBuiltinRate.num * rate.den / (int64_t(kBuiltinRate.den) * rate.num);
+        drawPattern(pattern_, int(std::min<int64_t>(frame, INT32_MAX)), out);
+    }
+    std::optional<FrameRate> rate() const override { return kBuiltinRate; }
 
 private:
     BuiltinPattern pattern_;
-    int frame_ = 0;
 };
 
 }  // namespace

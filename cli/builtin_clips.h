@@ -14,6 +14,7 @@ enum class BuiltinPattern { kRings, kTiles };
 
 // Size of the built-in clips when no --size is given.
 constexpr int32_t kBuiltinWidth = 1280, kBuiltinHeight = 720;
+constexpr FrameRate kBuiltinRate{25, 1};
 
 std::unique_ptr<ClipSource> builtinClip(BuiltinPattern pattern);
 

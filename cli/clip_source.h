@@ -1,20 +1,43 @@
 // Where the frames of clip A and clip B come from: a file that FFmpeg reads
 // (media_input.h) or a pattern generated in code (builtin_clips.h).
+//
+// Clips are read by time: output frame i of a transition at R frames per
+// second shows, from each clip, the picture on screen i / R seconds after
+// the clip's first picture, whatever the clip's own frame rate.
 #pragma once
+
+#include <cstdint>
+#include <optional>
 
 #include "host_frame.h"
 
 namespace granulix::cli {
 
+// Frames per second as a ratio, such as 30000/1001.
+struct FrameRate {
+    int num = 25;
+    int den = 1;
+    double value() const { return double(num) / double(den); }
+    bool operator==(const FrameRate& o) const { return int64_t(num) * o.den == int64_t(o.num) * den; }
+};
+
+// How a picture of another shape than the output frame is placed in it.
+enum class FitMode {
+    kPad,      // whole picture, shape kept, black bars where it does not reach
+    kCrop,     // frame filled, shape kept, the picture's overhang cut off
+    kStretch,  // frame filled, shape lost
+};
+
 class ClipSource {
 public:
     virtual ~ClipSource() = default;
-    // Writes the clip's next frame into `out`, scaled to out's size. A clip
-    // that has run out repeats its last frame. Throws CliError when the clip
-    // cannot be read or decoded.
-    virtual void next(HostFrame& out) = 0;
-    // Steps over one frame without producing it.
-    virtual void skip() = 0;
+    // Writes into `out` (scaled and placed to out's size) the picture shown
+    // at output frame `index` of a `rate` output. Calls come with indices
+    // that never decrease. A clip that has run out holds its last picture.
+    // Throws CliError when the clip cannot be read or decoded.
+    virtual void pictureAt(int64_t index, FrameRate rate, HostFrame& out) = 0;
+    // The clip's own frame rate; none for a still picture.
+    virtual std::optional<FrameRate> rate() const = 0;
 };
 
 }  // namespace granulix::cli

@@ -61,11 +61,17 @@ std::string progressLabel(float progress) {
     return text;
 }
 
-HostFrame composeSheet(const std::vector<SheetTile>& tiles, int columns) {
-    if (tiles.empty() || columns < 1) throw CliError("a contact sheet needs at least one frame");
-    const int32_t tileW = tiles.front().picture.width, tileH = tiles.front().picture.height;
-    columns = std::min<int>(columns, int(tiles.size()));
-    const int rows = int((tiles.size() + std::size_t(columns) - 1) / std::size_t(columns));
+namespace {
+
+struct SheetGrid {
+    int columns, cellW, cellH;
+    int32_t width, height;
+};
+
+SheetGrid sheetGrid(int32_t tileW, int32_t tileH, int count, int columns) {
+    if (count < 1 || columns < 1) throw CliError("a contact sheet needs at least one frame");
+    columns = std::min(columns, count);
+    const int rows = (count + columns - 1) / columns;
     const int labelW = int(progressLabel(1).size()) * (kGlyphWidth + 1) * kGlyphScale;
     const int cellW = std::max(tileW, labelW), cellH = tileH + kLabelHeight;
     const int64_t width = int64_t(columns) * (cellW + kMargin) + kMargin;
@@ -74,7 +80,25 @@ HostFrame composeSheet(const std::vector<SheetTile>& tiles, int columns) {
         throw usageError("the contact sheet would be " + std::to_string(width) + "x" +
                          std::to_string(height) + " pixels; use fewer or smaller tiles");
     }
-    HostFrame sheet{int32_t(width), int32_t(height)};
+    return {columns, cellW, cellH, int32_t(width), int32_t(height)};
+}
+
+}  // namespace
+
+void sheetSize(int32_t tileWidth, int32_t tileHeight, int count, int columns, int32_t& width,
+               int32_t& height) {
+    const SheetGrid grid = sheetGrid(tileWidth, tileHeight, count, columns);
+    width = grid.width;
+    height = grid.height;
+}
+
+HostFrame composeSheet(const std::vector<SheetTile>& tiles, int columns) {
+    if (tiles.empty()) throw CliError("a contact sheet needs at least one frame");
+    const int32_t tileW = tiles.front().picture.width, tileH = tiles.front().picture.height;
+    const SheetGrid grid = sheetGrid(tileW, tileH, int(tiles.size()), columns);
+    columns = grid.columns;
+    const int cellW = grid.cellW, cellH = grid.cellH;
+    HostFrame sheet{grid.width, grid.height};
     std::fill(sheet.bytes.begin(), sheet.bytes.end(), kBackground);
 
     for (std::size_t i = 0; i < tiles.size(); ++i) {

@@ -16,6 +16,11 @@ struct SheetTile {
 
 HostFrame composeSheet(const std::vector<SheetTile>& tiles, int columns);
 
+// The size of the sheet composeSheet makes of `count` tiles; throws a usage
+// error when it would be too large.
+void sheetSize(int32_t tileWidth, int32_t tileHeight, int count, int columns, int32_t& width,
+               int32_t& height);
+
 // The label drawn under a tile of this progress.
 std::string progressLabel(float progress);
 

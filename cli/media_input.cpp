@@ -3,27 +3,82 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libavutil/log.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
 #include "cli_error.h"
 #include "ffmpeg_util.h"
+#include "picture_fit.h"
 
 namespace granulix::cli {
 
+namespace {
+
+std::mutex gLogMutex;
+std::string gLoggedErrors;  // since they were last taken, the newest kept
+
+extern "C" void keepErrors(void*, int level, const char* format, va_list args) {
+    if (level > AV_LOG_ERROR) return;
+    char line[512];
+    std::vsnprintf(line, sizeof line, format, args);
+    std::lock_guard lock(gLogMutex);
+    if (gLoggedErrors.size() > 4096) gLoggedErrors.erase(0, 2048);
+    gLoggedErrors += line;
+}
+
+std::string takeLoggedErrors() {
+    std::lock_guard lock(gLogMutex);
+    std::string lines;
+    lines.swap(gLoggedErrors);
+    return lines;
+}
+
+// The clockwise turn, 0, 90, 180 or 270 degrees, that shows the stream's
+// pictures upright, from the display matrix a phone writes.
+int clockwiseTurnOf(const AVStream& stream) {
+    const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    if (!matrix) return 0;
+    const double counterClockwise = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+    if (!std::isfinite(counterClockwise)) return 0;
+    const long quarter = std::lround(-counterClockwise / 90.0);
+    return int(((quarter % 4) + 4) % 4) * 90;
+}
+
+}  // namespace
+
 struct VideoFileClip::State {
     std::string path;
+    FitMode fit = FitMode::kPad;
     AVFormatContext* format = nullptr;
     AVCodecContext* decoder = nullptr;
     AVPacket* packet = nullptr;
-    AVFrame* current = nullptr;  // the picture next() hands out (held at the end)
+    AVFrame* current = nullptr;  // the picture on screen now (held at the end)
     AVFrame* ahead = nullptr;    // the one after it, decoded in advance
+    AVFrame* cropped = nullptr;  // a view of part of `current`
     bool haveAhead = false;
     bool draining = false;       // the demuxer is done; the decoder is being flushed
+    bool sound = false;
+    bool still = false;          // a single picture
     int stream = -1;
+    int turn = 0;
+
+    // Times in the stream's time base, counted from the first picture.
+    AVRational timeBase{1, 1};
+    FrameRate ownRate;
+    int64_t firstStamp = 0;
+    int64_t currentTime = 0, aheadTime = 0;
+
     SwsContext* scaler = nullptr;
+    std::vector<uint8_t> upright;  // a scaled picture before it is turned
 
     struct Conversion {
         int width, height, format, space, range, outWidth, outHeight;
@@ -37,6 +92,7 @@ struct VideoFileClip::State {
 
     ~State() {
         sws_freeContext(scaler);
+        av_frame_free(&cropped);
         av_frame_free(&ahead);
         av_frame_free(&current);
         av_packet_free(&packet);
@@ -62,7 +118,24 @@ struct VideoFileClip::State {
     }
 
     [[noreturn]] void fail(const std::string& what, int code) const {
+        refuseTooLarge();
         throw CliError("cannot " + what + " " + path + ": " + ffmpegError(code));
+    }
+
+    [[noreturn]] void noPicture() const {
+        refuseTooLarge();
+        throw CliError("no picture to decode in " + path);
+    }
+
+    // FFmpeg refuses pictures past its size limit and only says so in its log.
+    void refuseTooLarge() const {
+        const std::string logged = takeLoggedErrors();
+        unsigned w = 0, h = 0;
+        const std::size_t at = logged.find("Picture size ");
+        if (at != std::string::npos && std::sscanf(logged.c_str() + at, "Picture size %ux%u", &w, &h) == 2) {
+            throw CliError("the picture in " + path + " is " + std::to_string(w) + "x" +
+                           std::to_string(h) + " pixels, too large to decode");
+        }
     }
 
     // Decodes the next picture of the stream into `into`; false at the end.
@@ -90,22 +163,57 @@ struct VideoFileClip::State {
         }
     }
 
+    // When `f` comes on screen; a picture without a timestamp follows the
+    // one before it by one frame of the clip's rate, and none goes back.
+    int64_t timeOf(const AVFrame* f, int64_t previous) const {
+        const int64_t stamp = f->best_effort_timestamp;
+        if (stamp == AV_NOPTS_VALUE) {
+            const int64_t oneFrame = std::max<int64_t>(
+                1, av_rescale_q(1, AVRational{ownRate.den, ownRate.num}, timeBase));
+            return previous + oneFrame;
+        }
+        return std::max(previous, stamp - firstStamp);
+    }
+
+    void decodeAhead() {
+        haveAhead = decode(ahead);
+        if (haveAhead) aheadTime = timeOf(ahead, currentTime);
+    }
+
     void advance() {
-        if (!haveAhead) return;  // the clip has ended: hold the last picture
         av_frame_unref(current);
         av_frame_move_ref(current, ahead);
-        haveAhead = decode(ahead);
+        currentTime = aheadTime;
+        decodeAhead();
+    }
+
+    double pixelAspect() const {
+        const AVRational sar = av_guess_sample_aspect_ratio(format, format->streams[stream], current);
+        return sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;
     }
 
     void convert(HostFrame& out) {
+        const PicturePlacement place = placePicture(current->width, current->height, pixelAspect(),
+                                                    turn, fit, out.width, out.height);
         const AVFrame* f = current;
+        if (place.cropWidth != current->width || place.cropHeight != current->height) {
+            av_frame_unref(cropped);
+            const int result = av_frame_ref(cropped, current);
+            if (result < 0) fail("decode", result);
+            cropped->crop_left = size_t(place.cropX);
+            cropped->crop_top = size_t(place.cropY);
+            cropped->crop_right = size_t(current->width - place.cropX - place.cropWidth);
+            cropped->crop_bottom = size_t(current->height - place.cropY - place.cropHeight);
+            av_frame_apply_cropping(cropped, AV_FRAME_CROP_UNALIGNED);
+            f = cropped;
+        }
         const Conversion wanted{f->width, f->height, f->format, f->colorspace, f->color_range,
-                                out.width, out.height};
+                                place.scaledWidth, place.scaledHeight};
         if (!scaler || !(wanted == conversion)) {
             sws_freeContext(scaler);
-            scaler = sws_getContext(f->width, f->height, AVPixelFormat(f->format), out.width,
-                                    out.height, AV_PIX_FMT_BGR24, kScaleFlags, nullptr, nullptr,
-                                    nullptr);
+            scaler = sws_getContext(f->width, f->height, AVPixelFormat(f->format), place.scaledWidth,
+                                    place.scaledHeight, AV_PIX_FMT_BGR24, kScaleFlags, nullptr,
+                                    nullptr, nullptr);
             if (!scaler) {
                 const char* name = av_get_pix_fmt_name(AVPixelFormat(f->format));
                 throw CliError("cannot convert the pictures of " + path + " (pixel format " +
@@ -114,26 +222,65 @@ struct VideoFileClip::State {
             useColourTags(*f);
             conversion = wanted;
         }
-        // Writing upwards from the top line turns the picture into bottom-up rows.
-        uint8_t* destination[4] = {out.lineFromTop(0), nullptr, nullptr, nullptr};
-        const int destinationStride[4] = {-int(out.stride), 0, 0, 0};
+        const bool fillsFrame = place.turnedWidth() == out.width && place.turnedHeight() == out.height;
+        if (place.clockwiseTurn == 0 && fillsFrame) {
+            // Writing upwards from the top line turns the picture into bottom-up rows.
+            uint8_t* destination[4] = {out.lineFromTop(0), nullptr, nullptr, nullptr};
+            const int destinationStride[4] = {-int(out.stride), 0, 0, 0};
+            sws_scale(scaler, f->data, f->linesize, 0, f->height, destination, destinationStride);
+            return;
+        }
+        const std::size_t rowBytes = std::size_t(place.scaledWidth) * 3;
+        upright.resize(rowBytes * std::size_t(place.scaledHeight));
+        uint8_t* destination[4] = {upright.data(), nullptr, nullptr, nullptr};
+        const int destinationStride[4] = {int(rowBytes), 0, 0, 0};
         sws_scale(scaler, f->data, f->linesize, 0, f->height, destination, destinationStride);
+        if (!fillsFrame) std::fill(out.bytes.begin(), out.bytes.end(), uint8_t(0));
+        placeTurned(place, out);
+    }
+
+    // Copies the scaled picture into its place in `out`, turned clockwise.
+    void placeTurned(const PicturePlacement& place, HostFrame& out) const {
+        const int32_t w = place.scaledWidth, h = place.scaledHeight;
+        const int32_t shownWidth = place.turnedWidth(), shownHeight = place.turnedHeight();
+        for (int32_t y = 0; y < shownHeight; ++y) {
+            uint8_t* to = out.lineFromTop(place.top + y) + std::size_t(place.left) * 3;
+            for (int32_t x = 0; x < shownWidth; ++x, to += 3) {
+                int32_t column = x, row = y;
+                switch (place.clockwiseTurn) {
+                    case 90: column = y, row = h - 1 - x; break;
+                    case 180: column = w - 1 - x, row = h - 1 - y; break;
+                    case 270: column = w - 1 - y, row = x; break;
+                    default: break;
+                }
+                std::memcpy(to, &upright[(std::size_t(row) * std::size_t(w) + std::size_t(column)) * 3], 3);
+            }
+        }
     }
 };
 
-VideoFileClip::VideoFileClip(const std::string& path) : state_(std::make_unique<State>()) {
+VideoFileClip::VideoFileClip(const std::string& path, FitMode fit) : state_(std::make_unique<State>()) {
     State& s = *state_;
     s.path = path;
+    s.fit = fit;
+    takeLoggedErrors();
     int result = avformat_open_input(&s.format, path.c_str(), nullptr, nullptr);
     if (result < 0) s.fail("read", result);
     result = avformat_find_stream_info(s.format, nullptr);
     if (result < 0) s.fail("read", result);
     const AVCodec* codec = nullptr;
     s.stream = av_find_best_stream(s.format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-    if (s.stream < 0 || !codec) throw CliError("no picture to decode in " + path);
+    if (s.stream < 0 || !codec) s.noPicture();
+    s.sound = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) >= 0;
+    AVStream* stream = s.format->streams[s.stream];
+    s.timeBase = stream->time_base;
+    s.turn = clockwiseTurnOf(*stream);
+    const AVRational guessed = av_guess_frame_rate(s.format, stream, nullptr);
+    if (guessed.num > 0 && guessed.den > 0) s.ownRate = {guessed.num, guessed.den};
+
     s.decoder = avcodec_alloc_context3(codec);
     if (!s.decoder) throw std::bad_alloc();
-    result = avcodec_parameters_to_context(s.decoder, s.format->streams[s.stream]->codecpar);
+    result = avcodec_parameters_to_context(s.decoder, stream->codecpar);
     if (result < 0) s.fail("decode", result);
     s.decoder->thread_count = 0;
     result = avcodec_open2(s.decoder, codec, nullptr);
@@ -141,29 +288,42 @@ VideoFileClip::VideoFileClip(const std::string& path) : state_(std::make_unique<
     s.packet = av_packet_alloc();
     s.current = av_frame_alloc();
     s.ahead = av_frame_alloc();
-    if (!s.packet || !s.current || !s.ahead) throw std::bad_alloc();
-    s.haveAhead = s.decode(s.ahead);
-    if (!s.haveAhead) throw CliError("no picture to decode in " + path);
-    if (s.ahead->width < 1 || s.ahead->height < 1) throw CliError("no picture to decode in " + path);
+    s.cropped = av_frame_alloc();
+    if (!s.packet || !s.current || !s.ahead || !s.cropped) throw std::bad_alloc();
+    if (!s.decode(s.current) || s.current->width < 1 || s.current->height < 1) s.noPicture();
+    if (s.current->best_effort_timestamp != AV_NOPTS_VALUE) s.firstStamp = s.current->best_effort_timestamp;
+    s.decodeAhead();
+    s.still = !s.haveAhead;
 }
 
 VideoFileClip::~VideoFileClip() = default;
 
 int32_t VideoFileClip::width() const {
-    return state_->haveAhead ? state_->ahead->width : state_->current->width;
+    int32_t w, h;
+    displaySize(state_->current->width, state_->current->height, state_->pixelAspect(), state_->turn, w, h);
+    return w;
 }
 
 int32_t VideoFileClip::height() const {
-    return state_->haveAhead ? state_->ahead->height : state_->current->height;
+    int32_t w, h;
+    displaySize(state_->current->width, state_->current->height, state_->pixelAspect(), state_->turn, w, h);
+    return h;
 }
 
-void VideoFileClip::next(HostFrame& out) {
-    state_->advance();
-    state_->convert(out);
+bool VideoFileClip::hasSound() const { return state_->sound; }
+
+std::optional<FrameRate> VideoFileClip::rate() const {
+    if (state_->still) return std::nullopt;
+    return state_->ownRate;
 }
 
-void VideoFileClip::skip() { state_->advance(); }
+void VideoFileClip::pictureAt(int64_t index, FrameRate rate, HostFrame& out) {
+    State& s = *state_;
+    const AVRational frameTime{rate.den, rate.num};
+    while (s.haveAhead && av_compare_ts(s.aheadTime, s.timeBase, index, frameTime) <= 0) s.advance();
+    s.convert(out);
+}
 
-void silenceFfmpegLog() { av_log_set_level(AV_LOG_QUIET); }
+void silenceFfmpegLog() { av_log_set_callback(keepErrors); }
 
 }  // namespace granulix::cli

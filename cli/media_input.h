@@ -1,9 +1,11 @@
 // Clips read from files with FFmpeg's libraries: any video or still image
-// that libavformat and libavcodec can open. Every picture is scaled with
-// libswscale straight into a 24-bit bottom-up host frame.
+// that libavformat and libavcodec can open. Pictures are taken by their
+// timestamps, turned upright as the file says they are shown, and scaled
+// with libswscale into a 24-bit bottom-up host frame, placed by a FitMode.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "clip_source.h"
@@ -14,24 +16,26 @@ class VideoFileClip : public ClipSource {
 public:
     // Opens the file and decodes its first picture; throws CliError naming the
     // file when it cannot be opened, has no video or no decodable picture.
-    explicit VideoFileClip(const std::string& path);
+    VideoFileClip(const std::string& path, FitMode fit);
     ~VideoFileClip() override;
     VideoFileClip(const VideoFileClip&) = delete;
     VideoFileClip& operator=(const VideoFileClip&) = delete;
 
-    // Size of the first picture.
+    // Size the first picture is shown at: turned upright, square pixels.
     int32_t width() const;
     int32_t height() const;
+    bool hasSound() const;
 
-    void next(HostFrame& out) override;
-    void skip() override;
+    void pictureAt(int64_t index, FrameRate rate, HostFrame& out) override;
+    std::optional<FrameRate> rate() const override;
 
 private:
     struct State;
     std::unique_ptr<State> state_;
 };
 
-// Keeps FFmpeg's own log quiet: the program reports failures in one line.
+// Keeps FFmpeg's own log off the terminal: the program reports failures in
+// one line. The last error FFmpeg logged is kept for those messages.
 void silenceFfmpegLog();
 
 }  // namespace granulix::cli

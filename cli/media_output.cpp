@@ -3,6 +3,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libavutil/rational.h>
 #include <libswscale/swscale.h>
@@ -118,10 +119,10 @@ private:
 class VideoSink : public FrameSink {
 public:
     VideoSink(const std::string& target, const std::string& extension, int32_t width,
-              int32_t height, double framesPerSecond, bool force)
+              int32_t height, FrameRate rate, bool force)
         : target_(target), file_(target, force), temporary_(file_.path()) {
         try {
-            open(extension, width, height, framesPerSecond);
+            open(extension, width, height, rate);
         } catch (...) {
             release();
             throw;
@@ -150,7 +151,7 @@ public:
     }
 
 private:
-    void open(const std::string& extension, int32_t width, int32_t height, double fps) {
+    void open(const std::string& extension, int32_t width, int32_t height, FrameRate frameRate) {
         const bool vp9 = extension == ".webm";
         const char* container = vp9 ? "webm" : extension == ".mkv" ? "matroska"
                                              : extension == ".mov" ? "mov" : "mp4";
@@ -166,13 +167,13 @@ private:
         picture_ = av_frame_alloc();
         if (!stream_ || !encoder_ || !packet_ || !picture_) throw std::bad_alloc();
 
-        const AVRational rate = av_d2q(fps, 100000);
+        const AVRational rate{frameRate.num, frameRate.den};
         encoder_->width = width;
         encoder_->height = height;
         encoder_->time_base = av_inv_q(rate);
         encoder_->framerate = rate;
-        // 4:2:0 needs even sizes; odd ones keep full chroma instead.
-        encoder_->pix_fmt = (width % 2 || height % 2) ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
+        stream_->avg_frame_rate = rate;
+        encoder_->pix_fmt = AV_PIX_FMT_YUV420P;
         encoder_->colorspace = AVCOL_SPC_BT709;
         encoder_->color_primaries = AVCOL_PRI_BT709;
         encoder_->color_trc = AVCOL_TRC_BT709;
@@ -230,6 +231,10 @@ private:
             result = avcodec_receive_packet(encoder_, packet_);
             if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
             if (result < 0) fail(result);
+            // Every picture lasts one frame. Without a duration on each packet,
+            // MP4 and MOV end the track where the last packet in decoding
+            // order starts, which cuts the last picture off.
+            if (packet_->duration == 0) packet_->duration = 1;
             av_packet_rescale_ts(packet_, encoder_->time_base, stream_->time_base);
             packet_->stream_index = stream_->index;
             result = av_interleaved_write_frame(format_, packet_);
@@ -270,7 +275,59 @@ bool isVideoExtension(const std::string& ext) {
     return ext == ".mp4" || ext == ".mkv" || ext == ".mov" || ext == ".webm";
 }
 
+bool isVideoTarget(const std::string& target) {
+    return target != "-" && isVideoExtension(lowerExtension(target));
+}
+
+std::string sizeText(int64_t width, int64_t height) {
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// Slowest rate a video output takes: one frame an hour. MP4 and MOV keep
+// the offsets between decoding and showing a picture in 32 bits of their
+// clock, which far slower rates overflow partway through the file.
+constexpr FrameRate kSlowestVideoRate{1, 3600};
+
 }  // namespace
+
+void fitFrameToOutput(const std::string& target, int32_t& width, int32_t& height, bool& changed) {
+    changed = false;
+    if (!isVideoTarget(target)) {
+        if (target != "-") checkPngSize(target, width, height);
+        return;
+    }
+    const int32_t evenWidth = std::max(2, width & ~1), evenHeight = std::max(2, height & ~1);
+    changed = evenWidth != width || evenHeight != height;
+    if (av_image_check_size(unsigned(evenWidth), unsigned(evenHeight), 0, nullptr) < 0) {
+        throw usageError("a frame of " + sizeText(evenWidth, evenHeight) + " is too large for " + target +
+                         ": FFmpeg's encoders take frames of up to about 268 million pixels with margins, "
+                         "such as 16000x16000; choose a smaller --size");
+    }
+    width = evenWidth;
+    height = evenHeight;
+}
+
+void checkOutputRate(const std::string& target, FrameRate rate) {
+    if (!isVideoTarget(target)) return;
+    if (int64_t(rate.num) * kSlowestVideoRate.den < int64_t(kSlowestVideoRate.num) * rate.den) {
+        throw usageError("a video output needs at least one frame an hour (--fps 1/3600), not " +
+                         std::to_string(rate.num) + "/" + std::to_string(rate.den) + " frames per second");
+    }
+}
+
+FrameRate frameRateOf(double framesPerSecond) {
+    const AVRational q = av_d2q(framesPerSecond, 100000);
+    return {q.num, q.den};
+}
+
+void checkPngSize(const std::string& target, int64_t width, int64_t height) {
+    if (width > INT32_MAX || height > INT32_MAX ||
+        av_image_check_size(unsigned(width), unsigned(height), 0, nullptr) < 0) {
+        throw usageError("a picture of " + sizeText(width, height) + " is too large for " + target +
+                         ": FFmpeg's PNG encoder takes up to about 268 million pixels with margins, "
+                         "such as 16000x16000");
+    }
+}
 
 void checkSinkName(const std::string& target) {
     if (target == "-") return;
@@ -285,12 +342,12 @@ void checkSinkName(const std::string& target) {
 }
 
 std::unique_ptr<FrameSink> openSink(const std::string& target, int32_t width, int32_t height,
-                                    double framesPerSecond, int frameCount, bool force) {
+                                    FrameRate rate, int frameCount, bool force) {
     checkSinkName(target);
     if (target == "-") return std::make_unique<RawSink>(width, height);
     const std::string ext = lowerExtension(target);
     if (ext == ".png") return std::make_unique<PngSequenceSink>(target, frameCount, force);
-    return std::make_unique<VideoSink>(target, ext, width, height, framesPerSecond, force);
+    return std::make_unique<VideoSink>(target, ext, width, height, rate, force);
 }
 
 std::vector<uint8_t> encodePng(const HostFrame& frame) {

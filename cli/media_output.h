@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "clip_source.h"
 #include "host_frame.h"
 
 namespace granulix::cli {
@@ -34,7 +35,21 @@ public:
 // output cannot be created or would replace a file it may not (`force`
 // allows read-only ones). `frameCount` frames will be written.
 std::unique_ptr<FrameSink> openSink(const std::string& target, int32_t width, int32_t height,
-                                    double framesPerSecond, int frameCount, bool force);
+                                    FrameRate rate, int frameCount, bool force);
+
+// The frame size the output named `target` is written at: video outputs keep
+// 4:2:0 colour, which needs even sizes, so an odd side is rounded down (and
+// `changed` set). Throws a usage error for a size the output cannot hold.
+void fitFrameToOutput(const std::string& target, int32_t& width, int32_t& height, bool& changed);
+
+// Throws a usage error when a video output cannot keep time at `rate`.
+void checkOutputRate(const std::string& target, FrameRate rate);
+
+// A rate as a ratio of whole numbers: 29.97002997 becomes 30000/1001.
+FrameRate frameRateOf(double framesPerSecond);
+
+// Throws a usage error when a PNG picture of that size cannot be made.
+void checkPngSize(const std::string& target, int64_t width, int64_t height);
 
 // Whether `target` names a kind of output openSink knows.
 void checkSinkName(const std::string& target);

@@ -1,4 +1,6 @@
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -34,7 +36,7 @@ std::vector<OptionRule> transitionOptions() {
         {"--set", "", true, true},         {"--field-mode", "", true, false},
         {"--region", "", true, false},     {"--jobs", "-j", true, false},
         {"--quiet", "-q", false, false},   {"--module", "", true, false},
-        {"--force", "-f", false, false},
+        {"--fit", "", true, false},        {"--force", "-f", false, false},
     };
 }
 
@@ -49,11 +51,50 @@ struct Transition {
     std::unique_ptr<ClipSource> clipA, clipB;
     TransitionPlan plan;
     bool quiet = false;
+
+    // A remark on standard error that does not stop the run; --quiet drops it.
+    void note(const std::string& text) const {
+        if (!quiet) std::fprintf(stderr, "granulix: %s\n", text.c_str());
+    }
 };
 
-Transition prepareTransition(const CommandLine& line, const char* command) {
+FitMode fitMode(const CommandLine& line) {
+    const std::string mode = line.valueOr("--fit", "pad");
+    if (mode == "pad") return FitMode::kPad;
+    if (mode == "crop") return FitMode::kCrop;
+    if (mode == "stretch") return FitMode::kStretch;
+    throw usageError("--fit must be pad, crop or stretch, not " + mode);
+}
+
+std::string rateText(FrameRate rate) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4g", rate.value());
+    return text;
+}
+
+// Remarks on what the clips bring that the output does not show as they are.
+void noteClips(const Transition& t, const std::vector<std::string>& inputs) {
+    const std::optional<FrameRate> rateA = t.clipA->rate(), rateB = t.clipB->rate();
+    if (rateA && rateB && !(*rateA == *rateB)) {
+        t.note("clip A runs at " + rateText(*rateA) + " frames/s and clip B at " + rateText(*rateB) + " frames/s" +
+               "; both keep their speed in the " + rateText(t.plan.rate) + " frames/s output");
+    }
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const auto* file = dynamic_cast<const VideoFileClip*>(i == 0 ? t.clipA.get() : t.clipB.get());
+        if (file && file->hasSound()) {
+            t.note("the sound of " + inputs[i] + " is left out: the output has pictures only");
+        }
+    }
+}
+
+// `askedRate` is --fps when given; `fitToOutput` may change the frame size
+// to one the output takes.
+Transition prepareTransition(const CommandLine& line, const char* command,
+                             std::optional<FrameRate> askedRate,
+                             const std::function<void(const Transition&, int32_t&, int32_t&)>& fitToOutput) {
     Transition t;
     t.quiet = line.has("--quiet");
+    const FitMode fit = fitMode(line);
     const auto& inputs = line.arguments();
     if (inputs.size() != 0 && inputs.size() != 2) {
         throw usageError(std::string("granulix ") + command +
@@ -102,12 +143,15 @@ Transition prepareTransition(const CommandLine& line, const char* command) {
         plan.width = kBuiltinWidth;
         plan.height = kBuiltinHeight;
     } else {
-        auto a = std::make_unique<VideoFileClip>(inputs[0]);
+        auto a = std::make_unique<VideoFileClip>(inputs[0], fit);
         plan.width = a->width();
         plan.height = a->height();
         t.clipA = std::move(a);
-        t.clipB = std::make_unique<VideoFileClip>(inputs[1]);
+        t.clipB = std::make_unique<VideoFileClip>(inputs[1], fit);
     }
+    // Stills and the built-in clips keep time at 25 frames a second.
+    plan.rate = askedRate ? *askedRate : t.clipA->rate().value_or(kBuiltinRate);
+    noteClips(t, inputs);
     if (!size.empty()) {
         plan.width = int32_t(size[0]);
         plan.height = int32_t(size[1]);
@@ -116,6 +160,7 @@ Transition prepareTransition(const CommandLine& line, const char* command) {
         throw CliError("clip A is " + std::to_string(plan.width) + "x" + std::to_string(plan.height) +
                        " pixels; choose a smaller --size");
     }
+    if (fitToOutput) fitToOutput(t, plan.width, plan.height);
 
     if (region.empty()) {
         plan.region = {0, 0, plan.width, plan.height};
@@ -148,17 +193,31 @@ int renderCommand(const std::vector<std::string>& args) {
     std::vector<OptionRule> rules = transitionOptions();
     rules.push_back({"--fps", "", true, false});
     const CommandLine line("render", args, rules);
-    if (line.has("--output")) checkSinkName(line.value("--output"));
-    const double fps = line.positive("--fps", 25, 1000);
+    const std::string target = line.valueOr("--output", "");
+    if (line.has("--output")) checkSinkName(target);
+    std::optional<FrameRate> askedRate;
+    if (line.has("--fps")) {
+        askedRate = frameRateOf(line.positive("--fps", 25, 1000));
+        checkOutputRate(target, *askedRate);
+    }
     const auto start = std::chrono::steady_clock::now();
 
-    Transition t = prepareTransition(line, "render");
+    Transition t = prepareTransition(
+        line, "render", askedRate, [&target](const Transition& t, int32_t& width, int32_t& height) {
+            const std::string asked = std::to_string(width) + "x" + std::to_string(height);
+            bool rounded = false;
+            fitFrameToOutput(target, width, height, rounded);
+            if (rounded) {
+                t.note(target + " is written at " + std::to_string(width) + "x" + std::to_string(height) +
+                       ", not " + asked + ": its 4:2:0 colour needs even sizes");
+            }
+        });
     TransitionPlan& plan = t.plan;
+    checkOutputRate(target, plan.rate);
     for (int i = 0; i < plan.frameCount; ++i) plan.frames.push_back(i);
 
-    const std::string& target = line.value("--output");
     std::unique_ptr<FrameSink> sink =
-        openSink(target, plan.width, plan.height, fps, plan.frameCount, line.has("--force"));
+        openSink(target, plan.width, plan.height, plan.rate, plan.frameCount, line.has("--force"));
     ProgressMeter progress(plan.frameCount, !t.quiet);
     FrameSink& out = *sink;
     renderTransition(
@@ -191,7 +250,7 @@ int sheetCommand(const std::vector<std::string>& args) {
     const int64_t tileWidthWanted = line.integer("--tile-width", 320, 8, kMaxFrameSide);
     const auto start = std::chrono::steady_clock::now();
 
-    Transition t = prepareTransition(line, "sheet");
+    Transition t = prepareTransition(line, "sheet", std::nullopt, nullptr);
     TransitionPlan& plan = t.plan;
     if (count > plan.frameCount) {
         throw usageError("--count " + std::to_string(count) + " asks for more frames than the " +
@@ -204,8 +263,10 @@ int sheetCommand(const std::vector<std::string>& args) {
     const int32_t tileW = int32_t(std::min<int64_t>(tileWidthWanted, plan.width));
     const int32_t tileH = int32_t(std::max<int64_t>(
         1, std::llround(double(tileW) * plan.height / plan.width)));
-
+    int32_t sheetWidth, sheetHeight;
+    sheetSize(tileW, tileH, count, columns, sheetWidth, sheetHeight);
     const std::string& target = line.value("--output");
+    checkPngSize(target, sheetWidth, sheetHeight);
     checkReplaceable(target, line.has("--force"));
 
     std::vector<SheetTile> tiles;

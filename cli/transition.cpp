@@ -131,7 +131,6 @@ void renderTransition(const Module& module, ClipSource& clipA, ClipSource& clipB
         progress.update(++delivered);
     };
 
-    int nextClipFrame = 0;
     for (int index : plan.frames) {
         if (stop) throw CliError("interrupted", 130);
         while (!inFlight.empty() && pool.isDone(inFlight.front())) deliverOldest();
@@ -145,13 +144,8 @@ void renderTransition(const Module& module, ClipSource& clipA, ClipSource& clipB
         }
         Slot* slot = idle.back();
         idle.pop_back();
-        for (; nextClipFrame < index; ++nextClipFrame) {
-            clipA.skip();
-            clipB.skip();
-        }
-        clipA.next(slot->a);
-        clipB.next(slot->b);
-        ++nextClipFrame;
+        clipA.pictureAt(index, plan.rate, slot->a);
+        clipB.pictureAt(index, plan.rate, slot->b);
         slot->index = index;
         inFlight.push_back(slot);
         pool.submit(slot);

@@ -21,6 +21,7 @@ namespace granulix::cli {
 struct TransitionPlan {
     int32_t width = 0, height = 0;
     int frameCount = 0;          // N: frame i of the transition has progress i / (N - 1)
+    FrameRate rate;              // of the output: frame i shows the clips i / rate seconds in
     std::vector<int> frames;     // the frames to render, ascending, each below N
     int32_t fieldMode = 0;
     Region region;               // in the frames' memory order

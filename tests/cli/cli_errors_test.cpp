@@ -30,6 +30,17 @@ void PrintTo(const Failure& f, std::ostream* os) { *os << f.name; }
 
 std::string text(const char* s) { return s; }
 
+// The start of a PNG file that promises a picture of that size.
+std::vector<uint8_t> pngHeaderOnly(uint32_t width, uint32_t height) {
+    std::vector<uint8_t> bytes = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    for (uint32_t v : {width, height}) {
+        for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(uint8_t(v >> shift));
+    }
+    bytes.insert(bytes.end(), {8, 2, 0, 0, 0, 0, 0, 0, 0});  // 8-bit RGB; the checksum is not read
+    bytes.insert(bytes.end(), {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0, 0, 0, 0});
+    return bytes;
+}
+
 std::vector<Failure> failures() {
     auto clips = [](const ScratchFolder& d) { return std::vector<std::string>{d / "a.png", d / "b.png"}; };
     return {
@@ -39,6 +50,11 @@ std::vector<Failure> failures() {
         {"InputThatIsNoPicture",
          [](const ScratchFolder& d) { return std::vector<std::string>{d / "a.png", d / "junk.png"}; }, 1,
          [](const ScratchFolder& d) { return "no picture to decode in " + d / "junk.png"; }},
+        {"PictureTooLargeToDecode",
+         [](const ScratchFolder& d) { return std::vector<std::string>{d / "huge.png", d / "b.png"}; }, 1,
+         [](const ScratchFolder& d) {
+             return "the picture in " + d / "huge.png" + " is 70000x70000 pixels, too large to decode";
+         }},
         {"OneClipOnly", [](const ScratchFolder& d) { return std::vector<std::string>{d / "a.png"}; }, 2,
          nullptr},
         {"UnknownField",
@@ -129,6 +145,7 @@ TEST_P(RenderFailure, SaysWhyInOneLineAndLeavesNoOutput) {
     writePng(dir / "b.png", randomPicture(24, 16, 72));
     writeBytes(dir / "junk.png", std::vector<uint8_t>(300, 0x5A));
     writeBytes(dir / "fake.so", std::vector<uint8_t>(300, 0x5A));
+    writeBytes(dir / "huge.png", pngHeaderOnly(70000, 70000));
     const std::vector<std::string> before = dir.names();
 
     std::vector<std::string> args = {target.command};
@@ -342,8 +359,8 @@ class StoppedRender : public ::testing::TestWithParam<std::tuple<StopSignal, con
 TEST_P(StoppedRender, ExitsWithTheSignalsStatusAndLeavesNothing) {
     const auto& [signal, output] = GetParam();
     ScratchFolder dir;
-    StartedProgram program({"render", "--size", "64x48", "--frames", "100000", "-j", "1", "-q", "-o",
-                            dir / output});
+    StartedProgram program(granulixCommand(
+        {"render", "--size", "64x48", "--frames", "100000", "-j", "1", "-q", "-o", dir / output}));
     // Its temporary file or folder appears once it has started writing.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (dir.names().empty() && std::chrono::steady_clock::now() < deadline) {
@@ -365,8 +382,9 @@ INSTANTIATE_TEST_SUITE_P(Cli, StoppedRender,
                                     (std::string(std::get<1>(info.param)) == "out.mp4" ? "Video" : "PngFrames");
                          });
 
-TEST(Cli, OutputNamesOfNoKnownKindOrInNoFolderAreRefused) {
-    ScratchFolder dir;
+TEST(Cli, OutputsThatCannotWorkAreRefusedBeforeRendering) {
+    ScratchFolder dir, elsewhere;
+    std::filesystem::create_directory(elsewhere / "d.mp4");
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -384,6 +402,17 @@ TEST(Cli, OutputNamesOfNoKnownKindOrInNoFolderAreRefused) {
          "the contact sheet is a PNG picture: name it SHEET.png, not " + dir / "sheet.jpg"},
         {{"render", "--size", "32x32", "-o", dir / "no/such/folder/out.mp4"}, 1,
          "cannot write " + dir / "no/such/folder/out.mp4" + ": No such file or directory"},
+        {{"render", "--size", "32x32", "-o", elsewhere / "d.mp4"}, 1,
+         "cannot write " + elsewhere / "d.mp4" + ": Is a directory"},
+        {{"render", "--size", "16384x16384", "-o", dir / "big.mp4"}, 2,
+         "a frame of 16384x16384 is too large for " + dir / "big.mp4" +
+             ": FFmpeg's encoders take frames of up to about 268 million pixels with margins, such as "
+             "16000x16000; choose a smaller --size"},
+        {{"render", "--size", "16384x16384", "-o", dir / "f-%d.png"}, 2,
+         "a picture of 16384x16384 is too large for " + dir / "f-%d.png" +
+             ": FFmpeg's PNG encoder takes up to about 268 million pixels with margins, such as 16000x16000"},
+        {{"render", "--fps", "1/100000", "-o", dir / "slow.mp4"}, 2,
+         "a video output needs at least one frame an hour (--fps 1/3600), not 1/100000 frames per second"},
         {{"render"}, 2, "granulix render needs -o OUT"},
         {{"paint"}, 2, "unknown command \"paint\" (render, sheet, settings; --help)"},
     };

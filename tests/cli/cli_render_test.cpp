@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include "program_runner.h"
 #include "settings_file.h"
@@ -187,28 +188,40 @@ TEST(Cli, JobsDoNotChangeTheFrames) {
     EXPECT_EQ(builtinOne.output, builtinTwo.output);
 }
 
-TEST(Cli, VideoOutputsHoldEveryFrame) {
+TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
     ScratchFolder dir;
     struct Output {
         const char* name;
         const char* codec;
-        const char* size;
+        const char* fps;
+        const char* size;     // asked for
+        const char* written;  // 4:2:0 takes even sizes only
     };
-    for (const Output& o : {Output{"clip.mp4", "h264", "64x36"}, Output{"clip.mkv", "h264", "64x36"},
-                            Output{"clip.mov", "h264", "64x36"}, Output{"clip.webm", "vp9", "64x36"},
-                            Output{"odd.mp4", "h264", "63x35"}}) {
+    for (const Output& o : {Output{"clip.mp4", "h264", "30000/1001", "64x36", "64x36"},
+                            Output{"clip.mkv", "h264", "30000/1001", "64x36", "64x36"},
+                            Output{"clip.mov", "h264", "30000/1001", "64x36", "64x36"},
+                            Output{"clip.webm", "vp9", "25", "64x36", "64x36"},
+                            Output{"odd.mp4", "h264", "24", "63x35", "62x34"}}) {
         const ProgramRun run = runGranulix({"render", "-o", dir / o.name, "--frames", "5", "--size", o.size,
-                                            "--fps", "30000/1001", "-q"});
+                                            "--fps", o.fps});
         ASSERT_EQ(run.status, 0) << o.name << ": " << run.errors;
         const VideoFacts facts = probeVideo(dir / o.name);
         EXPECT_EQ(facts.frames, 5) << o.name;
         EXPECT_EQ(facts.codec, o.codec) << o.name;
-        EXPECT_EQ(std::to_string(facts.width) + "x" + std::to_string(facts.height), o.size) << o.name;
+        EXPECT_EQ(facts.pixelFormat, "yuv420p") << o.name;
+        EXPECT_EQ(std::to_string(facts.width) + "x" + std::to_string(facts.height), o.written) << o.name;
+        const std::string rate = std::string(o.fps).find('/') == std::string::npos ? std::string(o.fps) + "/1" : o.fps;
+        EXPECT_EQ(facts.rate, rate) << o.name;
+        // WebM and Matroska keep time in milliseconds.
+        const double rateValue = std::stod(rate.substr(0, rate.find('/'))) / std::stod(rate.substr(rate.find('/') + 1));
+        EXPECT_NEAR(facts.duration, 5 / rateValue, 0.0015) << o.name;
+        EXPECT_EQ(run.errors.find("not " + std::string(o.size)) != std::string::npos,
+                  std::string(o.size) != o.written) << run.errors;
     }
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"clip.mkv", "clip.mov", "clip.mp4", "clip.webm", "odd.mp4"}));
 
-    // Videos as inputs: five-frame clips for an eight-frame transition, so
-    // both hold their last frame; clip B is scaled to clip A's size.
+    // Videos as inputs: clip B is fitted into clip A's frame, and the output
+    // keeps clip A's rate.
     const ProgramRun run = runGranulix({"render", dir / "clip.mp4", dir / "odd.mp4", "-o", dir / "again.mkv",
                                         "--frames", "8", "-q"});
     ASSERT_EQ(run.status, 0) << run.errors;
@@ -216,6 +229,110 @@ TEST(Cli, VideoOutputsHoldEveryFrame) {
     EXPECT_EQ(facts.frames, 8);
     EXPECT_EQ(facts.width, 64);
     EXPECT_EQ(facts.height, 36);
+    EXPECT_EQ(facts.rate, "30000/1001");
+}
+
+// The raw frames of a run against the module fed with the clips' pictures
+// `pictureA(i)` and `pictureB(i)` for frame i.
+void expectRawFrames(const ProgramRun& run, int frames, const std::function<const Picture&(int)>& pictureA,
+                     const std::function<Picture(int)>& pictureB, const EffectSettings& settings) {
+    ASSERT_EQ(run.status, 0) << run.errors;
+    std::vector<uint8_t> expected;
+    for (int i = 0; i < frames; ++i) {
+        const Picture& a = pictureA(i);
+        const std::vector<uint8_t> frame =
+            asBgr(renderDirectly(a, pictureB(i), progressOf(i, frames), 0, {0, 0, a.width, a.height}, settings));
+        expected.insert(expected.end(), frame.begin(), frame.end());
+    }
+    EXPECT_TRUE(run.output == expected);
+}
+
+TEST(Cli, ClipsArePlayedByTimeAtTheirOwnRates) {
+    ScratchFolder dir;
+    std::vector<Picture> a, b;
+    for (int i = 0; i < 6; ++i) a.push_back(randomPicture(kWidth, kHeight, 300 + uint32_t(i)));
+    for (int i = 0; i < 16; ++i) b.push_back(randomPicture(kWidth, kHeight, 400 + uint32_t(i)));
+    writeClip(dir / "a.mov", a, 25, 1);
+    writeClip(dir / "b.mov", b, 60, 1);
+    const EffectSettings defaults = moduleDefaults();
+    struct Case {
+        std::vector<std::string> fps;  // extra arguments
+        int numerator, denominator;    // output frame i shows second i * d / n
+    };
+    for (const Case& c : {Case{{}, 25, 1}, Case{{"--fps", "50"}, 50, 1}, Case{{"--fps", "10"}, 10, 1}}) {
+        std::vector<std::string> args = {"render", dir / "a.mov", dir / "b.mov", "-o", "-", "--frames", "6"};
+        args.insert(args.end(), c.fps.begin(), c.fps.end());
+        const ProgramRun run = runGranulix(args);
+        // Picture k of a clip at r frames/s is on screen from second k / r on.
+        auto shown = [&](const std::vector<Picture>& clip, int rate, int i) -> const Picture& {
+            const int64_t k = int64_t(i) * rate * c.denominator / c.numerator;
+            return clip[std::size_t(std::min<int64_t>(k, int64_t(clip.size()) - 1))];
+        };
+        expectRawFrames(
+            run, 6, [&](int i) -> const Picture& { return shown(a, 25, i); },
+            [&](int i) { return shown(b, 60, i); }, defaults);
+        EXPECT_NE(run.errors.find("clip A runs at 25 frames/s and clip B at 60 frames/s"), std::string::npos)
+            << run.errors;
+    }
+}
+
+TEST(Cli, PicturesAreTurnedUprightAndPlacedByTheFitMode) {
+    ScratchFolder dir;
+    const Picture tall = randomPicture(16, 32, 501), wide = randomPicture(32, 16, 502);
+    const Picture square = randomPicture(16, 16, 503), big = randomPicture(32, 32, 504);
+    writePng(dir / "tall.png", tall);
+    writePng(dir / "wide.png", wide);
+    writePng(dir / "square.png", square);
+    writePng(dir / "big.png", big);
+    writeClip(dir / "turned.mov", {wide}, 30, 1, 90);
+    EXPECT_EQ(probeVideo(dir / "turned.mov").rotation, -90);
+
+    auto black = [](int32_t w, int32_t h) { return Picture{w, h, std::vector<uint8_t>(std::size_t(w) * h * 3)}; };
+    auto paste = [](Picture into, const Picture& p, int32_t left, int32_t top, int32_t fromTop) {
+        for (int32_t y = 0; y < into.height; ++y) {
+            if (y + fromTop - top < 0 || y + fromTop - top >= p.height || y < top) continue;
+            std::memcpy(&into.rgb[(std::size_t(y) * into.width + left) * 3],
+                        &p.rgb[std::size_t(y + fromTop - top) * p.width * 3], std::size_t(p.width) * 3);
+        }
+        return into;
+    };
+    struct Case {
+        const char* name;
+        std::string clipA, clipB;
+        std::vector<std::string> fit;
+        Picture a, expectedB;
+    };
+    const std::vector<Case> cases = {
+        // A phone clip tagged as turned comes out upright.
+        {"turned", dir / "tall.png", dir / "turned.mov", {}, tall, turnedClockwise(wide)},
+        // A square picture in a wide frame: bars left and right.
+        {"pad", dir / "wide.png", dir / "square.png", {}, wide, paste(black(32, 16), square, 8, 0, 0)},
+        // Cropped instead: the middle rows of a larger square fill the frame.
+        {"crop", dir / "wide.png", dir / "big.png", {"--fit", "crop"}, wide, paste(black(32, 16), big, 0, 0, 8)},
+    };
+    const EffectSettings defaults = moduleDefaults();
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"render", c.clipA, c.clipB, "-o", "-", "--frames", "3"};
+        args.insert(args.end(), c.fit.begin(), c.fit.end());
+        SCOPED_TRACE(c.name);
+        expectRawFrames(
+            runGranulix(args), 3, [&](int) -> const Picture& { return c.a; },
+            [&](int) { return c.expectedB; }, defaults);
+    }
+}
+
+TEST(Cli, SoundThatIsLeftOutIsMentioned) {
+    ScratchFolder dir;
+    const ProgramRun made = runProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=c=red:s=32x16:r=25:d=0.4",
+                                        "-f", "lavfi", "-i", "sine=d=0.4", "-c:v", "ffv1", "-c:a", "pcm_s16le",
+                                        dir / "sound.mkv"});
+    ASSERT_EQ(made.status, 0) << made.errors;
+    writePng(dir / "still.png", randomPicture(32, 16, 601));
+    const ProgramRun run = runGranulix({"render", dir / "still.png", dir / "sound.mkv", "-o", "-", "--frames", "2"});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_NE(run.errors.find("the sound of " + dir / "sound.mkv" + " is left out"), std::string::npos) << run.errors;
+    // A still has no rate of its own to differ from the clip's.
+    EXPECT_EQ(run.errors.find("frames/s and clip B"), std::string::npos) << run.errors;
 }
 
 // Whether `tile` appears, pixel for pixel, somewhere in `sheet`.

@@ -20,8 +20,22 @@ namespace granulix::testing {
 
 namespace fs = std::filesystem;
 
-StartedProgram::StartedProgram(const std::vector<std::string>& args,
-                               const std::vector<std::string>& environment) {
+std::vector<std::string> granulixCommand(const std::vector<std::string>& args) {
+    std::vector<std::string> words = {GRANULIX_PROGRAM};
+    words.insert(words.end(), args.begin(), args.end());
+    return words;
+}
+
+std::vector<std::string> withRenameFault(const std::string& setting) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    return {std::string("LD_PRELOAD=") + RENAME_FAULTS, setting,
+            // The preload comes before the sanitizer's runtime in sanitized builds.
+            std::string("ASAN_OPTIONS=verify_asan_link_order=0") + (asan ? std::string(":") + asan : "")};
+}
+
+StartedProgram::StartedProgram(const std::vector<std::string>& command,
+                               const std::vector<std::string>& environment)
+    : name_(command.at(0)) {
     // Outputs go to files outside any scratch folder a test inspects.
     std::random_device seed;
     capture_ = fs::temp_directory_path() /
@@ -29,8 +43,7 @@ StartedProgram::StartedProgram(const std::vector<std::string>& args,
     fs::create_directories(capture_);
     const std::string outPath = (capture_ / "stdout").string(), errPath = (capture_ / "stderr").string();
 
-    std::vector<std::string> words = {GRANULIX_PROGRAM};
-    words.insert(words.end(), args.begin(), args.end());
+    std::vector<std::string> words = command;
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
@@ -45,12 +58,13 @@ StartedProgram::StartedProgram(const std::vector<std::string>& args,
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int spawned = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
+        pid_ = -1;
         std::error_code ignored;
         fs::remove_all(capture_, ignored);
-        throw std::runtime_error("cannot start " + words[0]);
+        throw std::runtime_error("cannot start " + name_);
     }
 }
 
@@ -68,7 +82,7 @@ StartedProgram::~StartedProgram() {
 ProgramRun StartedProgram::wait() {
     int wstatus = 0;
     while (waitpid(pid_, &wstatus, 0) < 0) {
-        if (errno != EINTR) throw std::runtime_error("cannot wait for granulix");
+        if (errno != EINTR) throw std::runtime_error("cannot wait for " + name_);
     }
     pid_ = -1;
     ProgramRun run;
@@ -79,17 +93,12 @@ ProgramRun StartedProgram::wait() {
     return run;
 }
 
-std::vector<std::string> withRenameFault(const std::string& setting) {
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    return {std::string("LD_PRELOAD=") + RENAME_FAULTS, setting,
-            // The preload comes before the sanitizer's runtime in sanitized builds.
-            std::string("ASAN_OPTIONS=verify_asan_link_order=0") + (asan ? std::string(":") + asan : "")};
-}
-
 ProgramRun runGranulix(const std::vector<std::string>& args,
                        const std::vector<std::string>& environment) {
-    return StartedProgram(args, environment).wait();
+    return StartedProgram(granulixCommand(args), environment).wait();
 }
+
+ProgramRun runProgram(const std::vector<std::string>& words) { return StartedProgram(words).wait(); }
 
 ScratchFolder::ScratchFolder() {
     std::random_device seed;

@@ -21,17 +21,22 @@ struct ProgramRun {
 // `environment` holds NAME=VALUE words added to the test's own.
 ProgramRun runGranulix(const std::vector<std::string>& args,
                        const std::vector<std::string>& environment = {});
+// Runs any program, found on PATH, with its arguments in `words`.
+ProgramRun runProgram(const std::vector<std::string>& words);
+// The words that run the built granulix with `args`.
+std::vector<std::string> granulixCommand(const std::vector<std::string>& args);
 
 // The environment for a run with the rename fault preloaded (see
 // rename_faults.cpp), `setting` being one of its NAME=VALUE words.
 std::vector<std::string> withRenameFault(const std::string& setting);
 
-// The built granulix started with `args` and left running, for tests that
-// act on it while it works; killed and collected if never waited for.
+// A program, found on PATH, started with its arguments in `words` and left
+// running, for tests that act on it while it works; killed and collected
+// if never waited for.
 class StartedProgram {
 public:
-    StartedProgram(const std::vector<std::string>& args,
-                   const std::vector<std::string>& environment = {});
+    explicit StartedProgram(const std::vector<std::string>& words,
+                            const std::vector<std::string>& environment = {});
     ~StartedProgram();
     StartedProgram(const StartedProgram&) = delete;
     StartedProgram& operator=(const StartedProgram&) = delete;
@@ -41,6 +46,7 @@ public:
 
 private:
     std::filesystem::path capture_;
+    std::string name_;
     pid_t pid_ = -1;
 };
 

@@ -3,10 +3,12 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 }
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -133,38 +135,94 @@ Picture readPng(const std::string& path) {
 }
 
 VideoFacts probeVideo(const std::string& path) {
+    const ProgramRun run = runProgram(
+        {"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+         "stream=codec_name,width,height,pix_fmt,r_frame_rate,nb_read_frames:stream_side_data=rotation:"
+         "format=duration",
+         "-of", "default=noprint_wrappers=1", path});
+    check(run.status == 0, "ffprobe " + path + ": " + run.errors);
     VideoFacts facts;
-    AVFormatContext* fmt = nullptr;
-    check(avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) >= 0, "cannot open " + path);
-    check(avformat_find_stream_info(fmt, nullptr) >= 0, "no stream info in " + path);
-    const AVCodec* codec = nullptr;
-    const int stream = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-    check(stream >= 0 && codec, "no video in " + path);
-    AVCodecContext* c = avcodec_alloc_context3(codec);
-    avcodec_parameters_to_context(c, fmt->streams[stream]->codecpar);
-    check(avcodec_open2(c, codec, nullptr) >= 0, "no decoder for " + path);
-    facts.codec = codec->name;
-    AVPacket* pkt = av_packet_alloc();
-    AVFrame* f = av_frame_alloc();
-    auto drain = [&] {
-        while (avcodec_receive_frame(c, f) >= 0) {
-            ++facts.frames;
-            facts.width = f->width;
-            facts.height = f->height;
-        }
-    };
-    while (av_read_frame(fmt, pkt) >= 0) {
-        if (pkt->stream_index == stream) avcodec_send_packet(c, pkt);
-        av_packet_unref(pkt);
-        drain();
+    const std::string text(run.output.begin(), run.output.end());
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        const std::size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+        if (key == "codec_name") facts.codec = value;
+        if (key == "pix_fmt") facts.pixelFormat = value;
+        if (key == "r_frame_rate") facts.rate = value;
+        if (key == "width") facts.width = std::stoi(value);
+        if (key == "height") facts.height = std::stoi(value);
+        if (key == "nb_read_frames") facts.frames = std::stoi(value);
+        if (key == "rotation") facts.rotation = std::stoi(value);
+        if (key == "duration" && value != "N/A") facts.duration = std::stod(value);
     }
-    avcodec_send_packet(c, nullptr);
-    drain();
-    av_frame_free(&f);
-    av_packet_free(&pkt);
-    avcodec_free_context(&c);
-    avformat_close_input(&fmt);
     return facts;
+}
+
+void writeClip(const std::string& path, const std::vector<Picture>& pictures, int rateNum,
+               int rateDen, int clockwiseTurn) {
+    check(!pictures.empty(), "a clip needs pictures");
+    AVFormatContext* fmt = nullptr;
+    check(avformat_alloc_output_context2(&fmt, nullptr, "mov", path.c_str()) >= 0, "mov muxer");
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
+    AVCodecContext* c = avcodec_alloc_context3(codec);
+    c->width = pictures[0].width;
+    c->height = pictures[0].height;
+    c->pix_fmt = AV_PIX_FMT_RGB24;
+    c->time_base = AVRational{rateDen, rateNum};
+    check(avcodec_open2(c, codec, nullptr) >= 0, "png encoder");
+    AVStream* st = avformat_new_stream(fmt, nullptr);
+    avcodec_parameters_from_context(st->codecpar, c);
+    st->time_base = c->time_base;
+    st->avg_frame_rate = AVRational{rateNum, rateDen};
+    if (clockwiseTurn != 0) {
+        uint8_t* matrix = av_stream_new_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t));
+        check(matrix != nullptr, "display matrix");
+        av_display_rotation_set(reinterpret_cast<int32_t*>(matrix), clockwiseTurn);  // set counts clockwise
+    }
+    check(avio_open(&fmt->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0, "cannot create " + path);
+    check(avformat_write_header(fmt, nullptr) >= 0, "mov header");
+    AVFrame* f = av_frame_alloc();
+    AVPacket* pkt = av_packet_alloc();
+    f->format = AV_PIX_FMT_RGB24;
+    f->width = c->width;
+    f->height = c->height;
+    check(av_frame_get_buffer(f, 0) >= 0, "clip frame");
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        for (int32_t y = 0; y < f->height; ++y) {
+            std::memcpy(f->data[0] + std::ptrdiff_t(f->linesize[0]) * y,
+                        pictures[i].rgb.data() + std::size_t(y) * std::size_t(f->width) * 3,
+                        std::size_t(f->width) * 3);
+        }
+        f->pts = int64_t(i);
+        check(avcodec_send_frame(c, f) >= 0 && avcodec_receive_packet(c, pkt) >= 0, "png encoding");
+        pkt->duration = 1;
+        av_packet_rescale_ts(pkt, c->time_base, st->time_base);
+        check(av_interleaved_write_frame(fmt, pkt) >= 0, "clip packet");
+    }
+    check(av_write_trailer(fmt) >= 0, "clip trailer");
+    avio_closep(&fmt->pb);
+    av_packet_free(&pkt);
+    av_frame_free(&f);
+    avcodec_free_context(&c);
+    avformat_free_context(fmt);
+}
+
+Picture turnedClockwise(const Picture& p) {
+    Picture t{p.height, p.width, std::vector<uint8_t>(p.rgb.size())};
+    for (int32_t y = 0; y < t.height; ++y) {
+        for (int32_t x = 0; x < t.width; ++x) {
+            // The bottom-left of the picture comes to the top-left.
+            const int32_t column = y, row = p.height - 1 - x;
+            std::memcpy(&t.rgb[(std::size_t(y) * t.width + x) * 3],
+                        &p.rgb[(std::size_t(row) * p.width + column) * 3], 3);
+        }
+    }
+    return t;
 }
 
 Picture renderDirectly(const Picture& a, const Picture& b, float progress, int32_t fieldMode,

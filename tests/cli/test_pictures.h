@@ -25,11 +25,23 @@ Picture randomPicture(int32_t width, int32_t height, uint32_t seed);
 void writePng(const std::string& path, const Picture& picture);
 Picture readPng(const std::string& path);
 
-// Decodes a video file; the number of pictures and their size.
+// A clip of lossless pictures (PNG in MOV) at `rateNum`/`rateDen` frames per
+// second, tagged to be shown turned `clockwiseTurn` degrees.
+void writeClip(const std::string& path, const std::vector<Picture>& pictures, int rateNum,
+               int rateDen, int clockwiseTurn = 0);
+// The picture turned a quarter clockwise.
+Picture turnedClockwise(const Picture& p);
+
+// What ffprobe says of a video file's first video stream, every packet
+// decoded: the number of pictures, their size and format, the stream's
+// frame rate ("30000/1001"), the file's duration in seconds and the
+// rotation of its display matrix.
 struct VideoFacts {
     int frames = 0;
     int32_t width = 0, height = 0;
-    std::string codec;
+    std::string codec, pixelFormat, rate;
+    double duration = 0;
+    int rotation = 0;
 };
 VideoFacts probeVideo(const std::string& path);
 
