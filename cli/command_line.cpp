@@ -1,5 +1,8 @@
 #include "command_line.h"
 
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -10,6 +13,8 @@
 namespace granulix::cli {
 
 namespace {
+
+constexpr int kMostArguments = 1 << 20;
 
 bool parseWhole(const std::string& text, int64_t& value) {
     if (text.empty() || text.size() > 18) return false;
@@ -40,37 +45,97 @@ bool parseIntegers(const std::string& text, char separator, std::vector<int64_t>
 CommandLine::CommandLine(const std::string& command, const std::vector<std::string>& args,
                          const std::vector<OptionRule>& rules)
     : command_(command) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const bool looksLikeOption = arg.size() > 1 && arg[0] == '-' &&
-                                     !std::isdigit(static_cast<unsigned char>(arg[1]));
-        if (!looksLikeOption) {
-            arguments_.push_back(arg);
-            continue;
-        }
-        std::string name = arg, value;
-        bool inlineValue = false;
-        const std::size_t eq = arg.find('=');
-        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-            inlineValue = true;
-        }
-        const OptionRule* rule = nullptr;
-        for (const OptionRule& s : rules) {
-            if (s.name == name || (!s.shortName.empty() && s.shortName == name)) rule = &s;
-        }
-        if (!rule) throw usageError("unknown option " + name + " for granulix " + command_);
-        if (rule->takesValue && !inlineValue) {
-            if (i + 1 >= args.size()) throw usageError(rule->name + " needs a value");
-            value = args[++i];
-        } else if (!rule->takesValue && inlineValue) {
-            throw usageError(rule->name + " takes no value");
-        }
-        auto& list = values_[rule->name];
-        if (!rule->repeatable && !list.empty()) throw usageError(rule->name + " is given twice");
-        list.push_back(value);
+    CLI::App app;
+    app.allow_extras();
+    app.set_help_flag("-h,--help");
+    // CLI11 hands a plain word to a positional only while it expects more, so
+    // this one expects more words than any command line holds. (An open-ended
+    // count would also split words such as "[a,b]" into lists.)
+    CLI::Option* plain = app.add_option("arguments")
+                             ->expected(kMostArguments)
+                             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    std::vector<CLI::Option*> options;
+    for (const OptionRule& rule : rules) {
+        const std::string names = rule.shortName.empty() ? rule.name : rule.shortName + "," + rule.name;
+        CLI::Option* option = rule.valueName.empty() ? app.add_flag(names) : app.add_option(names);
+        options.push_back(option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll));
     }
+
+    // CLI11 takes the words last first.
+    std::vector<std::string> words(args.rbegin(), args.rend());
+    try {
+        app.parse(words);
+    } catch (const CLI::CallForHelp&) {
+        helpWanted_ = true;
+        return;
+    } catch (const CLI::ArgumentMismatch& e) {
+        // The one mismatch left with every option taking all its values: the
+        // last word is an option whose value is missing. CLI11 names it first.
+        const std::string message = e.what();
+        for (std::size_t i = 0; i < rules.size(); ++i) {
+            if (message.rfind(options[i]->get_name() + ":", 0) == 0) {
+                throw usageError(rules[i].name + " needs a value");
+            }
+        }
+        throw usageError(message);
+    } catch (const CLI::Error& e) {
+        throw usageError(e.what());
+    }
+
+    for (const std::string& word : app.remaining()) {
+        if (word == "--") continue;  // CLI11 keeps the mark among the words it did not take
+        // -q=1 comes back as "-=1", the rest after the switch -q.
+        for (const OptionRule& rule : rules) {
+            if (word.rfind("-=", 0) == 0 && rule.valueName.empty() && !rule.shortName.empty() &&
+                std::find(args.begin(), args.end(), rule.shortName + word.substr(1)) != args.end()) {
+                throw usageError(rule.name + " takes no value");
+            }
+        }
+        const std::string name = word.rfind("--", 0) == 0 ? word.substr(0, word.find('=')) : word;
+        throw usageError("unknown option " + name + " for granulix " + command_);
+    }
+    for (std::size_t i = 0; i < rules.size(); ++i) {
+        const OptionRule& rule = rules[i];
+        const std::vector<std::string>& given = options[i]->results();
+        if (given.empty()) continue;
+        if (!rule.repeatable && given.size() > 1) throw usageError(rule.name + " is given twice");
+        for (const std::string& value : given) {
+            if (rule.valueName.empty() && value != "true") throw usageError(rule.name + " takes no value");
+            // -o=x.mp4 would name the file "=x.mp4", which no one means.
+            const std::string word = rule.shortName + value;
+            if (!rule.valueName.empty() && !rule.shortName.empty() && value.rfind('=', 0) == 0 &&
+                std::find(args.begin(), args.end(), word) != args.end()) {
+                const std::string meant = value.substr(1);
+                throw usageError(word + ": write " + rule.shortName + " " + meant + " or " + rule.name +
+                                 "=" + meant);
+            }
+        }
+        values_[rule.name] = given;
+    }
+    arguments_ = plain->results();
+}
+
+std::string optionsHelp(const std::vector<OptionRule>& rules) {
+    constexpr std::size_t kColumn = 25;
+    std::string out;
+    for (const OptionRule& rule : rules) {
+        std::string line = "  " + (rule.shortName.empty() ? "" : rule.shortName + ", ") + rule.name;
+        if (!rule.valueName.empty()) line += " " + rule.valueName;
+        line.append(line.size() + 2 > kColumn ? 2 : kColumn - line.size(), ' ');
+        for (const char c : rule.help) {
+            line += c;
+            if (c == '\n') line.append(kColumn, ' ');
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
+std::string commandHelp(const std::string& about, const std::vector<OptionRule>& rules) {
+    std::vector<OptionRule> rows = rules;
+    rows.push_back({"--help", "-h", "", false, "this help"});
+    return about + "\nOptions:\n" + optionsHelp(rows) +
+           "\ngranulix --help also lists the settings fields (NAME) and the exit statuses.\n";
 }
 
 const std::string& CommandLine::value(const std::string& name) const {

@@ -18,26 +18,30 @@ std::string clock(double seconds) {
 
 }  // namespace
 
-ProgressMeter::ProgressMeter(int total, bool enabled)
-    : total_(total), active_(enabled && isatty(STDERR_FILENO)),
-      start_(std::chrono::steady_clock::now()) {}
+ProgressMeter::ProgressMeter(int total, bool enabled, std::chrono::steady_clock::time_point start)
+    : total_(total), active_(enabled && isatty(STDERR_FILENO)), start_(start) {}
 
 ProgressMeter::~ProgressMeter() {
     // An aborted run leaves the cursor on a fresh line for the error message.
     if (drawn_) std::fputc('\n', stderr);
 }
 
-void ProgressMeter::update(int done) { draw(done, done == total_); }
+void ProgressMeter::update(int done) {
+    done_ = done;
+    draw(done, done == total_, std::chrono::steady_clock::now());
+}
 
-void ProgressMeter::finish() {
+double ProgressMeter::finish() {
+    const auto end = std::chrono::steady_clock::now();
+    draw(done_, true, end);
     if (drawn_) std::fputc('\n', stderr);
     drawn_ = false;
     active_ = false;
+    return std::chrono::duration<double>(end - start_).count();
 }
 
-void ProgressMeter::draw(int done, bool force) {
+void ProgressMeter::draw(int done, bool force, std::chrono::steady_clock::time_point now) {
     if (!active_) return;
-    const auto now = std::chrono::steady_clock::now();
     if (!force && drawn_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
     lastDraw_ = now;
     const double elapsed = std::chrono::duration<double>(now - start_).count();

@@ -1,5 +1,9 @@
 // A one-line progress bar on standard error: frames done, frames per second
 // and time left. Silent when standard error is not a terminal.
+//
+// Its clock runs from the start the command gives it to finish(), which the
+// command calls once the output is whole (an encoder's tail included): the
+// bar's last figure and the summary's are then the same measurement.
 #pragma once
 
 #include <chrono>
@@ -9,19 +13,21 @@ namespace granulix::cli {
 class ProgressMeter {
 public:
     // `enabled` false (--quiet) keeps it silent even on a terminal.
-    ProgressMeter(int total, bool enabled);
+    ProgressMeter(int total, bool enabled, std::chrono::steady_clock::time_point start);
     ~ProgressMeter();
     ProgressMeter(const ProgressMeter&) = delete;
     ProgressMeter& operator=(const ProgressMeter&) = delete;
 
     void update(int done);
-    // Ends the line the bar is drawn on.
-    void finish();
+    // Draws the bar a last time and ends its line; returns the seconds since
+    // the start.
+    double finish();
 
 private:
-    void draw(int done, bool force);
+    void draw(int done, bool force, std::chrono::steady_clock::time_point now);
 
     int total_;
+    int done_ = 0;
     bool active_;
     bool drawn_ = false;
     std::chrono::steady_clock::time_point start_;

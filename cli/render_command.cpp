@@ -29,15 +29,56 @@ namespace {
 constexpr int kMaxFrames = 100000;
 constexpr int kMaxJobs = 64;
 
-std::vector<OptionRule> transitionOptions() {
-    return {
-        {"--output", "-o", true, false},   {"--size", "", true, false},
-        {"--frames", "-n", true, false},   {"--settings", "", true, false},
-        {"--set", "", true, true},         {"--field-mode", "", true, false},
-        {"--region", "", true, false},     {"--jobs", "-j", true, false},
-        {"--quiet", "-q", false, false},   {"--module", "", true, false},
-        {"--fit", "", true, false},        {"--force", "-f", false, false},
+// The options of render and sheet, one row each, in the order --help lists
+// them: those both take, then render's own, then sheet's own.
+const std::vector<OptionRule>& sharedOptions() {
+    static const std::vector<OptionRule> rows = {
+        {"--output", "-o", "OUT", false, "where the frames go (required)"},
+        {"--size", "", "WxH", false,
+         "frame size; both clips are fitted to it (default: A's as\nshown, 1280x720 for the built-in clips); "
+         "video outputs\nround odd sizes down to even ones"},
+        {"--fit", "", "MODE", false,
+         "how a clip of another shape fills the frame: pad, whole\nwith black bars (default); crop, cut to fill "
+         "it; stretch"},
+        {"--frames", "-n", "N", false,
+         "length of the transition, at least 2 (default 50);\nframe i has progress i/(N-1)"},
+        {"--settings", "", "FILE.qlb", false, "settings to start from (default: the module's defaults)"},
+        {"--set", "", "NAME=VALUE", true,
+         "change one settings field; repeatable, applied after\n--settings"},
+        {"--field-mode", "", "0|1|2", false, "0 whole frames, 1 or 2 one interlaced field (default 0)"},
+        {"--region", "", "X,Y,W,H", false,
+         "render only this rectangle, X and Y from the top left,\nW and H at least 1; the rest of "
+         "the output stays black\n(default: all)"},
+        {"--jobs", "-j", "N", false, "frames rendered side by side (default: one per core)"},
+        {"--module", "", "PATH", false, "the module to load (default: granulix.so beside granulix)"},
+        {"--quiet", "-q", "", false, "no progress bar, no summary and no notes"},
+        {"--force", "-f", "", false, "replace output files that are read-only"},
     };
+    return rows;
+}
+
+const std::vector<OptionRule>& renderOnlyOptions() {
+    static const std::vector<OptionRule> rows = {
+        {"--fps", "", "R", false,
+         "frame rate of the output (default: clip A's, 25 for\nstills and the built-in clips; 30000/1001 works); each\n"
+         "clip keeps its own speed, its pictures taken by time"},
+    };
+    return rows;
+}
+
+const std::vector<OptionRule>& sheetOnlyOptions() {
+    static const std::vector<OptionRule> rows = {
+        {"--count", "-k", "K", false, "frames on the sheet, evenly spread, 2 or more (default 8)"},
+        {"--columns", "", "C", false, "frames per row (default 4)"},
+        {"--tile-width", "", "W", false, "width of each frame on the sheet (default 320)"},
+    };
+    return rows;
+}
+
+std::vector<OptionRule> joined(const std::vector<OptionRule>& a, const std::vector<OptionRule>& b) {
+    std::vector<OptionRule> rows = a;
+    rows.insert(rows.end(), b.begin(), b.end());
+    return rows;
 }
 
 int defaultJobs() {
@@ -121,6 +162,11 @@ Transition prepareTransition(const CommandLine& line, const char* command,
         throw usageError("--region must be X,Y,WIDTH,HEIGHT in whole pixels, not " +
                          line.value("--region"));
     }
+    // An empty rectangle would render a black output: surely not what was meant.
+    if (!region.empty() && (region[2] == 0 || region[3] == 0)) {
+        throw usageError("--region " + line.value("--region") +
+                         " is empty: WIDTH and HEIGHT must be at least 1");
+    }
     EffectSettings scratch{};
     for (const std::string& assignment : line.values("--set")) applyAssignment(scratch, assignment);
 
@@ -177,11 +223,11 @@ Transition prepareTransition(const CommandLine& line, const char* command,
     return t;
 }
 
+// The summary line; `seconds` run from the command's start until the output
+// was whole, as the progress bar's last figure does.
 void report(bool quiet, const std::string& what, int frames, const TransitionPlan& plan,
-            std::chrono::steady_clock::time_point start) {
+            double seconds) {
     if (quiet) return;
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(stderr, "granulix: %s: %d frames of %dx%d in %.1f s (%.1f frames/s, %d job%s)\n",
                  what.c_str(), frames, plan.width, plan.height, seconds,
                  seconds > 0 ? frames / seconds : 0.0, plan.jobs, plan.jobs == 1 ? "" : "s");
@@ -189,10 +235,44 @@ void report(bool quiet, const std::string& what, int frames, const TransitionPla
 
 }  // namespace
 
+std::vector<OptionRule> renderOptions() { return joined(sharedOptions(), renderOnlyOptions()); }
+
+std::vector<OptionRule> sheetOptions() { return joined(sharedOptions(), sheetOnlyOptions()); }
+
+std::string clipsHelp() {
+    return "Renders the Granulix transition from clip A to clip B. A and B are any video\n"
+           "or picture FFmpeg reads; a picture stands for every frame and a short clip\n"
+           "holds its last frame. Without A and B two built-in moving patterns are used.\n";
+}
+
+std::string outputNamesHelp() {
+    return "OUT, by its name:\n"
+           "  name.mp4, .mkv, .mov   H.264 video        name.webm   VP9 video\n"
+           "  frame-%04d.png         one PNG per frame, numbered from 0\n"
+           "  -                      raw frames on standard output: bgr24, top line first,\n"
+           "                         e.g. | ffmpeg -f rawvideo -pixel_format bgr24\n"
+           "                                 -video_size WxH -framerate 25 -i - out.mkv\n"
+           "Nothing appears under the name OUT unless the whole output was written; a\n"
+           "numbered sequence replaces all its old frames or none. A file replaced keeps\n"
+           "its permissions, a symbolic link is written through to its target, and a\n"
+           "read-only file is replaced only with --force.\n";
+}
+
+std::string transitionOptionsHelp() {
+    return "Options of render and sheet:\n" + optionsHelp(sharedOptions()) +
+           "Options of render only:\n" + optionsHelp(renderOnlyOptions()) +
+           "Options of sheet only:\n" + optionsHelp(sheetOnlyOptions());
+}
+
 int renderCommand(const std::vector<std::string>& args) {
-    std::vector<OptionRule> rules = transitionOptions();
-    rules.push_back({"--fps", "", true, false});
-    const CommandLine line("render", args, rules);
+    const CommandLine line("render", args, renderOptions());
+    if (line.helpWanted()) {
+        const std::string help = commandHelp("usage: granulix render [A B] -o OUT [options]\n\n" +
+                                                 clipsHelp() + "\n" + outputNamesHelp(),
+                                             renderOptions());
+        std::fputs(help.c_str(), stdout);
+        return kExitOk;
+    }
     const std::string target = line.valueOr("--output", "");
     if (line.has("--output")) checkSinkName(target);
     std::optional<FrameRate> askedRate;
@@ -218,7 +298,7 @@ int renderCommand(const std::vector<std::string>& args) {
 
     std::unique_ptr<FrameSink> sink =
         openSink(target, plan.width, plan.height, plan.rate, plan.frameCount, line.has("--force"));
-    ProgressMeter progress(plan.frameCount, !t.quiet);
+    ProgressMeter progress(plan.frameCount, !t.quiet, start);
     FrameSink& out = *sink;
     renderTransition(
         *t.module, *t.clipA, *t.clipB, plan,
@@ -228,17 +308,22 @@ int renderCommand(const std::vector<std::string>& args) {
         },
         progress, gStopRequested);
     sink->finish();
-    progress.finish();
-    report(t.quiet, target == "-" ? "standard output" : target, plan.frameCount, plan, start);
+    report(t.quiet, target == "-" ? "standard output" : target, plan.frameCount, plan,
+           progress.finish());
     return kExitOk;
 }
 
 int sheetCommand(const std::vector<std::string>& args) {
-    std::vector<OptionRule> rules = transitionOptions();
-    rules.push_back({"--count", "-k", true, false});
-    rules.push_back({"--columns", "", true, false});
-    rules.push_back({"--tile-width", "", true, false});
-    const CommandLine line("sheet", args, rules);
+    const CommandLine line("sheet", args, sheetOptions());
+    if (line.helpWanted()) {
+        const std::string help = commandHelp(
+            "usage: granulix sheet [A B] -o SHEET.png [options]\n\n" + clipsHelp() +
+                "The sheet is one PNG picture of K frames spread evenly over the transition,\n"
+                "the first and the last included, C to a row.\n",
+            sheetOptions());
+        std::fputs(help.c_str(), stdout);
+        return kExitOk;
+    }
     if (line.has("--output")) {
         const std::string& target = line.value("--output");
         if (target.size() < 4 || target.compare(target.size() - 4, 4, ".png") != 0) {
@@ -270,16 +355,15 @@ int sheetCommand(const std::vector<std::string>& args) {
     checkReplaceable(target, line.has("--force"));
 
     std::vector<SheetTile> tiles;
-    ProgressMeter progress(count, !t.quiet);
+    ProgressMeter progress(count, !t.quiet, start);
     renderTransition(
         *t.module, *t.clipA, *t.clipB, plan, nullptr,
         [&](int index, const HostFrame& frame, std::vector<uint8_t>&&) {
             tiles.push_back({scaleFrame(frame, tileW, tileH), frameProgress(index, plan.frameCount)});
         },
         progress, gStopRequested);
-    progress.finish();
     replaceFile(target, encodePng(composeSheet(tiles, columns)), line.has("--force"));
-    report(t.quiet, target, count, plan, start);
+    report(t.quiet, target, count, plan, progress.finish());
     return kExitOk;
 }
 

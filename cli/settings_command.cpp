@@ -47,6 +47,14 @@ const std::string& onlyFile(const CommandLine& line, const char* usage, std::siz
     return args.front();
 }
 
+// Prints the --help of `granulix settings ...` when asked for; true when it did.
+bool printedHelp(const CommandLine& line, const std::string& usage, const std::string& about,
+                 const std::vector<OptionRule>& rules) {
+    if (!line.helpWanted()) return false;
+    std::fputs(commandHelp("usage: " + usage + "\n\n" + about, rules).c_str(), stdout);
+    return true;
+}
+
 }  // namespace
 
 int settingsCommand(const std::vector<std::string>& args) {
@@ -57,8 +65,14 @@ int settingsCommand(const std::vector<std::string>& args) {
     const std::vector<std::string> rest(args.begin() + 1, args.end());
 
     if (action == "new") {
-        const CommandLine line("settings new", rest, {{"--force", "-f", false, false}});
-        const std::string& path = onlyFile(line, "granulix settings new FILE.qlb [--force]");
+        const char* usage = "granulix settings new FILE.qlb [--force]";
+        const std::vector<OptionRule> rules = {
+            {"--force", "-f", "", false, "replace FILE.qlb if it is there already"}};
+        const CommandLine line("settings new", rest, rules);
+        if (printedHelp(line, usage, "Writes FILE.qlb with the module's default settings.\n", rules)) {
+            return kExitOk;
+        }
+        const std::string& path = onlyFile(line, usage);
         if (!line.has("--force") && std::filesystem::exists(path)) {
             throw CliError(path + " exists already (--force replaces it)");
         }
@@ -68,20 +82,46 @@ int settingsCommand(const std::vector<std::string>& args) {
         return kExitOk;
     }
     if (action == "show") {
-        const CommandLine line("settings show", rest, {{"--json", "", false, false}});
-        const std::string& path = onlyFile(line, "granulix settings show FILE.qlb [--json]");
+        const char* usage = "granulix settings show FILE.qlb [--json]";
+        const std::vector<OptionRule> rules = {
+            {"--json", "", "", false, "the fields and their values as one JSON object"}};
+        const CommandLine line("settings show", rest, rules);
+        if (printedHelp(line, usage,
+                        "Lists every field of FILE.qlb with its value, range and meaning.\n", rules)) {
+            return kExitOk;
+        }
+        const std::string& path = onlyFile(line, usage);
         const EffectSettings settings = loadOrFail(path);
         const std::string text = line.has("--json") ? settingsJson(settings) : settingsTable(settings);
         std::fwrite(text.data(), 1, text.size(), stdout);
         return kExitOk;
     }
     if (action == "set") {
-        const CommandLine line("settings set", rest, {{"--force", "-f", false, false}});
-        const auto& words = line.arguments();
-        if (words.size() < 2) {
-            throw usageError("usage: granulix settings set FILE.qlb NAME=VALUE... [--force]");
+        const char* usage = "granulix settings set FILE.qlb NAME=VALUE... [--force]";
+        const std::vector<OptionRule> rules = {
+            {"--force", "-f", "", false, "replace FILE.qlb even if it is read-only"}};
+        const CommandLine line("settings set", rest, rules);
+        if (printedHelp(line, usage,
+                        "Changes the named fields of FILE.qlb and keeps every other byte. Every value\n"
+                        "is checked first; when one is refused the file stays as it was.\n",
+                        rules)) {
+            return kExitOk;
         }
+        const auto& words = line.arguments();
+        if (words.size() < 2) throw usageError(std::string("usage: ") + usage);
         setFields(words.front(), {words.begin() + 1, words.end()}, line.has("--force"));
+        return kExitOk;
+    }
+    if (action == "--help" || action == "-h") {
+        const std::string help = commandHelp(
+            "usage: granulix settings new FILE.qlb [--force]\n"
+            "       granulix settings show FILE.qlb [--json]\n"
+            "       granulix settings set FILE.qlb NAME=VALUE... [--force]\n"
+            "\n"
+            "Writes, shows and changes settings files (.qlb), as render and sheet read them\n"
+            "with --settings. granulix settings new --help (show, set) tells more of each.\n",
+            {});
+        std::fputs(help.c_str(), stdout);
         return kExitOk;
     }
     throw usageError("unknown settings action \"" + action + "\" (new, show or set)");

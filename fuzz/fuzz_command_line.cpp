@@ -1,5 +1,5 @@
 // The command-line host's words: the option splitter with the options of
-// `granulix render`, the checks of their values, and `granulix settings set`
+// `granulix render` (the program's own table), the checks of their values, and `granulix settings set`
 // on a real file with fuzzer-chosen assignments.
 //
 // The input is NUL-separated words. Every mistake must come back as a
@@ -67,12 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The options of render and sheet, and the checks they get before any
     // file is touched.
     refusedCleanly([&] {
-        const CommandLine line("render", args,
-                               {{"--output", "-o", true, false}, {"--size", "", true, false},
-                                {"--frames", "-n", true, false}, {"--settings", "", true, false},
-                                {"--set", "", true, true},       {"--field-mode", "", true, false},
-                                {"--region", "", true, false},   {"--jobs", "-j", true, false},
-                                {"--quiet", "-q", false, false}, {"--fps", "", true, false}});
+        const CommandLine line("render", args, renderOptions());
         line.integer("--frames", 50, 2, 100000);
         line.integer("--field-mode", 0, 0, 2);
         line.positive("--fps", 25, 1000);

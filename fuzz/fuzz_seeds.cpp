@@ -237,6 +237,9 @@ void commandLineSeeds() {
     write(t, "repeated", words({"--size=1x1", "--size=2x2"}));
     write(t, "huge-numbers", words({"--frames", "999999999999999999", "--fps", "1e308"}));
     write(t, "kind-by-name", words({"sourceBindings[0].kind=Diag 1 S", "reserved8=1"}));
+    write(t, "spellings", words({"-qj2", "-n3", "-ox.mp4", "--region=0,0,0,0", "-o=x.mp4", "--quiet=1",
+                                 "--", "-a.png"}));
+    write(t, "help", words({"--frames", "1", "-h"}));
 }
 
 }  // namespace

@@ -113,6 +113,34 @@ std::vector<Failure> failures() {
              return a;
          },
          2, [](const ScratchFolder&) { return text("--region 10,10,20,20 does not lie inside the 24x16 frame"); }},
+        {"EmptyRegion",
+         [clips](const ScratchFolder& d) {
+             auto a = clips(d);
+             a.insert(a.end(), {"--region", "0,0,0,0"});
+             return a;
+         },
+         2, [](const ScratchFolder&) { return text("--region 0,0,0,0 is empty: WIDTH and HEIGHT must be at least 1"); }},
+        {"OptionGivenTwice",
+         [clips](const ScratchFolder& d) {
+             auto a = clips(d);
+             a.insert(a.end(), {"--frames", "3", "-n", "4"});
+             return a;
+         },
+         2, [](const ScratchFolder&) { return text("--frames is given twice"); }},
+        {"ShortOptionWithEquals",
+         [clips](const ScratchFolder& d) {
+             auto a = clips(d);
+             a.insert(a.end(), {"-n=5"});
+             return a;
+         },
+         2, [](const ScratchFolder&) { return text("-n=5: write -n 5 or --frames=5"); }},
+        {"SwitchWithAValue",
+         [clips](const ScratchFolder& d) {
+             auto a = clips(d);
+             a.insert(a.end(), {"-q=1"});
+             return a;
+         },
+         2, [](const ScratchFolder&) { return text("--quiet takes no value"); }},
         {"OneFrameTransition",
          [clips](const ScratchFolder& d) {
              auto a = clips(d);
@@ -382,7 +410,7 @@ INSTANTIATE_TEST_SUITE_P(Cli, StoppedRender,
                                     (std::string(std::get<1>(info.param)) == "out.mp4" ? "Video" : "PngFrames");
                          });
 
-TEST(Cli, OutputsThatCannotWorkAreRefusedBeforeRendering) {
+TEST(Cli, RefusedCommandLinesSayWhyAndLeaveNoOutput) {
     ScratchFolder dir, elsewhere;
     std::filesystem::create_directory(elsewhere / "d.mp4");
     struct Case {
@@ -415,12 +443,52 @@ TEST(Cli, OutputsThatCannotWorkAreRefusedBeforeRendering) {
          "a video output needs at least one frame an hour (--fps 1/3600), not 1/100000 frames per second"},
         {{"render"}, 2, "granulix render needs -o OUT"},
         {{"paint"}, 2, "unknown command \"paint\" (render, sheet, settings; --help)"},
+        {{"render", "--size", "8x8", "-o"}, 2, "--output needs a value"},
+        {{"render", "-o=" + dir / "out.mp4"}, 2,
+         "-o=" + dir / "out.mp4" + ": write -o " + dir / "out.mp4" + " or --output=" + dir / "out.mp4"},
+        {{"render", "--quiet=yes", "-o", dir / "out.mp4"}, 2, "--quiet takes no value"},
+        {{"sheet", "--fps", "30", "-o", dir / "sheet.png"}, 2, "unknown option --fps for granulix sheet"},
+        {{"settings", "new", "--json", dir / "look.qlb"}, 2, "unknown option --json for granulix settings new"},
+        // After -- a word that begins with a dash is a clip's name.
+        {{"render", "--size", "8x8", "-o", dir / "out.mp4", "-a.png", "-b.png"}, 2,
+         "unknown option -a.png for granulix render"},
+        {{"render", "--size", "8x8", "-o", dir / "out.mp4", "--", "-a.png", "-b.png"}, 1,
+         "cannot read -a.png: No such file or directory"},
     };
     for (const Case& c : cases) {
         const ProgramRun run = runGranulix(c.args);
         EXPECT_EQ(run.status, c.status) << c.message;
         EXPECT_EQ(run.errors, "granulix: " + c.message + "\n");
         EXPECT_TRUE(dir.names().empty());
+    }
+}
+
+TEST(Cli, EachCommandAnswersHelpWithItsOwnUsage) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string usage;  // the first line
+        std::vector<std::string> named, notNamed;
+    };
+    const std::vector<Case> cases = {
+        {{"render", "--help"}, "usage: granulix render [A B] -o OUT [options]",
+         {"--output OUT", "--fps R", "--region X,Y,W,H", "W and H at least 1", "frame-%04d.png", "-f, --force"},
+         {"--count"}},
+        {{"sheet", "-o", "x.png", "-h"}, "usage: granulix sheet [A B] -o SHEET.png [options]",
+         {"-k, --count K", "--tile-width W", "--set NAME=VALUE"}, {"--fps"}},
+        {{"settings", "--help"}, "usage: granulix settings new FILE.qlb [--force]", {"settings set FILE.qlb"}, {}},
+        {{"settings", "new", "--help"}, "usage: granulix settings new FILE.qlb [--force]", {"-f, --force"}, {"--json"}},
+        {{"settings", "show", "-h"}, "usage: granulix settings show FILE.qlb [--json]", {"--json"}, {"--force"}},
+        {{"settings", "set", "--help"}, "usage: granulix settings set FILE.qlb NAME=VALUE... [--force]",
+         {"-h, --help", "-f, --force"}, {"--json"}},
+    };
+    for (const Case& c : cases) {
+        const ProgramRun run = runGranulix(c.args);
+        const std::string help(run.output.begin(), run.output.end());
+        EXPECT_EQ(run.status, 0) << c.usage;
+        EXPECT_EQ(run.errors, "");
+        EXPECT_EQ(help.substr(0, help.find('\n')), c.usage);
+        for (const std::string& word : c.named) EXPECT_NE(help.find(word), std::string::npos) << c.usage << ": " << word;
+        for (const std::string& word : c.notNamed) EXPECT_EQ(help.find(word), std::string::npos) << c.usage << ": " << word;
     }
 }
 

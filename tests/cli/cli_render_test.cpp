@@ -188,6 +188,57 @@ TEST(Cli, JobsDoNotChangeTheFrames) {
     EXPECT_EQ(builtinOne.output, builtinTwo.output);
 }
 
+TEST(Cli, OptionsReadAlikeHoweverTheyAreWritten) {
+    ScratchFolder dir;
+    writePng(dir / "a.png", randomPicture(kWidth, kHeight, 51));
+    writePng(dir / "b.png", randomPicture(kWidth, kHeight, 52));
+    const std::string a = dir / "a.png", b = dir / "b.png";
+    const std::vector<std::vector<std::string>> spellings = {
+        {"render", a, b, "--output", "-", "--frames", "3", "--jobs", "2", "--set", "gravity=9"},
+        {"render", "--output=-", "--frames=3", "--jobs=2", "--set=gravity=9", a, b},
+        {"render", "-o-", "-n3", "-j2", a, "--set", "gravity=9", b},
+        {"render", "-qj2", "-n", "3", "-o", "-", "--set", "gravity=9", "--", a, b},
+    };
+    const ProgramRun first = runGranulix(spellings.front());
+    ASSERT_EQ(first.status, 0) << first.errors;
+    EXPECT_EQ(first.output.size(), 3u * kWidth * kHeight * 3);
+    for (const auto& args : spellings) {
+        const ProgramRun run = runGranulix(args);
+        EXPECT_EQ(run.status, 0) << args[2] << ": " << run.errors;
+        EXPECT_TRUE(run.output == first.output) << args[2];
+    }
+}
+
+// The number just before `unit` at its last appearance in `text`; -1 without one.
+double lastFigureBefore(const std::string& text, const std::string& unit) {
+    const std::size_t end = text.rfind(unit);
+    if (end == std::string::npos) return -1;
+    const std::size_t start = text.find_last_of(" (", end - 1) + 1;
+    return std::stod(text.substr(start, end - start));
+}
+
+TEST(Cli, TheProgressBarEndsOnTheSummarysFigure) {
+    ScratchFolder dir;
+    // A video output, so that the encoder has a tail to finish after the last frame.
+    const std::vector<std::string> args = {"render", "-o", dir / "out.mp4", "--size", "320x240", "-n", "12"};
+    const ProgramRun onTerminal = runGranulix(args, true);
+    ASSERT_EQ(onTerminal.status, 0) << onTerminal.errors;
+    const std::string& shown = onTerminal.errors;
+    ASSERT_NE(shown.find("\r[####"), std::string::npos) << shown;
+    EXPECT_NE(shown.rfind("12/12 frames"), std::string::npos) << shown;
+    const double barFps = lastFigureBefore(shown, " fps"), summaryFps = lastFigureBefore(shown, " frames/s");
+    EXPECT_GT(summaryFps, 0) << shown;
+    EXPECT_EQ(barFps, summaryFps) << shown;
+    EXPECT_LT(shown.rfind(" fps"), shown.find("granulix: ")) << "the summary comes after the bar";
+
+    // Into a file or a pipe: no bar, the summary alone.
+    const ProgramRun intoFile = runGranulix(args);
+    ASSERT_EQ(intoFile.status, 0) << intoFile.errors;
+    EXPECT_EQ(intoFile.errors.find('\r'), std::string::npos) << intoFile.errors;
+    EXPECT_EQ(intoFile.errors.rfind("granulix: " + dir / "out.mp4" + ": 12 frames of 320x240 in ", 0), 0u)
+        << intoFile.errors;
+}
+
 TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
     ScratchFolder dir;
     struct Output {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <stdexcept>
 
@@ -19,6 +20,38 @@ extern char** environ;
 namespace granulix::testing {
 
 namespace fs = std::filesystem;
+
+// A pseudo-terminal: the program writes to `slavePath`, the test reads `master`.
+struct Terminal {
+    int master = -1, slave = -1;
+    std::string slavePath;
+
+    Terminal() {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+            throw std::runtime_error("no pseudo-terminal");
+        }
+        slavePath = ptsname(master);
+        // Held open so that reading never finds the terminal without a writer.
+        slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
+        if (slave < 0) throw std::runtime_error("cannot open " + slavePath);
+    }
+    ~Terminal() {
+        if (slave >= 0) close(slave);
+        if (master >= 0) close(master);
+    }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    // Everything written so far.
+    std::string drain() {
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        std::string text;
+        char buffer[4096];
+        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) text.append(buffer, std::size_t(n));
+        return text;
+    }
+};
 
 std::vector<std::string> granulixCommand(const std::vector<std::string>& args) {
     std::vector<std::string> words = {GRANULIX_PROGRAM};
@@ -34,14 +67,16 @@ std::vector<std::string> withRenameFault(const std::string& setting) {
 }
 
 StartedProgram::StartedProgram(const std::vector<std::string>& command,
-                               const std::vector<std::string>& environment)
+                               const std::vector<std::string>& environment, bool errorsOnTerminal)
     : name_(command.at(0)) {
     // Outputs go to files outside any scratch folder a test inspects.
     std::random_device seed;
     capture_ = fs::temp_directory_path() /
                ("granulix-capture-" + std::to_string(getpid()) + "-" + std::to_string(seed()));
     fs::create_directories(capture_);
-    const std::string outPath = (capture_ / "stdout").string(), errPath = (capture_ / "stderr").string();
+    if (errorsOnTerminal) terminal_ = std::make_unique<Terminal>();
+    const std::string outPath = (capture_ / "stdout").string();
+    const std::string errPath = terminal_ ? terminal_->slavePath : (capture_ / "stderr").string();
 
     std::vector<std::string> words = command;
     std::vector<char*> argv;
@@ -57,7 +92,8 @@ StartedProgram::StartedProgram(const std::vector<std::string>& command,
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(),
+                                     terminal_ ? O_RDWR | O_NOCTTY : O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int spawned = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
@@ -88,17 +124,26 @@ ProgramRun StartedProgram::wait() {
     ProgramRun run;
     run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
     run.output = readBytes((capture_ / "stdout").string());
-    const std::vector<uint8_t> err = readBytes((capture_ / "stderr").string());
-    run.errors.assign(err.begin(), err.end());
+    if (terminal_) {
+        run.errors = terminal_->drain();
+    } else {
+        const std::vector<uint8_t> err = readBytes((capture_ / "stderr").string());
+        run.errors.assign(err.begin(), err.end());
+    }
     return run;
 }
 
-ProgramRun runGranulix(const std::vector<std::string>& args,
-                       const std::vector<std::string>& environment) {
+ProgramRun runGranulix(const std::vector<std::string>& args, bool errorsOnTerminal) {
+    return StartedProgram(granulixCommand(args), {}, errorsOnTerminal).wait();
+}
+
+ProgramRun runGranulix(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
     return StartedProgram(granulixCommand(args), environment).wait();
 }
 
-ProgramRun runProgram(const std::vector<std::string>& words) { return StartedProgram(words).wait(); }
+ProgramRun runProgram(const std::vector<std::string>& words, bool errorsOnTerminal) {
+    return StartedProgram(words, {}, errorsOnTerminal).wait();
+}
 
 ScratchFolder::ScratchFolder() {
     std::random_device seed;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,14 @@ struct ProgramRun {
     std::string errors;           // everything written to standard error
 };
 
-// Runs the built granulix with `args`; standard input is empty.
-// `environment` holds NAME=VALUE words added to the test's own.
-ProgramRun runGranulix(const std::vector<std::string>& args,
-                       const std::vector<std::string>& environment = {});
+// Runs the built granulix with `args`; standard input is empty. With
+// `errorsOnTerminal` standard error is a terminal of its own (a
+// pseudo-terminal, which writes each "\n" as "\r\n"), as at a user's shell.
+ProgramRun runGranulix(const std::vector<std::string>& args, bool errorsOnTerminal = false);
+// The same with NAME=VALUE words in `environment` added to the test's own.
+ProgramRun runGranulix(const std::vector<std::string>& args, const std::vector<std::string>& environment);
 // Runs any program, found on PATH, with its arguments in `words`.
-ProgramRun runProgram(const std::vector<std::string>& words);
+ProgramRun runProgram(const std::vector<std::string>& words, bool errorsOnTerminal = false);
 // The words that run the built granulix with `args`.
 std::vector<std::string> granulixCommand(const std::vector<std::string>& args);
 
@@ -30,13 +33,16 @@ std::vector<std::string> granulixCommand(const std::vector<std::string>& args);
 // rename_faults.cpp), `setting` being one of its NAME=VALUE words.
 std::vector<std::string> withRenameFault(const std::string& setting);
 
+struct Terminal;
+
 // A program, found on PATH, started with its arguments in `words` and left
 // running, for tests that act on it while it works; killed and collected
 // if never waited for.
 class StartedProgram {
 public:
     explicit StartedProgram(const std::vector<std::string>& words,
-                            const std::vector<std::string>& environment = {});
+                            const std::vector<std::string>& environment = {},
+                            bool errorsOnTerminal = false);
     ~StartedProgram();
     StartedProgram(const StartedProgram&) = delete;
     StartedProgram& operator=(const StartedProgram&) = delete;
@@ -46,6 +52,7 @@ public:
 
 private:
     std::filesystem::path capture_;
+    std::unique_ptr<Terminal> terminal_;
     std::string name_;
     pid_t pid_ = -1;
 };
