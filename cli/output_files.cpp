@@ -47,6 +47,8 @@ Registry& registry() {
     return *instance;
 }
 
+// Reading the mask means setting it for a moment, so it is read once, the
+// first time an output is opened, before any render thread makes files.
 mode_t processUmask() {
     static const mode_t mask = [] {
         const mode_t m = umask(0);
@@ -222,7 +224,7 @@ StagingFolder::StagingFolder(const fs::path& directory, const std::string& what)
     if (!mkdtemp(name.data())) throw cannotWrite(what, errno);
     folder_ = name;
     registry().add(name, true);
-    processUmask();
+    processUmask();  // needed by publish(), read now
 }
 
 StagingFolder::~StagingFolder() {
