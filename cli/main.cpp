@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
         throw usageError("unknown command \"" + command + "\" (render, sheet, settings; --help)");
     } catch (const CliError& e) {
         if (stopSignal() != 0) {
-            std::fprintf(stderr, "granulix: interrupted (%s)\n", strsignal(stopSignal()));
+            reportStop();
             return 128 + stopSignal();
         }
         std::fprintf(stderr, "granulix: %s\n", e.what());

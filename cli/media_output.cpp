@@ -14,6 +14,7 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "cli_error.h"
 #include "ffmpeg_util.h"
@@ -97,22 +98,23 @@ private:
 class PngSequenceSink : public FrameSink {
 public:
     PngSequenceSink(const std::string& pattern, int frameCount, bool force)
-        : pattern_(pattern), force_(force), staging_(pattern_.directory(), pattern) {
+        : pattern_(pattern), force_(force) {
         // What can be seen now is refused before any frame is rendered.
         for (int i = 0; i < frameCount; ++i) {
             checkReplaceable(pattern_.directory() / pattern_.fileName(i), force);
         }
+        staging_.emplace(pattern_.directory(), pattern);
     }
     std::vector<uint8_t> prepare(const HostFrame& frame) const override { return encodePng(frame); }
     void write(const HostFrame&, std::vector<uint8_t>&& png) override {
-        staging_.write(pattern_.fileName(count_++), png);
+        staging_->write(pattern_.fileName(count_++), png);
     }
-    void finish() override { staging_.publish(force_); }
+    void finish() override { staging_->publish(force_); }
 
 private:
     FramePattern pattern_;
     bool force_;
-    StagingFolder staging_;
+    std::optional<StagingFolder> staging_;
     int count_ = 0;
 };
 

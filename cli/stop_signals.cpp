@@ -18,7 +18,7 @@ namespace granulix::cli {
 namespace {
 
 // Long enough for a render loop to notice the flag after its current frame.
-constexpr std::time_t kGraceSeconds = 2;
+constexpr std::time_t kGraceSeconds = 5;
 
 std::atomic<int> gStopSignal{0};
 
@@ -43,7 +43,7 @@ void watch(sigset_t set, std::atomic<bool>* stop) {
     while (sigtimedwait(&set, nullptr, &grace) < 0 && errno == EINTR) {
     }
     removeTemporariesNow();
-    std::fprintf(stderr, "granulix: interrupted (%s)\n", strsignal(signal));
+    reportStop();
     std::fflush(stderr);
     _exit(128 + signal);
 }
@@ -58,5 +58,12 @@ void watchStopSignals(std::atomic<bool>& stop) {
 }
 
 int stopSignal() { return gStopSignal; }
+
+void reportStop() {
+    static std::atomic<bool> reported{false};
+    if (stopSignal() != 0 && !reported.exchange(true)) {
+        std::fprintf(stderr, "granulix: interrupted (%s)\n", strsignal(stopSignal()));
+    }
+}
 
 }  // namespace granulix::cli

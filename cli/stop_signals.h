@@ -21,4 +21,8 @@ void watchStopSignals(std::atomic<bool>& stop);
 // The first stop signal received, 0 while none has come.
 int stopSignal();
 
+// Says on standard error which signal stopped the program; only the first
+// call says anything, whichever thread makes it.
+void reportStop();
+
 }  // namespace granulix::cli
