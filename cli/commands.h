@@ -10,7 +10,8 @@
 
 namespace granulix::cli {
 
-// Set by SIGINT and SIGTERM; long commands stop and clean up when it is.
+// Set by a signal that stops the program (stop_signals.h); long commands
+// stop and clean up when it is.
 extern std::atomic<bool> gStopRequested;
 
 int renderCommand(const std::vector<std::string>& args);

@@ -1,6 +1,5 @@
 // granulix: renders the Granulix particle transition between two clips by
 // driving the built module through its exports, and edits .qlb settings files.
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
@@ -13,23 +12,11 @@
 #include "commands.h"
 #include "media_input.h"
 #include "settings_fields.h"
+#include "stop_signals.h"
 
 namespace granulix::cli {
 
 namespace {
-
-extern "C" void onStopSignal(int) { gStopRequested = true; }
-
-void installSignalHandlers() {
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // A closed pipe becomes a write error with a message, not a silent death.
-    std::signal(SIGPIPE, SIG_IGN);
-}
 
 // `words` filled into lines of at most 78 columns, each indented by four.
 std::string wrapped(const std::vector<std::string>& words) {
@@ -70,7 +57,7 @@ std::string helpText() {
            "       granulix sheet [A B] -o SHEET.png [options]\n"
            "       granulix settings new FILE.qlb [--force]\n"
            "       granulix settings show FILE.qlb [--json]\n"
-           "       granulix settings set FILE.qlb NAME=VALUE...\n"
+           "       granulix settings set FILE.qlb NAME=VALUE... [--force]\n"
            "\n" +
            clipsHelp() + "\n" + outputNamesHelp() + "\n" + transitionOptionsHelp() +
            "Each command's own --help (granulix render --help) shows its usage alone.\n"
@@ -86,14 +73,15 @@ std::string helpText() {
            "  values outside a field's range are refused.\n"
            "\n"
            "Exit status: 0 done, 1 failed (input, module, settings file, render, output),\n"
-           "2 wrong command line, 130 interrupted.\n";
+           "2 wrong command line, 128+N stopped by signal N (130 for Ctrl-C, 129 for a\n"
+           "hang-up); a stopped command leaves no temporary file behind.\n";
 }
 
 }  // namespace granulix::cli
 
 int main(int argc, char** argv) {
     using namespace granulix::cli;
-    installSignalHandlers();
+    watchStopSignals(gStopRequested);
     silenceFfmpegLog();
     const std::vector<std::string> words(argv + 1, argv + argc);
     try {
@@ -116,6 +104,10 @@ int main(int argc, char** argv) {
         if (command == "settings") return settingsCommand(rest);
         throw usageError("unknown command \"" + command + "\" (render, sheet, settings; --help)");
     } catch (const CliError& e) {
+        if (stopSignal() != 0) {
+            reportStop();
+            return 128 + stopSignal();
+        }
         std::fprintf(stderr, "granulix: %s\n", e.what());
         return e.status();
     } catch (const std::bad_alloc&) {

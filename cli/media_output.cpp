@@ -9,18 +9,16 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <system_error>
+#include <optional>
 
 #include "cli_error.h"
 #include "ffmpeg_util.h"
+#include "output_files.h"
 
 namespace granulix::cli {
 
@@ -32,42 +30,6 @@ std::string lowerExtension(const std::string& name) {
     std::string ext = fs::path(name).extension().string();
     for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
     return ext;
-}
-
-std::string systemError() { return std::strerror(errno); }
-
-// A fresh, exclusive name beside `target` for writing before the rename.
-std::string temporaryBeside(const std::string& target) {
-    const fs::path p(target);
-    const fs::path dir = p.parent_path().empty() ? fs::path(".") : p.parent_path();
-    std::string name = (dir / ("." + p.filename().string() + ".XXXXXX")).string();
-    const int fd = mkstemp(name.data());
-    if (fd < 0) throw CliError("cannot write " + target + ": " + systemError());
-    // mkstemp makes the file private; the output gets the usual permissions.
-    fchmod(fd, 0644);
-    close(fd);
-    return name;
-}
-
-void renameOver(const std::string& from, const std::string& to) {
-    std::error_code error;
-    fs::rename(from, to, error);
-    if (error) {
-        fs::remove(from, error);
-        throw CliError("cannot write " + to + ": " + error.message());
-    }
-}
-
-void writeAll(int fd, const uint8_t* data, std::size_t size, const std::string& what) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw CliError("cannot write " + what + ": " + systemError());
-        }
-        data += n;
-        size -= std::size_t(n);
-    }
 }
 
 // One numbered name per frame from a pattern with a single %d, %4d or %04d
@@ -135,51 +97,32 @@ private:
 
 class PngSequenceSink : public FrameSink {
 public:
-    explicit PngSequenceSink(const std::string& pattern) : pattern_(pattern) {
-        std::string name = (pattern_.directory() / ".granulix-frames.XXXXXX").string();
-        if (!mkdtemp(name.data())) throw CliError("cannot write " + pattern + ": " + systemError());
-        staging_ = name;
-    }
-    ~PngSequenceSink() override {
-        std::error_code ignored;
-        if (!staging_.empty()) fs::remove_all(staging_, ignored);
+    PngSequenceSink(const std::string& pattern, int frameCount, bool force)
+        : pattern_(pattern), force_(force) {
+        // What can be seen now is refused before any frame is rendered.
+        for (int i = 0; i < frameCount; ++i) {
+            checkReplaceable(pattern_.directory() / pattern_.fileName(i), force);
+        }
+        staging_.emplace(pattern_.directory(), pattern);
     }
     std::vector<uint8_t> prepare(const HostFrame& frame) const override { return encodePng(frame); }
     void write(const HostFrame&, std::vector<uint8_t>&& png) override {
-        const std::string name = pattern_.fileName(count_++);
-        const fs::path path = staging_ / name;
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) throw CliError("cannot write " + path.string() + ": " + systemError());
-        try {
-            writeAll(fd, png.data(), png.size(), path.string());
-        } catch (...) {
-            close(fd);
-            throw;
-        }
-        if (close(fd) != 0) throw CliError("cannot write " + path.string() + ": " + systemError());
-        names_.push_back(name);
+        staging_->write(pattern_.fileName(count_++), png);
     }
-    void finish() override {
-        for (const std::string& name : names_) {
-            renameOver((staging_ / name).string(), (pattern_.directory() / name).string());
-        }
-        std::error_code ignored;
-        fs::remove_all(staging_, ignored);
-        staging_.clear();
-    }
+    void finish() override { staging_->publish(force_); }
 
 private:
     FramePattern pattern_;
-    fs::path staging_;
-    std::vector<std::string> names_;
+    bool force_;
+    std::optional<StagingFolder> staging_;
     int count_ = 0;
 };
 
 class VideoSink : public FrameSink {
 public:
     VideoSink(const std::string& target, const std::string& extension, int32_t width,
-              int32_t height, FrameRate rate)
-        : target_(refuseFolder(target)), temporary_(temporaryBeside(target)) {
+              int32_t height, FrameRate rate, bool force)
+        : target_(target), file_(target, force), temporary_(file_.path()) {
         try {
             open(extension, width, height, rate);
         } catch (...) {
@@ -206,19 +149,10 @@ public:
         if (result < 0) fail(result);
         result = avio_closep(&format_->pb);
         if (result < 0) fail(result);
-        renameOver(temporary_, target_);
-        temporary_.clear();
+        file_.commit();
     }
 
 private:
-    static const std::string& refuseFolder(const std::string& target) {
-        struct stat info;
-        if (::stat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-            throw CliError("cannot write " + target + ": " + std::strerror(EISDIR));
-        }
-        return target;
-    }
-
     void open(const std::string& extension, int32_t width, int32_t height, FrameRate frameRate) {
         const bool vp9 = extension == ".webm";
         const char* container = vp9 ? "webm" : extension == ".mkv" ? "matroska"
@@ -325,14 +259,10 @@ private:
             avformat_free_context(format_);
             format_ = nullptr;
         }
-        if (!temporary_.empty()) {
-            std::error_code ignored;
-            fs::remove(temporary_, ignored);
-            temporary_.clear();
-        }
     }
 
     std::string target_;
+    PendingFile file_;
     std::string temporary_;
     AVFormatContext* format_ = nullptr;
     AVStream* stream_ = nullptr;
@@ -414,12 +344,12 @@ void checkSinkName(const std::string& target) {
 }
 
 std::unique_ptr<FrameSink> openSink(const std::string& target, int32_t width, int32_t height,
-                                    FrameRate rate) {
+                                    FrameRate rate, int frameCount, bool force) {
     checkSinkName(target);
     if (target == "-") return std::make_unique<RawSink>(width, height);
     const std::string ext = lowerExtension(target);
-    if (ext == ".png") return std::make_unique<PngSequenceSink>(target);
-    return std::make_unique<VideoSink>(target, ext, width, height, rate);
+    if (ext == ".png") return std::make_unique<PngSequenceSink>(target, frameCount, force);
+    return std::make_unique<VideoSink>(target, ext, width, height, rate, force);
 }
 
 std::vector<uint8_t> encodePng(const HostFrame& frame) {
@@ -469,33 +399,6 @@ std::vector<uint8_t> encodePng(const HostFrame& frame) {
     avcodec_free_context(&encoder);
     if (result < 0) throw CliError("cannot make a PNG picture: " + ffmpegError(result));
     return bytes;
-}
-
-void writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
-    const std::string temporary = temporaryBeside(path);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    bool ok = fd >= 0;
-    std::string why;
-    if (ok) {
-        try {
-            writeAll(fd, bytes.data(), bytes.size(), path);
-        } catch (const CliError& e) {
-            ok = false;
-            why = e.what();
-        }
-        if (close(fd) != 0 && ok) {
-            ok = false;
-            why = "cannot write " + path + ": " + systemError();
-        }
-    } else {
-        why = "cannot write " + path + ": " + systemError();
-    }
-    if (!ok) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        throw CliError(why);
-    }
-    renameOver(temporary, path);
 }
 
 }  // namespace granulix::cli

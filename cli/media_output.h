@@ -4,7 +4,8 @@
 //   -                raw frames on standard output: 24-bit BGR, top line
 //                    first, no padding (FFmpeg's pixel format "bgr24")
 // Files are written under temporary names beside their targets and renamed
-// only by finish(); a sink destroyed before that removes what it wrote.
+// only by finish() (see output_files.h for what replacing a file keeps);
+// a sink destroyed before that removes what it wrote.
 #pragma once
 
 #include <cstdint>
@@ -31,9 +32,10 @@ public:
 };
 
 // Throws a usage error for a name of no known kind, CliError when the
-// output cannot be created.
+// output cannot be created or would replace a file it may not (`force`
+// allows read-only ones). `frameCount` frames will be written.
 std::unique_ptr<FrameSink> openSink(const std::string& target, int32_t width, int32_t height,
-                                    FrameRate rate);
+                                    FrameRate rate, int frameCount, bool force);
 
 // The frame size the output named `target` is written at: video outputs keep
 // 4:2:0 colour, which needs even sizes, so an odd side is rounded down (and
@@ -54,8 +56,5 @@ void checkSinkName(const std::string& target);
 
 // A PNG file image of the frame (8-bit RGB, top line first).
 std::vector<uint8_t> encodePng(const HostFrame& frame);
-
-// Writes `bytes` beside `path` and renames the result over it.
-void writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes);
 
 }  // namespace granulix::cli

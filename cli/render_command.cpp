@@ -15,6 +15,7 @@
 #include "media_input.h"
 #include "media_output.h"
 #include "module_host.h"
+#include "output_files.h"
 #include "settings_fields.h"
 #include "settings_file.h"
 #include "transition.h"
@@ -51,6 +52,7 @@ const std::vector<OptionRule>& sharedOptions() {
         {"--jobs", "-j", "N", false, "frames rendered side by side (default: one per core)"},
         {"--module", "", "PATH", false, "the module to load (default: granulix.so beside granulix)"},
         {"--quiet", "-q", "", false, "no progress bar, no summary and no notes"},
+        {"--force", "-f", "", false, "replace output files that are read-only"},
     };
     return rows;
 }
@@ -250,7 +252,10 @@ std::string outputNamesHelp() {
            "  -                      raw frames on standard output: bgr24, top line first,\n"
            "                         e.g. | ffmpeg -f rawvideo -pixel_format bgr24\n"
            "                                 -video_size WxH -framerate 25 -i - out.mkv\n"
-           "Nothing appears under the name OUT unless the whole output was written.\n";
+           "Nothing appears under the name OUT unless the whole output was written; a\n"
+           "numbered sequence replaces all its old frames or none. A file replaced keeps\n"
+           "its permissions, a symbolic link is written through to its target, and a\n"
+           "read-only file is replaced only with --force.\n";
 }
 
 std::string transitionOptionsHelp() {
@@ -291,7 +296,8 @@ int renderCommand(const std::vector<std::string>& args) {
     checkOutputRate(target, plan.rate);
     for (int i = 0; i < plan.frameCount; ++i) plan.frames.push_back(i);
 
-    std::unique_ptr<FrameSink> sink = openSink(target, plan.width, plan.height, plan.rate);
+    std::unique_ptr<FrameSink> sink =
+        openSink(target, plan.width, plan.height, plan.rate, plan.frameCount, line.has("--force"));
     ProgressMeter progress(plan.frameCount, !t.quiet, start);
     FrameSink& out = *sink;
     renderTransition(
@@ -344,7 +350,9 @@ int sheetCommand(const std::vector<std::string>& args) {
         1, std::llround(double(tileW) * plan.height / plan.width)));
     int32_t sheetWidth, sheetHeight;
     sheetSize(tileW, tileH, count, columns, sheetWidth, sheetHeight);
-    checkPngSize(line.value("--output"), sheetWidth, sheetHeight);
+    const std::string& target = line.value("--output");
+    checkPngSize(target, sheetWidth, sheetHeight);
+    checkReplaceable(target, line.has("--force"));
 
     std::vector<SheetTile> tiles;
     ProgressMeter progress(count, !t.quiet, start);
@@ -354,8 +362,7 @@ int sheetCommand(const std::vector<std::string>& args) {
             tiles.push_back({scaleFrame(frame, tileW, tileH), frameProgress(index, plan.frameCount)});
         },
         progress, gStopRequested);
-    const std::string& target = line.value("--output");
-    writeFileAtomically(target, encodePng(composeSheet(tiles, columns)));
+    replaceFile(target, encodePng(composeSheet(tiles, columns)), line.has("--force"));
     report(t.quiet, target, count, plan, progress.finish());
     return kExitOk;
 }

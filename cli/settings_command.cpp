@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -5,6 +6,7 @@
 #include "command_line.h"
 #include "commands.h"
 #include "effect_settings.h"
+#include "output_files.h"
 #include "settings_fields.h"
 #include "settings_file.h"
 
@@ -19,9 +21,21 @@ EffectSettings loadOrFail(const std::string& path) {
     return settings;
 }
 
-void saveOrFail(const std::string& path, const EffectSettings& settings) {
-    const SettingsFileStatus status = saveSettingsFile(path, settings);
+// Changes the fields named by `assignments` in the file at `path` and keeps
+// every other byte, bytes after the block included. The file stays locked
+// from reading to replacing, so that concurrent changes all land.
+void setFields(const std::string& path, const std::vector<std::string>& assignments, bool force) {
+    checkReplaceable(path, force);
+    const LockedFile file(path, path + ": " + settingsFileMessage(SettingsFileStatus::kCannotOpen));
+    std::vector<uint8_t> bytes = file.readAll();
+    EffectSettings settings{};
+    const SettingsFileStatus status = parseSettingsFile(bytes.data(), bytes.size(), settings);
     if (status != SettingsFileStatus::kOk) throw CliError(path + ": " + settingsFileMessage(status));
+    // Every assignment is checked before the file changes.
+    for (const std::string& assignment : assignments) applyAssignment(settings, assignment);
+    const std::vector<uint8_t> image = serializeSettingsFile(settings);
+    std::copy(image.begin(), image.end(), bytes.begin());
+    replaceFile(path, bytes, force);
 }
 
 const std::string& onlyFile(const CommandLine& line, const char* usage, std::size_t atLeast = 1,
@@ -64,7 +78,7 @@ int settingsCommand(const std::vector<std::string>& args) {
         }
         EffectSettings settings{};  // the bytes nothing writes stay zero
         fillDefaults(settings);
-        saveOrFail(path, settings);
+        replaceFile(path, serializeSettingsFile(settings), true);
         return kExitOk;
     }
     if (action == "show") {
@@ -83,27 +97,26 @@ int settingsCommand(const std::vector<std::string>& args) {
         return kExitOk;
     }
     if (action == "set") {
-        const char* usage = "granulix settings set FILE.qlb NAME=VALUE...";
-        const CommandLine line("settings set", rest, {});
+        const char* usage = "granulix settings set FILE.qlb NAME=VALUE... [--force]";
+        const std::vector<OptionRule> rules = {
+            {"--force", "-f", "", false, "replace FILE.qlb even if it is read-only"}};
+        const CommandLine line("settings set", rest, rules);
         if (printedHelp(line, usage,
-                        "Changes the named fields of FILE.qlb. Every value is checked first; when one\n"
-                        "is refused the file stays as it was.\n",
-                        {})) {
+                        "Changes the named fields of FILE.qlb and keeps every other byte. Every value\n"
+                        "is checked first; when one is refused the file stays as it was.\n",
+                        rules)) {
             return kExitOk;
         }
         const auto& words = line.arguments();
         if (words.size() < 2) throw usageError(std::string("usage: ") + usage);
-        EffectSettings settings = loadOrFail(words.front());
-        // Every assignment is checked before the file changes.
-        for (std::size_t i = 1; i < words.size(); ++i) applyAssignment(settings, words[i]);
-        saveOrFail(words.front(), settings);
+        setFields(words.front(), {words.begin() + 1, words.end()}, line.has("--force"));
         return kExitOk;
     }
     if (action == "--help" || action == "-h") {
         const std::string help = commandHelp(
             "usage: granulix settings new FILE.qlb [--force]\n"
             "       granulix settings show FILE.qlb [--json]\n"
-            "       granulix settings set FILE.qlb NAME=VALUE...\n"
+            "       granulix settings set FILE.qlb NAME=VALUE... [--force]\n"
             "\n"
             "Writes, shows and changes settings files (.qlb), as render and sheet read them\n"
             "with --settings. granulix settings new --help (show, set) tells more of each.\n",

@@ -13,6 +13,7 @@ const char* settingsFileMessage(SettingsFileStatus status) {
         case SettingsFileStatus::kCannotOpen: return "Error opening file!";
         case SettingsFileStatus::kCannotRead: return "Error reading file!";
         case SettingsFileStatus::kNotOurs: return "Not a Quodlibrator file!";
+        case SettingsFileStatus::kReadFailed: return "Error reading file!";
         case SettingsFileStatus::kCannotCreate: return "Error creating file!";
         case SettingsFileStatus::kCannotWrite: return "Error writing file!";
     }
@@ -47,7 +48,7 @@ SettingsFileStatus loadSettingsFile(const std::string& path, EffectSettings& set
     const std::size_t got = std::fread(bytes, 1, sizeof bytes, file);
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
-    if (failed) return SettingsFileStatus::kCannotRead;
+    if (failed) return SettingsFileStatus::kReadFailed;
     return parseSettingsFile(bytes, got, settings);
 }
 

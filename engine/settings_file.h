@@ -24,11 +24,13 @@ enum class SettingsFileStatus {
     kCannotOpen,   // "Error opening file!"
     kCannotRead,   // "Error reading file!": too short for a header and a block
     kNotOurs,      // "Not a Quodlibrator file!"
+    kReadFailed,   // the operating system failed a read: no fault of the file's
     kCannotCreate, // the file could not be created, or could not replace the old one
     kCannotWrite,  // fewer bytes were stored than asked (a full disk)
 };
 
-// The text the user sees for a status; empty for kOk.
+// The text the user sees for a status; empty for kOk. The setup dialog
+// shows kReadFailed as the platform's file error instead.
 const char* settingsFileMessage(SettingsFileStatus status);
 
 // Reads a whole file image. `settings` changes only when kOk is returned.

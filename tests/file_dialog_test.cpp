@@ -139,12 +139,14 @@ TEST_F(FileDialogs, TheRealSaveDialogAddsTheExtensionToATypedName) {
     EXPECT_EQ(*chosen, typed + ".qlb");
 }
 
-TEST(FileErrors, NameTheFile) {
+TEST(FileErrors, NameTheFileWrittenAndNoFileRead) {
     EXPECT_EQ(fw::fileErrorText(fw::FileError::diskFull, "C:\\looks\\calm.qlb"),
               "Disk full while accessing C:\\looks\\calm.qlb.");
     const std::string cannotCreate =
         fw::fileErrorText(fw::FileError::cannotCreate, "C:\\looks\\calm.qlb");
     EXPECT_EQ(cannotCreate.rfind("C:\\looks\\calm.qlb could not be created.", 0), 0u) << cannotCreate;
+    EXPECT_EQ(fw::fileErrorText(fw::FileError::readFailed, "C:\\looks\\calm.qlb"),
+              "An unexpected error occurred while accessing an unnamed file.");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "literal_conversion.h"
 #include "module_host.h"
 #include "moveable_memory.h"
+#include "random_requests.h"
 
 namespace granulix {
 namespace {
@@ -20,61 +21,6 @@ using testing::HostFrame;
 using testing::HostFrames;
 using testing::RenderRecord;
 using testing::expectedOutput;
-
-EffectSettings randomSettings(std::mt19937& g) {
-    auto in = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(g); };
-    EffectSettings s{};
-    fillDefaults(s);
-    s.orderFlags = in(0, 3);
-    s.speedVariance = in(0, 255);
-    s.xyBalance = in(0, 255);
-    s.centerX = in(0, 256);
-    s.centerY = in(0, 256);
-    s.timeline = in(0, 255);
-    s.gravity = in(0, 1) ? 0 : in(0, 255);
-    s.wind = in(0, 255);
-    s.delay = in(0, 255);
-    s.minimumLife = in(0, 255);
-    s.maximumLife = in(0, 255);
-    s.cellFlags = in(0, 3) == 0;
-    s.cellWidth = in(1, 4);
-    s.cellHeight = in(1, 4);
-    for (auto& binding : s.sourceBindings) {
-        binding.kind = in(0, 14);  // the byte kinds show the byte order
-        binding.invert = in(0, 1);
-        binding.repeatX = in(1, 3);
-        binding.repeatY = in(1, 3);
-    }
-    return s;
-}
-
-// A processing rectangle: mostly the whole frame, else inside it, partly or
-// wholly outside it, empty, or with counts that wrap in 32 bits.
-void randomRegion(std::mt19937& g, RenderRecord& r, int32_t W, int32_t H) {
-    auto in = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(g); };
-    switch (in(0, 5)) {
-        case 0:
-        case 1: r.regionX = 0; r.regionY = 0; r.regionWidth = W; r.regionHeight = H; break;
-        case 2:
-            r.regionX = in(0, W - 1);
-            r.regionY = in(0, H - 1);
-            r.regionWidth = in(0, W - r.regionX);
-            r.regionHeight = in(0, H - r.regionY);
-            break;
-        case 3:
-            r.regionX = in(0, W + 2);
-            r.regionY = in(0, H + 2);
-            r.regionWidth = in(0, 2 * W + 3);
-            r.regionHeight = in(0, 2 * H + 3);
-            break;
-        case 4: r.regionX = -in(1, 3); r.regionY = 0; r.regionWidth = W + 6; r.regionHeight = H; break;
-        default: r.regionX = in(0, W); r.regionY = in(0, H); r.regionWidth = -1; r.regionHeight = -1; break;
-    }
-}
-
-struct Case {
-    int32_t width, height, fieldMode;
-};
 
 // Work blocks of the render path linked into this program start out as junk
 // while one of these lives.
@@ -86,21 +32,19 @@ struct Scribbling {
 // Each request goes through the loaded module and through the render path
 // linked into this program, whose work blocks start out as junk, so that any
 // work pixel the conversion forgets to set shows.
-class ModuleMatchesLiteralConversion : public ::testing::TestWithParam<Case> {
+class ModuleMatchesLiteralConversion : public ::testing::TestWithParam<testing::RenderCase> {
 protected:
     Scribbling scribbling;
 };
 
 TEST_P(ModuleMatchesLiteralConversion, OverSettingsProgressAndRectangles) {
-    const Case c = GetParam();
+    const testing::RenderCase c = GetParam();
     std::mt19937 g(c.width * 7919 + c.height * 31 + c.fieldMode + 100);
     for (int round = 0; round < 32; ++round) {
-        HostFrames f(c.width, c.height, g());
-        const EffectSettings s = randomSettings(g);
-        RenderRecord r = f.request(std::uniform_real_distribution<float>(0.0f, 1.0f)(g), &s);
-        if (round % 4 == 3) r.progress = round % 8 == 3 ? 1.0f : 0.0f;
-        randomRegion(g, r, c.width, c.height);
-        const std::vector<uint8_t> expected = expectedOutput(f, r, s, c.fieldMode);
+        testing::RandomRequest request(c, round, g);
+        HostFrames& f = request.frames;
+        const RenderRecord& r = request.record;
+        const std::vector<uint8_t> expected = expectedOutput(f, r, request.settings, c.fieldMode);
         const std::vector<uint8_t> a = f.a.storage, b = f.b.storage, out = f.out.storage;
         for (bool linked : {false, true}) {
             f.out.storage = out;
@@ -118,20 +62,11 @@ TEST_P(ModuleMatchesLiteralConversion, OverSettingsProgressAndRectangles) {
     }
 }
 
-// Widths 1 to 7 cover every amount of row padding (3, 2, 1, 0, 3, 2, 1
-// bytes); odd heights catch field rows that run past the frame.
-INSTANTIATE_TEST_SUITE_P(
-    FrameSizesAndFieldModes, ModuleMatchesLiteralConversion,
-    ::testing::Values(Case{1, 1, 0}, Case{2, 3, 0}, Case{3, 2, 0}, Case{4, 3, 0}, Case{5, 4, 0},
-                      Case{6, 5, 0}, Case{7, 7, 0}, Case{33, 17, 0}, Case{64, 9, 0},
-                      Case{1, 1, 1}, Case{4, 3, 1}, Case{5, 5, 1}, Case{21, 11, 1},
-                      Case{1, 1, 2}, Case{4, 3, 2}, Case{5, 5, 2}, Case{21, 11, 2},
-                      Case{5, 5, 3}, Case{21, 11, 3}, Case{7, 3, -1}),
-    [](const ::testing::TestParamInfo<Case>& info) {
-        const int32_t m = info.param.fieldMode;
-        return std::to_string(info.param.width) + "x" + std::to_string(info.param.height) +
-               "_field" + (m < 0 ? "Minus" + std::to_string(-m) : std::to_string(m));
-    });
+INSTANTIATE_TEST_SUITE_P(FrameSizesAndFieldModes, ModuleMatchesLiteralConversion,
+                         ::testing::ValuesIn(testing::kRenderCases),
+                         [](const ::testing::TestParamInfo<testing::RenderCase>& info) {
+                             return testing::renderCaseName(info.param);
+                         });
 
 TEST(ModuleRender, RowsOfWidths4And5AreTwelveAndSixteenBytes) {
     for (int32_t width : {4, 5}) {

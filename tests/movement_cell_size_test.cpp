@@ -1,7 +1,10 @@
 // The cell-size edits of the Movement page: typed numbers are stored at
 // once and clamped to 1..4096, an emptied edit stores nothing until it is
-// left and then gets its number back, the spins stop at their ends, and
-// text that is no integer keeps the page from being left.
+// left and then gets its number back, the spins stop at their ends, text
+// that is no integer keeps the page from being left, and every size of the
+// range shows whole in its edit.
+#include <algorithm>
+
 #include "pages_test_support.h"
 #include "resource.h"
 
@@ -105,6 +108,56 @@ TEST_F(PagesTest, CellSizeSpinsStepStoreAndStopAtTheirEnds) {
     EXPECT_EQ(heights, (std::vector<std::string>{"4096", "4096"}));
     EXPECT_EQ(settings().cellWidth, 1);
     EXPECT_EQ(settings().cellHeight, 4096);
+}
+
+// Each edit keeps the size its template gives it, with its spin beside it
+// rather than inside it, and the widest number of 1..4096 in the edit's own
+// font fits the edit's text rectangle.
+TEST_F(PagesTest, EveryCellSizeShowsWholeBesideItsSpin) {
+    changeSettings([](EffectSettings& s) { s.cellWidth = s.cellHeight = 4096; });
+    struct Layout {
+        int edit, spin;
+        std::string text;
+        int widest = 0, room = 0, templateWidth = 0;
+        RECT editBox{}, spinBox{};
+    };
+    Layout layouts[] = {{IDC_MOVEMENT_CELL_WIDTH, IDC_MOVEMENT_CELL_WIDTH_SPIN},
+                        {IDC_MOVEMENT_CELL_HEIGHT, IDC_MOVEMENT_CELL_HEIGHT_SPIN}};
+    const int32_t result = open([&](HWND, HWND sheet) {
+        HWND movement = page(sheet, "Movement");
+        RECT templateBox{0, 0, 28, 12};  // the edits' width in dialog units
+        MapDialogRect(movement, &templateBox);
+        for (Layout& l : layouts) {
+            HWND edit = GetDlgItem(movement, l.edit);
+            l.text = testhost::textOf(edit);
+            l.templateWidth = templateBox.right;
+            RECT text{};
+            SendMessageA(edit, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text));
+            l.room = text.right - text.left;
+            HDC dc = GetDC(edit);
+            const auto font = reinterpret_cast<HFONT>(SendMessageA(edit, WM_GETFONT, 0, 0));
+            HGDIOBJ before = SelectObject(dc, font);
+            for (int size = 1; size <= 4096; ++size) {
+                const std::string digits = std::to_string(size);
+                SIZE extent{};
+                GetTextExtentPoint32A(dc, digits.c_str(), int(digits.size()), &extent);
+                l.widest = std::max(l.widest, int(extent.cx));
+            }
+            SelectObject(dc, before);
+            ReleaseDC(edit, dc);
+            GetWindowRect(edit, &l.editBox);
+            GetWindowRect(GetDlgItem(movement, l.spin), &l.spinBox);
+        }
+    });
+    EXPECT_EQ(result, 1);
+    for (const Layout& l : layouts) {
+        EXPECT_EQ(l.text, "4096") << l.edit;
+        EXPECT_EQ(l.editBox.right - l.editBox.left, l.templateWidth) << l.edit;
+        EXPECT_GE(l.spinBox.left, l.editBox.right) << "spin over edit " << l.edit;
+        EXPECT_GT(l.widest, 0) << l.edit;
+        EXPECT_LE(l.widest, l.room) << "edit " << l.edit << " shows " << l.room
+                                    << " pixels of text, 4 digits need " << l.widest;
+    }
 }
 
 TEST_F(PagesTest, TextThatIsNoIntegerIsRefusedAndKeepsTheTab) {

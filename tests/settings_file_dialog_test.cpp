@@ -18,6 +18,7 @@
 #include "frame_server.h"
 #include "resource.h"
 #include "settings_file.h"
+#include "unreadable_file.h"
 
 namespace granulix {
 namespace {
@@ -185,6 +186,23 @@ TEST_F(SettingsFileDialog, RefusedFilesSayWhyAndChangeNothing) {
     ASSERT_EQ(seen.size(), std::size(cases));
     for (std::size_t i = 0; i < seen.size(); ++i) expectPlainMessage(seen[i], cases[i].message);
     EXPECT_TRUE(ownedBySetup);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(settings_, original);
+}
+
+// A read the operating system fails is the platform's file error, with its
+// stop icon, not one of the messages about the file's contents.
+TEST_F(SettingsFileDialog, AFailedReadShowsTheFileErrorWithItsStopIcon) {
+    const std::vector<uint8_t> original = settings_;
+    MessageBoxSeen seen;
+    const int32_t result = open([&](HWND dialog) {
+        seen = chooseAndRead(dialog, IDC_LOAD, testing::kUnreadableFile);
+        testhost::click(dialog, IDOK);
+    });
+    EXPECT_EQ(seen.text, fw::fileErrorText(fw::FileError::readFailed, testing::kUnreadableFile));
+    EXPECT_EQ(seen.caption, kModuleTitle);
+    EXPECT_EQ(seen.buttons, std::vector<int>{IDOK});
+    EXPECT_TRUE(seen.icon) << "a file error shows the stop icon";
     EXPECT_EQ(result, 1);
     EXPECT_EQ(settings_, original);
 }

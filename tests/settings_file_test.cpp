@@ -8,6 +8,7 @@
 #include <string>
 
 #include "settings_file.h"
+#include "unreadable_file.h"
 
 namespace granulix {
 namespace {
@@ -80,6 +81,11 @@ TEST_F(SettingsFile, BadFilesAreRefusedAndChangeNothing) {
     }
     EffectSettings s = randomBlock(6);
     EXPECT_EQ(loadSettingsFile((dir / "missing.qlb").string(), s), SettingsFileStatus::kCannotOpen);
+    // A read the operating system fails is no fault of the file's, and is
+    // told apart from a file cut short.
+    const EffectSettings before = s;
+    EXPECT_EQ(loadSettingsFile(testing::kUnreadableFile, s), SettingsFileStatus::kReadFailed);
+    EXPECT_EQ(std::memcmp(&s, &before, sizeof s), 0);
     EXPECT_STREQ(settingsFileMessage(SettingsFileStatus::kCannotOpen), "Error opening file!");
     EXPECT_STREQ(settingsFileMessage(SettingsFileStatus::kCannotRead), "Error reading file!");
     EXPECT_STREQ(settingsFileMessage(SettingsFileStatus::kNotOurs), "Not a Quodlibrator file!");

@@ -282,23 +282,23 @@ TEST_F(PagesTest, OrderPairsSetOneBitEachAndShowTheStoredOrder) {
     }
 }
 
+// Collects the tooltip windows among a thread's windows. A named callback:
+// in 32-bit builds a lambda does not convert to the callback's calling
+// convention.
+BOOL CALLBACK collectToolTips(HWND w, LPARAM data) {
+    char name[64] = {};
+    GetClassNameA(w, name, sizeof name);
+    if (std::string(name) == TOOLTIPS_CLASSA) reinterpret_cast<std::vector<HWND>*>(data)->push_back(w);
+    return TRUE;
+}
+
 // The tools of the tooltips whose controls sit on `page`: id -> text.
 std::map<int, std::string> toolTipsOf(HWND page) {
     std::map<int, std::string> tips;
-    const DWORD thread = GetWindowThreadProcessId(page, nullptr);
-    struct Found {
-        std::vector<HWND> windows;
-    } found;
-    EnumThreadWindows(
-        thread,
-        [](HWND w, LPARAM data) {
-            char name[64] = {};
-            GetClassNameA(w, name, sizeof name);
-            if (std::string(name) == TOOLTIPS_CLASSA) reinterpret_cast<Found*>(data)->windows.push_back(w);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    for (HWND tooltip : found.windows) {
+    std::vector<HWND> tooltips;
+    EnumThreadWindows(GetWindowThreadProcessId(page, nullptr), collectToolTips,
+                      reinterpret_cast<LPARAM>(&tooltips));
+    for (HWND tooltip : tooltips) {
         const int count = int(SendMessageA(tooltip, TTM_GETTOOLCOUNT, 0, 0));
         for (int i = 0; i < count; ++i) {
             TOOLINFOA tool{};

@@ -1,8 +1,16 @@
 // Every failure of render and sheet: one line on standard error, its exit
-// status, and nothing left under the output's name or beside it.
+// status, and nothing left under the output's name or beside it. Outputs
+// that replace files: all or nothing, what the old files had is kept, and
+// every signal that ends the program leaves nothing behind.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstring>
 #include <functional>
+#include <thread>
 
 #include "program_runner.h"
 #include "test_pictures.h"
@@ -196,6 +204,212 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(std::get<0>(info.param).name) + "To" + kind;
     });
 
+// One kind of output written over files that were there before.
+struct OutputKind {
+    const char* name;
+    std::vector<std::string> existing;  // the files it replaces
+    const char* faulty;                 // the one a fault is put on
+    std::function<std::vector<std::string>(const ScratchFolder&)> args;
+};
+void PrintTo(const OutputKind& k, std::ostream* os) { *os << k.name; }
+
+std::vector<OutputKind> outputKinds() {
+    std::vector<std::string> frames;
+    for (int i = 0; i < 10; ++i) frames.push_back("f-000" + std::to_string(i) + ".png");
+    using Args = std::vector<std::string>;
+    return {
+        {"Video", {"out.mp4"}, "out.mp4",
+         [](const ScratchFolder& d) { return Args{"render", "--size", "32x32", "-n", "3", "-q", "-o", d / "out.mp4"}; }},
+        {"PngFrames", frames, "f-0005.png",
+         [](const ScratchFolder& d) { return Args{"render", "--size", "32x32", "-n", "10", "-q", "-o", d / "f-%04d.png"}; }},
+        {"Sheet", {"sheet.png"}, "sheet.png",
+         [](const ScratchFolder& d) { return Args{"sheet", "--size", "32x32", "-n", "3", "-k", "2", "-q", "-o", d / "sheet.png"}; }},
+        {"SettingsFile", {"look.qlb"}, "look.qlb",
+         [](const ScratchFolder& d) { return Args{"settings", "set", d / "look.qlb", "gravity=9"}; }},
+    };
+}
+
+// What lay under `name` before: a settings file with bytes behind its
+// block for .qlb, a line of text for the rest.
+std::vector<uint8_t> oldBytes(const std::string& name) {
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".qlb") != 0) {
+        const std::string text = "old " + name + "\n";
+        return {text.begin(), text.end()};
+    }
+    const std::string header("Vozav Quodlibrator Setings C1.0\0", 32);
+    std::vector<uint8_t> bytes(header.begin(), header.end());
+    bytes.resize(32 + 424 + 30, 0x11);
+    return bytes;
+}
+
+unsigned modeOf(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? unsigned(info.st_mode & 07777) : 0;
+}
+
+std::pair<uid_t, gid_t> ownerOf(const std::string& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return {uid_t(-1), gid_t(-1)};
+    return {info.st_uid, info.st_gid};
+}
+
+// An owner other than the test's own when it runs as root, which may give
+// files away; its own otherwise.
+std::pair<uid_t, gid_t> someOwner() {
+    if (geteuid() == 0) return {uid_t(4321), gid_t(4322)};
+    return {geteuid(), getegid()};
+}
+
+struct OutputFault {
+    const char* name;
+    std::function<void(const std::string& faultyPath)> arrange;
+    bool failRename;
+    const char* reason;
+};
+void PrintTo(const OutputFault& f, std::ostream* os) { *os << f.name; }
+
+class FaultyOutput : public ::testing::TestWithParam<std::tuple<OutputKind, OutputFault>> {};
+
+TEST_P(FaultyOutput, SaysWhyAndLeavesEveryOldFileAsItWas) {
+    const auto& [kind, fault] = GetParam();
+    ScratchFolder dir;
+    for (const std::string& name : kind.existing) writeBytes(dir / name, oldBytes(name));
+    const std::string faulty = dir / kind.faulty;
+    fault.arrange(faulty);
+    const std::vector<std::string> before = dir.names();
+
+    const ProgramRun run = runGranulix(kind.args(dir), fault.failRename ? withRenameFault("GRANULIX_TEST_FAIL_RENAME=" + faulty)
+                                                                        : std::vector<std::string>{});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errors, "granulix: cannot write " + faulty + ": " + fault.reason + "\n");
+    EXPECT_EQ(dir.names(), before);
+    for (const std::string& name : kind.existing) {
+        if (std::filesystem::is_regular_file(dir / name)) {
+            EXPECT_EQ(readBytes(dir / name), oldBytes(name)) << name;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, FaultyOutput,
+    ::testing::Combine(
+        ::testing::ValuesIn(outputKinds()),
+        ::testing::Values(
+            OutputFault{"RenameFails", [](const std::string&) {}, true, "Input/output error"},
+            OutputFault{"TargetIsAFolder",
+                        [](const std::string& path) {
+                            std::filesystem::remove(path);
+                            std::filesystem::create_directories(path + "/x");
+                        },
+                        false, "Is a directory"},
+            OutputFault{"TargetIsReadOnly", [](const std::string& path) { chmod(path.c_str(), 0444); }, false,
+                        "it is read-only (--force replaces it)"})),
+    [](const auto& info) {
+        return std::string(std::get<1>(info.param).name) + "For" + std::get<0>(info.param).name;
+    });
+
+struct Replacement {
+    const char* name;
+    bool force;
+    bool throughLink;  // each old file is reached through a link to another folder
+    unsigned mode;     // given to each old file; the new one must have it
+};
+void PrintTo(const Replacement& r, std::ostream* os) { *os << r.name; }
+
+class ReplacedOutput : public ::testing::TestWithParam<std::tuple<OutputKind, Replacement>> {};
+
+TEST_P(ReplacedOutput, KeepsTheModeTheOwnerAndTheLinks) {
+    const auto& [kind, replacement] = GetParam();
+    ScratchFolder dir;
+    std::filesystem::create_directory(dir / "elsewhere");
+    auto fileOf = [&](const std::string& name) {
+        return replacement.throughLink ? dir / ("elsewhere/" + name) : dir / name;
+    };
+    for (const std::string& name : kind.existing) {
+        writeBytes(fileOf(name), oldBytes(name));
+        ASSERT_EQ(chown(fileOf(name).c_str(), someOwner().first, someOwner().second), 0);
+        chmod(fileOf(name).c_str(), replacement.mode);
+        if (replacement.throughLink) std::filesystem::create_symlink("elsewhere/" + name, dir / name);
+    }
+    const std::vector<std::string> before = dir.names();
+
+    std::vector<std::string> args = kind.args(dir);
+    if (replacement.force) args.push_back("--force");
+    const ProgramRun run = runGranulix(args);
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(dir.names(), before);
+    for (const std::string& name : kind.existing) {
+        EXPECT_NE(readBytes(fileOf(name)), oldBytes(name)) << name;
+        EXPECT_EQ(modeOf(fileOf(name)), replacement.mode) << name;
+        EXPECT_EQ(ownerOf(fileOf(name)), someOwner()) << name;
+        if (replacement.throughLink) {
+            ASSERT_TRUE(std::filesystem::is_symlink(dir / name)) << name;
+            EXPECT_EQ(std::filesystem::read_symlink(dir / name), "elsewhere/" + name);
+        }
+    }
+    if (replacement.throughLink) {
+        std::vector<std::string> there = kind.existing;
+        std::sort(there.begin(), there.end());
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(dir / "elsewhere")) {
+            found.push_back(entry.path().filename().string());
+        }
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(found, there);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, ReplacedOutput,
+    ::testing::Combine(::testing::ValuesIn(outputKinds()),
+                       ::testing::Values(Replacement{"Private", false, false, 0600},
+                                         Replacement{"ReadOnlyWithForce", true, false, 0444},
+                                         Replacement{"ThroughALink", false, true, 0640})),
+    [](const auto& info) {
+        return std::string(std::get<1>(info.param).name) + "For" + std::get<0>(info.param).name;
+    });
+
+struct StopSignal {
+    const char* name;
+    int number;
+};
+void PrintTo(const StopSignal& s, std::ostream* os) { *os << s.name; }
+
+std::vector<StopSignal> stopSignals() {
+    return {{"HUP", SIGHUP},       {"INT", SIGINT},       {"QUIT", SIGQUIT},   {"TERM", SIGTERM},
+            {"ALRM", SIGALRM},     {"USR1", SIGUSR1},     {"USR2", SIGUSR2},   {"XCPU", SIGXCPU},
+            {"XFSZ", SIGXFSZ},     {"VTALRM", SIGVTALRM}, {"PROF", SIGPROF},   {"POLL", SIGPOLL},
+            {"PWR", SIGPWR},       {"STKFLT", SIGSTKFLT}, {"RTMIN", SIGRTMIN}, {"RTMAX", SIGRTMAX}};
+}
+
+class StoppedRender : public ::testing::TestWithParam<std::tuple<StopSignal, const char*>> {};
+
+TEST_P(StoppedRender, ExitsWithTheSignalsStatusAndLeavesNothing) {
+    const auto& [signal, output] = GetParam();
+    ScratchFolder dir;
+    StartedProgram program(granulixCommand(
+        {"render", "--size", "64x48", "--frames", "100000", "-j", "1", "-q", "-o", dir / output}));
+    // Its temporary file or folder appears once it has started writing.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (dir.names().empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(dir.names().empty()) << "no temporary appeared";
+    ASSERT_EQ(kill(program.pid(), signal.number), 0);
+    const ProgramRun run = program.wait();
+    EXPECT_EQ(run.status, 128 + signal.number);
+    EXPECT_EQ(run.errors, std::string("granulix: interrupted (") + strsignal(signal.number) + ")\n");
+    EXPECT_TRUE(dir.names().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, StoppedRender,
+                         ::testing::Combine(::testing::ValuesIn(stopSignals()),
+                                            ::testing::Values("out.mp4", "f-%04d.png")),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::string(std::get<1>(info.param)) == "out.mp4" ? "Video" : "PngFrames");
+                         });
+
 TEST(Cli, RefusedCommandLinesSayWhyAndLeaveNoOutput) {
     ScratchFolder dir, elsewhere;
     std::filesystem::create_directory(elsewhere / "d.mp4");
@@ -257,13 +471,15 @@ TEST(Cli, EachCommandAnswersHelpWithItsOwnUsage) {
     };
     const std::vector<Case> cases = {
         {{"render", "--help"}, "usage: granulix render [A B] -o OUT [options]",
-         {"--output OUT", "--fps R", "--region X,Y,W,H", "W and H at least 1", "frame-%04d.png"}, {"--count"}},
+         {"--output OUT", "--fps R", "--region X,Y,W,H", "W and H at least 1", "frame-%04d.png", "-f, --force"},
+         {"--count"}},
         {{"sheet", "-o", "x.png", "-h"}, "usage: granulix sheet [A B] -o SHEET.png [options]",
          {"-k, --count K", "--tile-width W", "--set NAME=VALUE"}, {"--fps"}},
         {{"settings", "--help"}, "usage: granulix settings new FILE.qlb [--force]", {"settings set FILE.qlb"}, {}},
         {{"settings", "new", "--help"}, "usage: granulix settings new FILE.qlb [--force]", {"-f, --force"}, {"--json"}},
         {{"settings", "show", "-h"}, "usage: granulix settings show FILE.qlb [--json]", {"--json"}, {"--force"}},
-        {{"settings", "set", "--help"}, "usage: granulix settings set FILE.qlb NAME=VALUE...", {"-h, --help"}, {"--force"}},
+        {{"settings", "set", "--help"}, "usage: granulix settings set FILE.qlb NAME=VALUE... [--force]",
+         {"-h, --help", "-f, --force"}, {"--json"}},
     };
     for (const Case& c : cases) {
         const ProgramRun run = runGranulix(c.args);

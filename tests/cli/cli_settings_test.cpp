@@ -4,6 +4,7 @@
 #include <cstring>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "program_runner.h"
 #include "settings_file.h"
@@ -62,12 +63,12 @@ TEST(CliSettings, SetChangesTheNamedFieldsAndKeepsEveryOtherByte) {
     ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(run.errors, "");
     const std::vector<uint8_t> after = readBytes(path);
-    ASSERT_EQ(after.size(), 456u);  // what lay beyond the block is not part of a settings file
+    ASSERT_EQ(after.size(), before.size());  // what lies beyond the block is kept
     EXPECT_EQ(wordAt(after, 28), 200);
     EXPECT_EQ(wordAt(after, 144), 13);
     EXPECT_EQ(wordAt(after, 116), 1);
     EXPECT_EQ(wordAt(after, 40), 256);
-    for (std::size_t i = 0; i < 456; ++i) {
+    for (std::size_t i = 0; i < after.size(); ++i) {
         const std::size_t offset = i - 32;
         const bool changed = i >= 32 && (offset / 4 == 28 / 4 || offset / 4 == 144 / 4 ||
                                          offset / 4 == 116 / 4 || offset / 4 == 40 / 4);
@@ -75,6 +76,50 @@ TEST(CliSettings, SetChangesTheNamedFieldsAndKeepsEveryOtherByte) {
             EXPECT_EQ(after[i], before[i]) << "byte " << i;
         }
     }
+}
+
+TEST(CliSettings, ConcurrentSetsOnOneFileAllLand) {
+    // Two users each set their own fields one run at a time; a field is set
+    // only once, so a change lost to the other's replacement stays lost.
+    // Slow renames widen the time between reading the file and replacing it.
+    ScratchFolder dir;
+    const std::string path = dir / "look.qlb";
+    std::vector<uint8_t> zeros(kHeader.begin(), kHeader.end());
+    zeros.resize(456 + 20, 0);
+    writeBytes(path, zeros);
+    const std::vector<std::vector<std::string>> fields = {
+        {"sourceBindings[0].kind", "sourceBindings[0].invert", "sourceBindings[0].repeatX",
+         "sourceBindings[0].repeatY", "sourceBindings[0].oddX", "sourceBindings[0].oddY",
+         "sourceBindings[1].kind", "sourceBindings[1].invert", "sourceBindings[1].repeatX",
+         "sourceBindings[1].repeatY", "sourceBindings[1].oddX", "sourceBindings[1].oddY"},
+        {"sourceBindings[2].kind", "sourceBindings[2].invert", "sourceBindings[2].repeatX",
+         "sourceBindings[2].repeatY", "sourceBindings[2].oddX", "sourceBindings[2].oddY", "gravity", "wind",
+         "delay", "delayNoise", "speedVariance", "speedNoise"}};
+    std::vector<std::string> failures[2];
+    std::vector<std::thread> users;
+    for (int user = 0; user < 2; ++user) {
+        users.emplace_back([&, user] {
+            for (const std::string& field : fields[user]) {
+                const ProgramRun run = runGranulix({"settings", "set", path, field + "=1"},
+                                                   withRenameFault("GRANULIX_TEST_SLOW_RENAME=40"));
+                if (run.status != 0) failures[user].push_back(field + ": " + run.errors);
+            }
+        });
+    }
+    for (std::thread& u : users) u.join();
+    EXPECT_TRUE(failures[0].empty() && failures[1].empty());
+
+    EffectSettings settings{};
+    ASSERT_EQ(loadSettingsFile(path, settings), SettingsFileStatus::kOk);
+    for (const SourceBinding& b : settings.sourceBindings) {
+        EXPECT_EQ(std::vector<int32_t>({b.kind, b.invert, b.repeatX, b.repeatY, b.oddX, b.oddY}),
+                  std::vector<int32_t>(6, 1));
+    }
+    EXPECT_EQ(std::vector<int32_t>({settings.gravity, settings.wind, settings.delay, settings.delayNoise,
+                                    settings.speedVariance, settings.speedNoise}),
+              std::vector<int32_t>(6, 1));
+    EXPECT_EQ(readBytes(path).size(), zeros.size());
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"look.qlb"});
 }
 
 struct Refusal {

@@ -1,11 +1,13 @@
 #include "program_runner.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -18,8 +20,6 @@ extern char** environ;
 namespace granulix::testing {
 
 namespace fs = std::filesystem;
-
-namespace {
 
 // A pseudo-terminal: the program writes to `slavePath`, the test reads `master`.
 struct Terminal {
@@ -53,52 +53,96 @@ struct Terminal {
     }
 };
 
-}  // namespace
-
-ProgramRun runGranulix(const std::vector<std::string>& args, bool errorsOnTerminal) {
+std::vector<std::string> granulixCommand(const std::vector<std::string>& args) {
     std::vector<std::string> words = {GRANULIX_PROGRAM};
     words.insert(words.end(), args.begin(), args.end());
-    return runProgram(words, errorsOnTerminal);
+    return words;
 }
 
-ProgramRun runProgram(const std::vector<std::string>& command, bool errorsOnTerminal) {
+std::vector<std::string> withRenameFault(const std::string& setting) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    return {std::string("LD_PRELOAD=") + RENAME_FAULTS, setting,
+            // The preload comes before the sanitizer's runtime in sanitized builds.
+            std::string("ASAN_OPTIONS=verify_asan_link_order=0") + (asan ? std::string(":") + asan : "")};
+}
+
+StartedProgram::StartedProgram(const std::vector<std::string>& command,
+                               const std::vector<std::string>& environment, bool errorsOnTerminal)
+    : name_(command.at(0)) {
     // Outputs go to files outside any scratch folder a test inspects.
-    ScratchFolder capture;
-    const std::string outPath = capture / "stdout";
-    std::unique_ptr<Terminal> terminal;
-    if (errorsOnTerminal) terminal = std::make_unique<Terminal>();
-    const std::string errPath = terminal ? terminal->slavePath : capture / "stderr";
+    std::random_device seed;
+    capture_ = fs::temp_directory_path() /
+               ("granulix-capture-" + std::to_string(getpid()) + "-" + std::to_string(seed()));
+    fs::create_directories(capture_);
+    if (errorsOnTerminal) terminal_ = std::make_unique<Terminal>();
+    const std::string outPath = (capture_ / "stdout").string();
+    const std::string errPath = terminal_ ? terminal_->slavePath : (capture_ / "stderr").string();
 
     std::vector<std::string> words = command;
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
+    std::vector<std::string> settings(environment);
+    std::vector<char*> envp;
+    for (std::string& e : settings) envp.push_back(e.data());
+    for (char** e = environ; *e; ++e) envp.push_back(*e);
+    envp.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(),
-                                     terminal ? O_RDWR | O_NOCTTY : O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+                                     terminal_ ? O_RDWR | O_NOCTTY : O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int spawned = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) throw std::runtime_error("cannot start " + words[0]);
-
-    int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0) {
-        if (errno != EINTR) throw std::runtime_error("cannot wait for " + words[0]);
+    if (spawned != 0) {
+        pid_ = -1;
+        std::error_code ignored;
+        fs::remove_all(capture_, ignored);
+        throw std::runtime_error("cannot start " + name_);
     }
+}
+
+StartedProgram::~StartedProgram() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        int wstatus;
+        while (waitpid(pid_, &wstatus, 0) < 0 && errno == EINTR) {
+        }
+    }
+    std::error_code ignored;
+    fs::remove_all(capture_, ignored);
+}
+
+ProgramRun StartedProgram::wait() {
+    int wstatus = 0;
+    while (waitpid(pid_, &wstatus, 0) < 0) {
+        if (errno != EINTR) throw std::runtime_error("cannot wait for " + name_);
+    }
+    pid_ = -1;
     ProgramRun run;
     run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    run.output = readBytes(outPath);
-    if (terminal) {
-        run.errors = terminal->drain();
+    run.output = readBytes((capture_ / "stdout").string());
+    if (terminal_) {
+        run.errors = terminal_->drain();
     } else {
-        const std::vector<uint8_t> err = readBytes(errPath);
+        const std::vector<uint8_t> err = readBytes((capture_ / "stderr").string());
         run.errors.assign(err.begin(), err.end());
     }
     return run;
+}
+
+ProgramRun runGranulix(const std::vector<std::string>& args, bool errorsOnTerminal) {
+    return StartedProgram(granulixCommand(args), {}, errorsOnTerminal).wait();
+}
+
+ProgramRun runGranulix(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
+    return StartedProgram(granulixCommand(args), environment).wait();
+}
+
+ProgramRun runProgram(const std::vector<std::string>& words, bool errorsOnTerminal) {
+    return StartedProgram(words, {}, errorsOnTerminal).wait();
 }
 
 ScratchFolder::ScratchFolder() {

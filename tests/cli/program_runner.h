@@ -2,8 +2,11 @@
 // files, for the command-line tests.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,8 +22,40 @@ struct ProgramRun {
 // `errorsOnTerminal` standard error is a terminal of its own (a
 // pseudo-terminal, which writes each "\n" as "\r\n"), as at a user's shell.
 ProgramRun runGranulix(const std::vector<std::string>& args, bool errorsOnTerminal = false);
+// The same with NAME=VALUE words in `environment` added to the test's own.
+ProgramRun runGranulix(const std::vector<std::string>& args, const std::vector<std::string>& environment);
 // Runs any program, found on PATH, with its arguments in `words`.
 ProgramRun runProgram(const std::vector<std::string>& words, bool errorsOnTerminal = false);
+// The words that run the built granulix with `args`.
+std::vector<std::string> granulixCommand(const std::vector<std::string>& args);
+
+// The environment for a run with the rename fault preloaded (see
+// rename_faults.cpp), `setting` being one of its NAME=VALUE words.
+std::vector<std::string> withRenameFault(const std::string& setting);
+
+struct Terminal;
+
+// A program, found on PATH, started with its arguments in `words` and left
+// running, for tests that act on it while it works; killed and collected
+// if never waited for.
+class StartedProgram {
+public:
+    explicit StartedProgram(const std::vector<std::string>& words,
+                            const std::vector<std::string>& environment = {},
+                            bool errorsOnTerminal = false);
+    ~StartedProgram();
+    StartedProgram(const StartedProgram&) = delete;
+    StartedProgram& operator=(const StartedProgram&) = delete;
+
+    pid_t pid() const { return pid_; }
+    ProgramRun wait();
+
+private:
+    std::filesystem::path capture_;
+    std::unique_ptr<Terminal> terminal_;
+    std::string name_;
+    pid_t pid_ = -1;
+};
 
 // A fresh empty folder, removed again with the object.
 class ScratchFolder {

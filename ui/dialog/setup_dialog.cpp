@@ -203,6 +203,10 @@ void CSetupDialog::LoadSettingsFile() {
     // The settings change only when the whole block was read; a file cut
     // short is refused rather than mixed into the old settings.
     const SettingsFileStatus status = loadSettingsFile(*path, *job->settings);
+    if (status == SettingsFileStatus::kReadFailed) {
+        fw::reportFileError(handle(), fw::FileError::readFailed, *path);
+        return;
+    }
     if (status != SettingsFileStatus::kOk) {
         fw::messageBox(handle(), settingsFileMessage(status));
         return;

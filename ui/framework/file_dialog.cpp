@@ -68,6 +68,8 @@ std::string fileErrorText(FileError error, const std::string& path) {
                           "read-only or in use.";
         case FileError::diskFull:
             return "Disk full while accessing " + path + ".";
+        case FileError::readFailed:
+            return "An unexpected error occurred while accessing an unnamed file.";
     }
     return "An unexpected error occurred while accessing " + path + ".";
 }

@@ -1,5 +1,5 @@
 // The common Open and Save dialogs, and the framework's way of telling the
-// user that a file could not be written.
+// user that a file could not be written or read.
 //
 //   fw::FileDialog dialog(fw::FileDialog::Kind::save, "Pictures (*.bmp)|*.bmp|", "bmp");
 //   if (std::optional<std::string> path = dialog.doModal()) save(*path);
@@ -49,13 +49,15 @@ private:
 // "a|b|c|d|" as the common dialogs want it: "a\0b\0c\0d\0\0".
 std::string commonDialogFilter(const std::string& filter);
 
-// Why a file could not be written.
+// Why a file could not be written or read.
 enum class FileError {
     cannotCreate,  // the file could not be created or could not replace the old one
     diskFull,      // fewer bytes were stored than asked
+    readFailed,    // the operating system failed a read
 };
 
-// The user's text for a file error, naming the file.
+// The user's text for a file error, naming the file; a read names no file
+// ("an unnamed file"), as the platform's own reading side does.
 std::string fileErrorText(FileError error, const std::string& path);
 // Shows it in a message box owned by `owner`, with the stop icon.
 void reportFileError(HWND owner, FileError error, const std::string& path);
