@@ -4,9 +4,9 @@
 #include <climits>
 #include <cstring>
 
-#include "moveable_memory.h"
 #include "plugin_abi.h"
 #include "renderer.h"
+#include "work_block.h"
 
 namespace granulix::host {
 namespace {
@@ -83,7 +83,7 @@ int32_t renderHostFrames(RenderJob& job, const HostFrames& frames) {
     if (!frames.clipA || !frames.clipB || !frames.output) return 0;
     const uint64_t blockBytes = workBlockBytes(job.width, job.height, job.fieldMode);
     if (blockBytes == 0) return 0;
-    LockedBlock block;
+    WorkBlock block;
     if (!block.acquire(static_cast<size_t>(blockBytes))) return 0;
 
     Geometry g;

@@ -58,7 +58,8 @@ Span clipSpan(uint32_t start, uint32_t count, int32_t extent);
 // and still counts), 0 when it wrote nothing: a bit count other than 24, a
 // missing frame, a frame with no pixels or too many, or no work memory.
 // Host pixels outside the clipped rectangle are never written. May throw
-// std::bad_alloc from the renderer; the work block is released either way.
+// std::bad_alloc from the renderer; the work block goes back to the pool
+// (work_block.h) either way.
 int32_t renderHostFrames(RenderJob& job, const HostFrames& frames);
 
 }  // namespace granulix::host

@@ -12,6 +12,7 @@
 #include "literal_conversion.h"
 #include "module_host.h"
 #include "moveable_memory.h"
+#include "work_block.h"
 
 namespace granulix {
 namespace {
@@ -132,6 +133,47 @@ INSTANTIATE_TEST_SUITE_P(
         return std::to_string(info.param.width) + "x" + std::to_string(info.param.height) +
                "_field" + (m < 0 ? "Minus" + std::to_string(-m) : std::to_string(m));
     });
+
+// The render path keeps its work block for the next call. A kept block that
+// held a bigger frame, the other field mode or another rectangle must give
+// the bytes of a fresh one (which starts out as junk here).
+TEST(ModuleRender, AKeptWorkBlockGivesTheBytesOfAFreshOne) {
+    Scribbling scribbling;
+    std::mt19937 g(41);
+    const Case calls[] = {{64, 33, 1}, {7, 5, 0}, {33, 17, 2}, {64, 33, 0},
+                          {5, 3, 1},   {21, 11, 0}, {6, 9, 1}};
+    for (int round = 0; round < 3; ++round) {
+        for (const Case& c : calls) {
+            HostFrames f(c.width, c.height, g());
+            // Pixels, falling and drifting: what lies outside the rectangle
+            // lands inside it.
+            EffectSettings s = randomSettings(g);
+            s.cellFlags = 0;
+            s.cellWidth = s.cellHeight = 1;
+            s.gravity = 255;
+            s.wind = round * 127;
+            RenderRecord r = f.request(0.6f, &s);
+            if (c.width > 4 && c.height > 2) {
+                r.regionX = c.width / 4;
+                r.regionY = c.height / 3;
+                r.regionWidth = c.width / 2 + round;
+                r.regionHeight = c.height / 2;
+            }
+            const std::vector<uint8_t> expected = expectedOutput(f, r, s, c.fieldMode);
+            const std::vector<uint8_t> out = f.out.storage;
+            for (bool fresh : {false, true}) {
+                if (fresh) host::releaseHeldWorkBlocks();
+                f.out.storage = out;
+                std::vector<uint8_t> record = r.encode();
+                ASSERT_EQ(host::applyEffect(1, record.data(), c.fieldMode), 1);
+                EXPECT_EQ(f.out.storage, expected)
+                    << (fresh ? "fresh" : "kept") << " block, " << c.width << "x" << c.height
+                    << " field " << c.fieldMode << ", round " << round;
+            }
+        }
+    }
+    EXPECT_EQ(host::heldWorkBlocks(), 1);
+}
 
 TEST(ModuleRender, RowsOfWidths4And5AreTwelveAndSixteenBytes) {
     for (int32_t width : {4, 5}) {
