@@ -20,7 +20,47 @@ struct Geometry {
     Span cols, rows;     // the clipped rectangle, host coordinates
 };
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the row conversions read and write host pixels as little-endian words");
+
+constexpr uint32_t kColour = 0xFFFFFFu;  // the three bytes of a pixel in its word
+
+uint32_t loadWord(const uint8_t* p) {
+    uint32_t w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+}
+
+void storeWord(uint32_t w, uint8_t* p) { std::memcpy(p, &w, sizeof w); }
+
+// Four host pixels are twelve bytes, three little-endian words: the loops
+// move whole words and leave the last count % 4 pixels to the byte helpers.
+void loadRow(const uint8_t* host, uint32_t* work, size_t count) {
+    size_t x = 0;
+    for (; x + 4 <= count; x += 4, host += 12) {
+        const uint32_t w0 = loadWord(host), w1 = loadWord(host + 4), w2 = loadWord(host + 8);
+        work[x] = w0 & kColour;
+        work[x + 1] = (w0 >> 24 | w1 << 8) & kColour;
+        work[x + 2] = (w1 >> 16 | w2 << 16) & kColour;
+        work[x + 3] = w2 >> 8;
+    }
+    for (; x < count; ++x, host += 3) work[x] = workPixel(host);
+}
+
+void storeRow(const uint32_t* work, uint8_t* host, size_t count) {
+    size_t x = 0;
+    for (; x + 4 <= count; x += 4, host += 12) {
+        const uint32_t p0 = work[x] & kColour, p1 = work[x + 1] & kColour,
+                       p2 = work[x + 2] & kColour, p3 = work[x + 3];
+        storeWord(p0 | p1 << 24, host);
+        storeWord(p1 >> 8 | p2 << 16, host + 4);
+        storeWord(p2 >> 16 | p3 << 8, host + 8);
+    }
+    for (; x < count; ++x, host += 3) storeHostPixel(work[x], host);
+}
+
 // Fills a work frame from the host rectangle; work pixels outside it are 0.
+// Every word is written once, whatever the block held before.
 void loadRectangle(const uint8_t* host, uint32_t* work, const Geometry& g) {
     const size_t firstRow = g.rows.begin * g.rowsPerHost;
     const size_t endRow = g.rows.end * g.rowsPerHost;
@@ -28,21 +68,17 @@ void loadRectangle(const uint8_t* host, uint32_t* work, const Geometry& g) {
     std::memset(work + endRow * g.width, 0, (g.workRows - endRow) * g.width * sizeof(uint32_t));
 
     uint32_t* row = work + firstRow * g.width;
+    const size_t count = g.cols.end - g.cols.begin;
     for (size_t y = g.rows.begin; y < g.rows.end; ++y) {
         std::memset(row, 0, g.cols.begin * sizeof(uint32_t));
         std::memset(row + g.cols.end, 0, (g.width - g.cols.end) * sizeof(uint32_t));
-        const uint8_t* p = host + y * g.stride + 3 * size_t{g.cols.begin};
-        for (size_t x = g.cols.begin; x < g.cols.end; ++x, p += 3) row[x] = workPixel(p);
+        loadRow(host + y * g.stride + 3 * size_t{g.cols.begin}, row + g.cols.begin, count);
         for (size_t r = 1; r < g.rowsPerHost; ++r) {
             std::memcpy(row + g.width, row, g.width * sizeof(uint32_t));
             row += g.width;
         }
         row += g.width;
     }
-}
-
-void storeRow(const uint32_t* work, uint8_t* host, size_t count) {
-    for (size_t x = 0; x < count; ++x, host += 3) storeHostPixel(work[x], host);
 }
 
 // Copies the rendered rectangle of the output work frame to the host rows. In
@@ -67,7 +103,7 @@ uint64_t workBlockBytes(int32_t width, int32_t height, int32_t fieldMode, uint64
     const uint64_t rows = fieldMode == 0 ? uint64_t(height) : 2 * uint64_t(height);
     const uint64_t pixels = uint64_t(width) * rows;  // below 2^63, no overflow
     if (rows > INT32_MAX || pixels > UINT32_MAX) return 0;
-    const uint64_t bytes = 3 * sizeof(uint32_t) * pixels;
+    const uint64_t bytes = kWorkFrames * sizeof(uint32_t) * pixels;
     return bytes <= limit ? bytes : 0;
 }
 
@@ -95,17 +131,18 @@ int32_t renderHostFrames(RenderJob& job, const HostFrames& frames) {
     g.rows = clipSpan(job.regionY, job.regionHeight, job.height);
 
     const size_t bufferWords = g.width * g.workRows;
+    // Clip B goes straight into the output frame, where the renderer wants
+    // it before the particles are drawn.
     uint32_t* workA = static_cast<uint32_t*>(block.data());
-    uint32_t* workB = workA + bufferWords;
-    uint32_t* workOut = workB + bufferWords;
+    uint32_t* workOut = workA + bufferWords;
     loadRectangle(frames.clipA, workA, g);
-    loadRectangle(frames.clipB, workB, g);
+    loadRectangle(frames.clipB, workOut, g);
 
     // The renderer sees the work frames; the job keeps the host's geometry
     // before and after.
     const int32_t hostHeight = job.height;
     job.pixelsA = workA;
-    job.pixelsB = workB;
+    job.pixelsB = workOut;
     job.pixelsOut = workOut;
     job.height = static_cast<int32_t>(g.workRows);
     render(job);
