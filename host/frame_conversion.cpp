@@ -1,5 +1,7 @@
 #include "frame_conversion.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -20,41 +22,47 @@ struct Geometry {
     Span cols, rows;     // the clipped rectangle, host coordinates
 };
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
-              "the row conversions read and write host pixels as little-endian words");
+// Four host pixels are twelve bytes; in a 16-byte register pixel i sits i
+// bytes below its lane of four, so four shifts by 0..3 bytes, each masked to
+// its own lane, move all four at once (and back). A loop reads 16 bytes only
+// while at least 16 remain in the row, writes 12, and leaves the rest to the
+// byte helpers.
+const __m128i kLaneMask[4] = {
+    _mm_setr_epi32(0xFFFFFF, 0, 0, 0), _mm_setr_epi32(0, 0xFFFFFF, 0, 0),
+    _mm_setr_epi32(0, 0, 0xFFFFFF, 0), _mm_setr_epi32(0, 0, 0, 0xFFFFFF)};
+const __m128i kPackedMask[4] = {
+    _mm_setr_epi8(-1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+    _mm_setr_epi8(0, 0, 0, -1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+    _mm_setr_epi8(0, 0, 0, 0, 0, 0, -1, -1, -1, 0, 0, 0, 0, 0, 0, 0),
+    _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, -1, -1, -1, 0, 0, 0, 0)};
 
-constexpr uint32_t kColour = 0xFFFFFFu;  // the three bytes of a pixel in its word
-
-uint32_t loadWord(const uint8_t* p) {
-    uint32_t w;
-    std::memcpy(&w, p, sizeof w);
-    return w;
-}
-
-void storeWord(uint32_t w, uint8_t* p) { std::memcpy(p, &w, sizeof w); }
-
-// Four host pixels are twelve bytes, three little-endian words: the loops
-// move whole words and leave the last count % 4 pixels to the byte helpers.
 void loadRow(const uint8_t* host, uint32_t* work, size_t count) {
+    const __m128i m0 = kLaneMask[0], m1 = kLaneMask[1], m2 = kLaneMask[2], m3 = kLaneMask[3];
     size_t x = 0;
-    for (; x + 4 <= count; x += 4, host += 12) {
-        const uint32_t w0 = loadWord(host), w1 = loadWord(host + 4), w2 = loadWord(host + 8);
-        work[x] = w0 & kColour;
-        work[x + 1] = (w0 >> 24 | w1 << 8) & kColour;
-        work[x + 2] = (w1 >> 16 | w2 << 16) & kColour;
-        work[x + 3] = w2 >> 8;
+    for (; x + 6 <= count; x += 4, host += 12) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(host));
+        const __m128i w = _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(v, m0), _mm_and_si128(_mm_slli_si128(v, 1), m1)),
+            _mm_or_si128(_mm_and_si128(_mm_slli_si128(v, 2), m2),
+                         _mm_and_si128(_mm_slli_si128(v, 3), m3)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(work + x), w);
     }
     for (; x < count; ++x, host += 3) work[x] = workPixel(host);
 }
 
 void storeRow(const uint32_t* work, uint8_t* host, size_t count) {
+    const __m128i m0 = kPackedMask[0], m1 = kPackedMask[1], m2 = kPackedMask[2],
+                  m3 = kPackedMask[3];
     size_t x = 0;
     for (; x + 4 <= count; x += 4, host += 12) {
-        const uint32_t p0 = work[x] & kColour, p1 = work[x + 1] & kColour,
-                       p2 = work[x + 2] & kColour, p3 = work[x + 3];
-        storeWord(p0 | p1 << 24, host);
-        storeWord(p1 >> 8 | p2 << 16, host + 4);
-        storeWord(p2 >> 16 | p3 << 8, host + 8);
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(work + x));
+        const __m128i v = _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(w, m0), _mm_and_si128(_mm_srli_si128(w, 1), m1)),
+            _mm_or_si128(_mm_and_si128(_mm_srli_si128(w, 2), m2),
+                         _mm_and_si128(_mm_srli_si128(w, 3), m3)));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(host), v);
+        const uint32_t last = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(v, 8)));
+        std::memcpy(host + 8, &last, sizeof last);
     }
     for (; x < count; ++x, host += 3) storeHostPixel(work[x], host);
 }
