@@ -2,7 +2,7 @@
 // on work frames, and the whole render call through the module's export
 // (the host's 24-bit frames converted in and out, the work block included),
 // whole frames and one field, at 1080p and 4K. `make bench` runs it with
-// repetitions and prints medians; bench/compare-ffmpeg-call sets the export
+// repetitions and prints medians; bench/compare-xfade-call sets the export
 // figures against FFmpeg's dissolve in the same run.
 #include <benchmark/benchmark.h>
 
