@@ -3,9 +3,12 @@
 // reference renderer, and the chosen rows written back, byte for byte.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
+#include <memory>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "effect_settings.h"
 #include "entry_points.h"
@@ -173,6 +176,49 @@ TEST(ModuleRender, AKeptWorkBlockGivesTheBytesOfAFreshOne) {
         }
     }
     EXPECT_EQ(host::heldWorkBlocks(), 1);
+}
+
+// Hosts may render several frames at once (the granulix program does): the
+// calls share the kept blocks, and each must still give its own bytes.
+TEST(ModuleRender, CallsOnSeveralThreadsAtOnceGiveTheirOwnBytes) {
+    struct Call {
+        std::unique_ptr<HostFrames> frames;
+        EffectSettings settings;
+        int32_t fieldMode = 0;
+        std::vector<uint8_t> record, expected;
+    };
+    constexpr int kThreads = 4, kCalls = 16, kRepeats = 20;
+    const Case sizes[] = {{40, 30, 0}, {17, 9, 1}, {64, 33, 2}, {8, 5, 0}, {23, 12, 1}};
+    std::mt19937 g(5);
+    std::vector<Call> calls(kCalls);
+    for (int i = 0; i < kCalls; ++i) {
+        const Case& c = sizes[i % 5];
+        Call& call = calls[i];
+        call.frames = std::make_unique<HostFrames>(c.width, c.height, g());
+        call.settings = randomSettings(g);
+        call.fieldMode = c.fieldMode;
+        const RenderRecord r = call.frames->request(0.4f, &call.settings);
+        call.expected = expectedOutput(*call.frames, r, call.settings, c.fieldMode);
+        call.record = r.encode();
+    }
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int n = 0; n < kRepeats; ++n) {
+                for (int i = t; i < kCalls; i += kThreads) {
+                    Call& call = calls[i];
+                    if (host::applyEffect(1, call.record.data(), call.fieldMode) != 1 ||
+                        call.frames->out.storage != call.expected) {
+                        ++failures;
+                    }
+                }
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_LE(host::heldWorkBlocks(), host::kHeldBlocks);
 }
 
 TEST(ModuleRender, RowsOfWidths4And5AreTwelveAndSixteenBytes) {
