@@ -1,10 +1,17 @@
-// Milliseconds per 1080p work frame at mid-transition, renderer alone, one
-// thread. `make bench` runs it with repetitions and prints medians.
+// Milliseconds per frame at mid-transition, one thread: the renderer alone
+// on work frames, and the whole render call through the module's export
+// (the host's 24-bit frames converted in and out, the work block included),
+// whole frames and one field, at 1080p and 4K. `make bench` runs it with
+// repetitions and prints medians; bench/compare-xfade-call sets the export
+// figures against FFmpeg's dissolve in the same run.
 #include <benchmark/benchmark.h>
 
+#include <cstring>
 #include <random>
 #include <vector>
 
+#include "entry_points.h"
+#include "plugin_abi.h"
 #include "renderer.h"
 #include "source_map.h"
 #ifdef GRANULIX_HAVE_REFERENCE
@@ -15,22 +22,38 @@ namespace {
 
 using namespace granulix;
 
-constexpr int32_t kWidth = 1920, kHeight = 1080;
+enum Look { kDefault, kPerPixel, kBands, kRed2Delay };
+
+void configure(EffectSettings& s, int look, int32_t height) {
+    switch (look) {
+        case kPerPixel: s.cellWidth = s.cellHeight = 1; break;
+        case kBands: s.cellFlags = 1; s.cellWidth = 1; s.cellHeight = height; break;
+        case kRed2Delay: s.sourceBindings[kDelay].kind = kRed2; break;
+        default: break;
+    }
+}
+
+// 1080 rows: 1920 x 1080; 2160 rows: 3840 x 2160.
+int32_t widthFor(int32_t height) { return height * 16 / 9; }
 
 struct Scene {
+    int32_t width, height;
     std::vector<uint32_t> a, b, out;
     EffectSettings settings{};
     RenderJob job;
 
-    Scene() : a(size_t(kWidth) * kHeight), b(a.size()), out(a.size()) {
+    Scene(int look, int32_t rows)
+        : width(widthFor(rows)), height(rows), a(size_t(width) * height), b(a.size()),
+          out(a.size()) {
         std::mt19937 g(7);
         for (auto& p : a) p = g() & 0xFFFFFFu;
         for (auto& p : b) p = g() & 0xFFFFFFu;
         fillDefaults(settings);
+        configure(settings, look, height);
         job.duration = 65536;
         job.position = 32768;
-        job.width = kWidth;
-        job.height = kHeight;
+        job.width = width;
+        job.height = height;
         job.pixelsA = a.data();
         job.pixelsB = b.data();
         job.pixelsOut = out.data();
@@ -38,36 +61,100 @@ struct Scene {
     }
 };
 
-enum Look { kDefault, kPerPixel, kBands, kRed2Delay };
-
-void configure(EffectSettings& s, int look) {
-    switch (look) {
-        case kPerPixel: s.cellWidth = s.cellHeight = 1; break;
-        case kBands: s.cellFlags = 1; s.cellWidth = 1; s.cellHeight = kHeight; break;
-        case kRed2Delay: s.sourceBindings[kDelay].kind = kRed2; break;
-        default: break;
-    }
-}
-
 template <void (*Render)(const RenderJob&)>
 void BM_Render(benchmark::State& state) {
-    Scene scene;
-    configure(scene.settings, static_cast<int>(state.range(0)));
+    Scene scene(static_cast<int>(state.range(0)), static_cast<int32_t>(state.range(1)));
     for (auto _ : state) {
         Render(scene.job);
         benchmark::DoNotOptimize(scene.out.data());
         benchmark::ClobberMemory();
     }
+    state.counters["ns/pixel"] = benchmark::Counter(
+        double(scene.a.size()), benchmark::Counter::kIsIterationInvariantRate |
+                                    benchmark::Counter::kInvert);
 }
 
-void args(benchmark::internal::Benchmark* b) {
-    b->ArgName("look")->Arg(kDefault)->Arg(kPerPixel)->Arg(kBands)->Arg(kRed2Delay);
+// The host's side of one render call: three 24-bit frames with padded rows,
+// the frame header and the request record, as a host lays them out.
+struct HostCall {
+    abi::FrameHeader header{};
+    std::vector<uint8_t> a, b, out;
+    EffectSettings settings{};
+    abi::RenderRequest request{};
+
+    HostCall(int look, int32_t rows) {
+        const int32_t width = widthFor(rows);
+        const size_t bytes = size_t(abi::hostRowBytes(uint64_t(width))) * size_t(rows);
+        a.resize(bytes);
+        b.resize(bytes);
+        out.resize(bytes);
+        std::mt19937 g(7);
+        for (auto& p : a) p = static_cast<uint8_t>(g());
+        for (auto& p : b) p = static_cast<uint8_t>(g());
+        header.size = sizeof header;
+        header.width = width;
+        header.height = rows;
+        header.planes = 1;
+        header.bitCount = 24;
+        fillDefaults(settings);
+        configure(settings, look, rows);
+        request.output = out.data();
+        request.header = &header;
+        request.clipA = a.data();
+        request.clipB = b.data();
+        request.progress = 0.5f;
+        request.regionWidth = width;
+        request.regionHeight = rows;
+        request.settings = reinterpret_cast<uint8_t*>(&settings);
+    }
+};
+
+void BM_Export(benchmark::State& state) {
+    HostCall call(static_cast<int>(state.range(0)), static_cast<int32_t>(state.range(1)));
+    const int32_t fieldMode = static_cast<int32_t>(state.range(2));
+    for (auto _ : state) {
+        if (host::applyEffect(1, &call.request, fieldMode) != 1) {
+            state.SkipWithError("the render call failed");
+            break;
+        }
+        benchmark::DoNotOptimize(call.out.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["ns/pixel"] =
+        benchmark::Counter(double(call.header.width) * call.header.height,
+                           benchmark::Counter::kIsIterationInvariantRate |
+                               benchmark::Counter::kInvert);
+}
+
+void renderArgs(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"look", "rows"});
+    for (int rows : {1080, 2160}) {
+        for (int look : {kDefault, kPerPixel, kBands, kRed2Delay}) b->Args({look, rows});
+    }
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
-BENCHMARK(BM_Render<render>)->Name("fast")->Apply(args);
+void exportArgs(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"look", "rows", "field"});
+    for (int rows : {1080, 2160}) {
+        for (int look : {kDefault, kPerPixel}) {
+            for (int field : {0, 1}) b->Args({look, rows, field});
+        }
+    }
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+BENCHMARK(BM_Render<render>)->Name("fast")->Apply(renderArgs);
+BENCHMARK(BM_Export)->Name("export")->Apply(exportArgs);
 #ifdef GRANULIX_HAVE_REFERENCE
-BENCHMARK(BM_Render<reference::render>)->Name("reference")->Apply(args)->Iterations(3);
+BENCHMARK(BM_Render<reference::render>)
+    ->Name("reference")
+    ->ArgNames({"look", "rows"})
+    ->Args({kDefault, 1080})
+    ->Args({kPerPixel, 1080})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 #endif
 
 }  // namespace

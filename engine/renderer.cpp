@@ -550,7 +550,9 @@ void render(const RenderJob& job) {
     if (job.width < 1 || job.height < 1) return;
     const int32_t W = job.width, H = job.height;
     const size_t pixels = static_cast<size_t>(W) * static_cast<size_t>(H);
-    std::memcpy(job.pixelsOut, job.pixelsB, pixels * sizeof(uint32_t));
+    if (job.pixelsOut != job.pixelsB) {
+        std::memcpy(job.pixelsOut, job.pixelsB, pixels * sizeof(uint32_t));
+    }
 
     const FrameValues f = computeFrameValues(*job.settings, job.duration, job.position, W, H);
     if (!f.scalesSolved) return;

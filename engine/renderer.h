@@ -44,8 +44,10 @@ FrameValues computeFrameValues(const EffectSettings& settings, uint32_t duration
                                uint32_t position, int32_t width, int32_t height);
 
 // Renders job.pixelsOut from job.pixelsA and job.pixelsB (width x height
-// work pixels each). A job with no pixels (width or height below 1) does
-// nothing. May throw std::bad_alloc for its per-frame tables.
+// work pixels each). Clip B is read only to start the output, so pixelsB may
+// be pixelsOut itself with clip B already in place. A job with no pixels
+// (width or height below 1) does nothing. May throw std::bad_alloc for its
+// per-frame tables.
 void render(const RenderJob& job);
 
 }  // namespace granulix

@@ -1,12 +1,14 @@
 #include "frame_conversion.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
 
-#include "moveable_memory.h"
 #include "plugin_abi.h"
 #include "renderer.h"
+#include "work_block.h"
 
 namespace granulix::host {
 namespace {
@@ -20,7 +22,53 @@ struct Geometry {
     Span cols, rows;     // the clipped rectangle, host coordinates
 };
 
+// Four host pixels are twelve bytes; in a 16-byte register pixel i sits i
+// bytes below its lane of four, so four shifts by 0..3 bytes, each masked to
+// its own lane, move all four at once (and back). A loop reads 16 bytes only
+// while at least 16 remain in the row, writes 12, and leaves the rest to the
+// byte helpers.
+const __m128i kLaneMask[4] = {
+    _mm_setr_epi32(0xFFFFFF, 0, 0, 0), _mm_setr_epi32(0, 0xFFFFFF, 0, 0),
+    _mm_setr_epi32(0, 0, 0xFFFFFF, 0), _mm_setr_epi32(0, 0, 0, 0xFFFFFF)};
+const __m128i kPackedMask[4] = {
+    _mm_setr_epi8(-1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+    _mm_setr_epi8(0, 0, 0, -1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+    _mm_setr_epi8(0, 0, 0, 0, 0, 0, -1, -1, -1, 0, 0, 0, 0, 0, 0, 0),
+    _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, -1, -1, -1, 0, 0, 0, 0)};
+
+void loadRow(const uint8_t* host, uint32_t* work, size_t count) {
+    const __m128i m0 = kLaneMask[0], m1 = kLaneMask[1], m2 = kLaneMask[2], m3 = kLaneMask[3];
+    size_t x = 0;
+    for (; x + 6 <= count; x += 4, host += 12) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(host));
+        const __m128i w = _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(v, m0), _mm_and_si128(_mm_slli_si128(v, 1), m1)),
+            _mm_or_si128(_mm_and_si128(_mm_slli_si128(v, 2), m2),
+                         _mm_and_si128(_mm_slli_si128(v, 3), m3)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(work + x), w);
+    }
+    for (; x < count; ++x, host += 3) work[x] = workPixel(host);
+}
+
+void storeRow(const uint32_t* work, uint8_t* host, size_t count) {
+    const __m128i m0 = kPackedMask[0], m1 = kPackedMask[1], m2 = kPackedMask[2],
+                  m3 = kPackedMask[3];
+    size_t x = 0;
+    for (; x + 4 <= count; x += 4, host += 12) {
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(work + x));
+        const __m128i v = _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(w, m0), _mm_and_si128(_mm_srli_si128(w, 1), m1)),
+            _mm_or_si128(_mm_and_si128(_mm_srli_si128(w, 2), m2),
+                         _mm_and_si128(_mm_srli_si128(w, 3), m3)));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(host), v);
+        const uint32_t last = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(v, 8)));
+        std::memcpy(host + 8, &last, sizeof last);
+    }
+    for (; x < count; ++x, host += 3) storeHostPixel(work[x], host);
+}
+
 // Fills a work frame from the host rectangle; work pixels outside it are 0.
+// Every word is written once, whatever the block held before.
 void loadRectangle(const uint8_t* host, uint32_t* work, const Geometry& g) {
     const size_t firstRow = g.rows.begin * g.rowsPerHost;
     const size_t endRow = g.rows.end * g.rowsPerHost;
@@ -28,21 +76,17 @@ void loadRectangle(const uint8_t* host, uint32_t* work, const Geometry& g) {
     std::memset(work + endRow * g.width, 0, (g.workRows - endRow) * g.width * sizeof(uint32_t));
 
     uint32_t* row = work + firstRow * g.width;
+    const size_t count = g.cols.end - g.cols.begin;
     for (size_t y = g.rows.begin; y < g.rows.end; ++y) {
         std::memset(row, 0, g.cols.begin * sizeof(uint32_t));
         std::memset(row + g.cols.end, 0, (g.width - g.cols.end) * sizeof(uint32_t));
-        const uint8_t* p = host + y * g.stride + 3 * size_t{g.cols.begin};
-        for (size_t x = g.cols.begin; x < g.cols.end; ++x, p += 3) row[x] = workPixel(p);
+        loadRow(host + y * g.stride + 3 * size_t{g.cols.begin}, row + g.cols.begin, count);
         for (size_t r = 1; r < g.rowsPerHost; ++r) {
             std::memcpy(row + g.width, row, g.width * sizeof(uint32_t));
             row += g.width;
         }
         row += g.width;
     }
-}
-
-void storeRow(const uint32_t* work, uint8_t* host, size_t count) {
-    for (size_t x = 0; x < count; ++x, host += 3) storeHostPixel(work[x], host);
 }
 
 // Copies the rendered rectangle of the output work frame to the host rows. In
@@ -67,7 +111,7 @@ uint64_t workBlockBytes(int32_t width, int32_t height, int32_t fieldMode, uint64
     const uint64_t rows = fieldMode == 0 ? uint64_t(height) : 2 * uint64_t(height);
     const uint64_t pixels = uint64_t(width) * rows;  // below 2^63, no overflow
     if (rows > INT32_MAX || pixels > UINT32_MAX) return 0;
-    const uint64_t bytes = 3 * sizeof(uint32_t) * pixels;
+    const uint64_t bytes = kWorkFrames * sizeof(uint32_t) * pixels;
     return bytes <= limit ? bytes : 0;
 }
 
@@ -83,7 +127,7 @@ int32_t renderHostFrames(RenderJob& job, const HostFrames& frames) {
     if (!frames.clipA || !frames.clipB || !frames.output) return 0;
     const uint64_t blockBytes = workBlockBytes(job.width, job.height, job.fieldMode);
     if (blockBytes == 0) return 0;
-    LockedBlock block;
+    WorkBlock block;
     if (!block.acquire(static_cast<size_t>(blockBytes))) return 0;
 
     Geometry g;
@@ -95,17 +139,18 @@ int32_t renderHostFrames(RenderJob& job, const HostFrames& frames) {
     g.rows = clipSpan(job.regionY, job.regionHeight, job.height);
 
     const size_t bufferWords = g.width * g.workRows;
+    // Clip B goes straight into the output frame, where the renderer wants
+    // it before the particles are drawn.
     uint32_t* workA = static_cast<uint32_t*>(block.data());
-    uint32_t* workB = workA + bufferWords;
-    uint32_t* workOut = workB + bufferWords;
+    uint32_t* workOut = workA + bufferWords;
     loadRectangle(frames.clipA, workA, g);
-    loadRectangle(frames.clipB, workB, g);
+    loadRectangle(frames.clipB, workOut, g);
 
     // The renderer sees the work frames; the job keeps the host's geometry
     // before and after.
     const int32_t hostHeight = job.height;
     job.pixelsA = workA;
-    job.pixelsB = workB;
+    job.pixelsB = workOut;
     job.pixelsOut = workOut;
     job.height = static_cast<int32_t>(g.workRows);
     render(job);

@@ -3,8 +3,9 @@
 //
 // renderHostFrames gets a render job whose geometry, processing rectangle,
 // field mode and bit count are the host's, and the host's three frames. It
-// converts the rectangle of clip A and clip B into one locked work block,
-// runs the renderer over whole work frames and copies the rendered rectangle
+// converts the rectangle of clip A and clip B into one locked work block
+// (clip B into the output frame, where the renderer draws over it), runs the
+// renderer over whole work frames and copies the rendered rectangle
 // into the host's output rows. In a field mode every host row is
 // present twice in the work frames, the renderer sees twice the height, and
 // only the chosen field's rows go back.
@@ -37,7 +38,10 @@ inline void storeHostPixel(uint32_t word, uint8_t* p) {
     p[2] = static_cast<uint8_t>(word >> 16);
 }
 
-// Bytes of the work block for a frame: three buffers of 4 bytes a pixel,
+// The work block holds clip A and the output, which starts as clip B.
+constexpr uint64_t kWorkFrames = 2;
+
+// Bytes of the work block for a frame: two buffers of 4 bytes a pixel,
 // each twice as tall in a field mode. 0 when the frame has no pixels, when
 // a work frame would have 2^32 pixels or more (the engine's source maps
 // address pixels with 32-bit indices) or more rows than an int32 holds, or
@@ -58,7 +62,8 @@ Span clipSpan(uint32_t start, uint32_t count, int32_t extent);
 // and still counts), 0 when it wrote nothing: a bit count other than 24, a
 // missing frame, a frame with no pixels or too many, or no work memory.
 // Host pixels outside the clipped rectangle are never written. May throw
-// std::bad_alloc from the renderer; the work block is released either way.
+// std::bad_alloc from the renderer; the work block goes back to the pool
+// (work_block.h) either way.
 int32_t renderHostFrames(RenderJob& job, const HostFrames& frames);
 
 }  // namespace granulix::host

@@ -7,8 +7,9 @@
 // and counts a lock; unlocking drops one; freeing releases the block. Every
 // step may fail and reports it with a null result.
 //
-// LockedBlock is what the render path uses: allocate and lock in one step,
-// unlock and free when it goes out of scope, whatever way that happens.
+// LockedBlock allocates and locks in one step and unlocks and frees when it
+// goes out of scope, whatever way that happens. The render path takes its
+// blocks through the pool in work_block.h, which keeps them between calls.
 //
 // For tests the layer can be told to make its Nth allocation or Nth lock
 // fail or to fill new blocks with junk, and it counts the blocks not yet

@@ -64,12 +64,12 @@ TEST(Progress, OutsideZeroToOneIsHeldToTheEnds) {
     EXPECT_EQ(positionFromProgress(1e38f), 65536u);
 }
 
-TEST(WorkBlock, TwelveBytesAPixelOrTwentyFourInAFieldMode) {
-    EXPECT_EQ(workBlockBytes(5, 3, 0), 12u * 15);
-    EXPECT_EQ(workBlockBytes(5, 3, 1), 24u * 15);
-    EXPECT_EQ(workBlockBytes(5, 3, 2), 24u * 15);
-    EXPECT_EQ(workBlockBytes(5, 3, -9), 24u * 15);
-    EXPECT_EQ(workBlockBytes(720, 576, 1), 24u * 720 * 576);
+TEST(WorkBlock, EightBytesAPixelOrSixteenInAFieldMode) {
+    EXPECT_EQ(workBlockBytes(5, 3, 0), 8u * 15);
+    EXPECT_EQ(workBlockBytes(5, 3, 1), 16u * 15);
+    EXPECT_EQ(workBlockBytes(5, 3, 2), 16u * 15);
+    EXPECT_EQ(workBlockBytes(5, 3, -9), 16u * 15);
+    EXPECT_EQ(workBlockBytes(720, 576, 1), 16u * 720 * 576);
     for (int32_t bad : {0, -1, INT_MIN}) {
         EXPECT_EQ(workBlockBytes(bad, 3, 0), 0u);
         EXPECT_EQ(workBlockBytes(5, bad, 1), 0u);
@@ -78,19 +78,19 @@ TEST(WorkBlock, TwelveBytesAPixelOrTwentyFourInAFieldMode) {
 
 TEST(WorkBlock, SizesAreCheckedInSixtyFourBitsBeforeAllocating) {
     constexpr uint64_t k32 = UINT32_MAX;  // what a 32-bit build can allocate at most
-    // 65536 x 2731 in a field mode: 24 x P is 4295491584, which a 32-bit
-    // size wraps to 524288. That block must be refused, not under-allocated.
-    ASSERT_EQ(static_cast<uint32_t>(24u * 65536u * 2731u), 524288u);
-    EXPECT_EQ(workBlockBytes(65536, 2731, 1, k32), 0u);
-    EXPECT_EQ(workBlockBytes(65536, 2731, 1, uint64_t{1} << 40), 24ull * 65536 * 2731);
-    EXPECT_EQ(workBlockBytes(65536, 2731, 0, k32), 12ull * 65536 * 2731);
-    EXPECT_EQ(workBlockBytes(16384, 21845, 0, k32), 12ull * 16384 * 21845);
-    EXPECT_EQ(workBlockBytes(16384, 21846, 0, k32), 0u);
+    // 65536 x 4097 in a field mode: 16 x P is 4296015872, which a 32-bit
+    // size wraps to 1048576. That block must be refused, not under-allocated.
+    ASSERT_EQ(static_cast<uint32_t>(16u * 65536u * 4097u), 1048576u);
+    EXPECT_EQ(workBlockBytes(65536, 4097, 1, k32), 0u);
+    EXPECT_EQ(workBlockBytes(65536, 4097, 1, uint64_t{1} << 40), 16ull * 65536 * 4097);
+    EXPECT_EQ(workBlockBytes(65536, 4097, 0, k32), 8ull * 65536 * 4097);
+    EXPECT_EQ(workBlockBytes(16384, 32767, 0, k32), 8ull * 16384 * 32767);
+    EXPECT_EQ(workBlockBytes(16384, 32768, 0, k32), 0u);
     // Beyond the engine's 32-bit pixel index, and beyond an int32 of rows.
-    EXPECT_EQ(workBlockBytes(65536, 65535, 0, UINT64_MAX), 12ull * 65536 * 65535);
+    EXPECT_EQ(workBlockBytes(65536, 65535, 0, UINT64_MAX), 8ull * 65536 * 65535);
     EXPECT_EQ(workBlockBytes(65536, 65536, 0, UINT64_MAX), 0u);
     EXPECT_EQ(workBlockBytes(INT_MAX, INT_MAX, 0, UINT64_MAX), 0u);
-    EXPECT_EQ(workBlockBytes(1, 0x3FFFFFFF, 1, UINT64_MAX), 12ull * 0x7FFFFFFE);
+    EXPECT_EQ(workBlockBytes(1, 0x3FFFFFFF, 1, UINT64_MAX), 8ull * 0x7FFFFFFE);
     EXPECT_EQ(workBlockBytes(1, 0x40000000, 1, UINT64_MAX), 0u);
 }
 

@@ -3,9 +3,12 @@
 // reference renderer, and the chosen rows written back, byte for byte.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
+#include <memory>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "effect_settings.h"
 #include "entry_points.h"
@@ -13,6 +16,7 @@
 #include "module_host.h"
 #include "moveable_memory.h"
 #include "random_requests.h"
+#include "work_block.h"
 
 namespace granulix {
 namespace {
@@ -67,6 +71,90 @@ INSTANTIATE_TEST_SUITE_P(FrameSizesAndFieldModes, ModuleMatchesLiteralConversion
                          [](const ::testing::TestParamInfo<testing::RenderCase>& info) {
                              return testing::renderCaseName(info.param);
                          });
+
+// The render path keeps its work block for the next call. A kept block that
+// held a bigger frame, the other field mode or another rectangle must give
+// the bytes of a fresh one (which starts out as junk here).
+TEST(ModuleRender, AKeptWorkBlockGivesTheBytesOfAFreshOne) {
+    Scribbling scribbling;
+    std::mt19937 g(41);
+    const testing::RenderCase calls[] = {{64, 33, 1}, {7, 5, 0}, {33, 17, 2}, {64, 33, 0},
+                          {5, 3, 1},   {21, 11, 0}, {6, 9, 1}};
+    for (int round = 0; round < 3; ++round) {
+        for (const testing::RenderCase& c : calls) {
+            HostFrames f(c.width, c.height, g());
+            // Pixels, falling and drifting: what lies outside the rectangle
+            // lands inside it.
+            EffectSettings s = testing::randomModuleSettings(g);
+            s.cellFlags = 0;
+            s.cellWidth = s.cellHeight = 1;
+            s.gravity = 255;
+            s.wind = round * 127;
+            RenderRecord r = f.request(0.6f, &s);
+            if (c.width > 4 && c.height > 2) {
+                r.regionX = c.width / 4;
+                r.regionY = c.height / 3;
+                r.regionWidth = c.width / 2 + round;
+                r.regionHeight = c.height / 2;
+            }
+            const std::vector<uint8_t> expected = expectedOutput(f, r, s, c.fieldMode);
+            const std::vector<uint8_t> out = f.out.storage;
+            for (bool fresh : {false, true}) {
+                if (fresh) host::releaseHeldWorkBlocks();
+                f.out.storage = out;
+                std::vector<uint8_t> record = r.encode();
+                ASSERT_EQ(host::applyEffect(1, record.data(), c.fieldMode), 1);
+                EXPECT_EQ(f.out.storage, expected)
+                    << (fresh ? "fresh" : "kept") << " block, " << c.width << "x" << c.height
+                    << " field " << c.fieldMode << ", round " << round;
+            }
+        }
+    }
+    EXPECT_EQ(host::heldWorkBlocks(), 1);
+}
+
+// Hosts may render several frames at once (the granulix program does): the
+// calls share the kept blocks, and each must still give its own bytes.
+TEST(ModuleRender, CallsOnSeveralThreadsAtOnceGiveTheirOwnBytes) {
+    struct Call {
+        std::unique_ptr<HostFrames> frames;
+        EffectSettings settings;
+        int32_t fieldMode = 0;
+        std::vector<uint8_t> record, expected;
+    };
+    constexpr int kThreads = 4, kCalls = 16, kRepeats = 20;
+    const testing::RenderCase sizes[] = {{40, 30, 0}, {17, 9, 1}, {64, 33, 2}, {8, 5, 0}, {23, 12, 1}};
+    std::mt19937 g(5);
+    std::vector<Call> calls(kCalls);
+    for (int i = 0; i < kCalls; ++i) {
+        const testing::RenderCase& c = sizes[i % 5];
+        Call& call = calls[i];
+        call.frames = std::make_unique<HostFrames>(c.width, c.height, g());
+        call.settings = testing::randomModuleSettings(g);
+        call.fieldMode = c.fieldMode;
+        const RenderRecord r = call.frames->request(0.4f, &call.settings);
+        call.expected = expectedOutput(*call.frames, r, call.settings, c.fieldMode);
+        call.record = r.encode();
+    }
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int n = 0; n < kRepeats; ++n) {
+                for (int i = t; i < kCalls; i += kThreads) {
+                    Call& call = calls[i];
+                    if (host::applyEffect(1, call.record.data(), call.fieldMode) != 1 ||
+                        call.frames->out.storage != call.expected) {
+                        ++failures;
+                    }
+                }
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_LE(host::heldWorkBlocks(), host::kHeldBlocks);
+}
 
 TEST(ModuleRender, RowsOfWidths4And5AreTwelveAndSixteenBytes) {
     for (int32_t width : {4, 5}) {

@@ -9,18 +9,24 @@
 
 #include "entry_points.h"
 #include "export_guard.h"
+#include "frame_conversion.h"
 #include "module_host.h"
 #include "moveable_memory.h"
+#include "work_block.h"
 
 namespace granulix::host {
 namespace {
 
 class MoveableMemory : public ::testing::Test {
 protected:
-    void SetUp() override { outstanding = outstandingBlocks(); }
+    void SetUp() override {
+        releaseHeldWorkBlocks();
+        outstanding = outstandingBlocks();
+    }
     void TearDown() override {
         failNthAllocation(0);
         failNthLock(0);
+        releaseHeldWorkBlocks();
         EXPECT_EQ(outstandingBlocks(), outstanding) << "a block was not freed";
     }
     int64_t outstanding = 0;
@@ -105,6 +111,7 @@ TEST_F(MoveableMemory, RenderPathWithoutMemoryWritesNothingAndKeepsNothing) {
         for (int fault = 0; fault < 2; ++fault) {
             testing::HostFrames frames(11, 7, 3);
             const std::vector<uint8_t> before = frames.out.storage;
+            releaseHeldWorkBlocks();
             if (fault == 0) failNthAllocation(1);
             if (fault == 1) failNthLock(1);
             std::vector<uint8_t> record = frames.request(0.5f).encode();
@@ -114,7 +121,10 @@ TEST_F(MoveableMemory, RenderPathWithoutMemoryWritesNothingAndKeepsNothing) {
             // With the switch spent the same request renders.
             EXPECT_EQ(applyEffect(1, record.data(), fieldMode), 1);
             EXPECT_NE(frames.out.storage, before);
-            EXPECT_EQ(outstandingBlocks(), outstanding);
+            // ... and keeps its block for the next call, and that block alone.
+            EXPECT_EQ(heldWorkBlocks(), 1);
+            EXPECT_EQ(heldWorkBytes(), workBlockBytes(11, 7, fieldMode));
+            EXPECT_EQ(outstandingBlocks(), outstanding + 1);
         }
     }
 }
