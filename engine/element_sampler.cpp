@@ -20,8 +20,15 @@ TileCoord tileCoord(uint32_t v, uint32_t repeat, uint32_t extent, bool oddFlag) 
 }  // namespace
 
 ElementSampler::ElementSampler(const SourceBinding& b, const ElementGrid& grid,
-                               const uint32_t* image1, const uint32_t* image2)
-    : width_(grid.width), columns_(grid.columns) {
+                               const uint32_t* image1, const uint32_t* image2,
+                               std::pmr::memory_resource* memory)
+    : width_(grid.width),
+      columns_(grid.columns),
+      table_(memory),
+      colKey_(memory),
+      rowKey_(memory),
+      colMask_(memory),
+      rowMask_(memory) {
     const uint32_t kind = static_cast<uint32_t>(b.kind);
     const uint32_t repeatX = static_cast<uint32_t>(b.repeatX);
     const uint32_t repeatY = static_cast<uint32_t>(b.repeatY);

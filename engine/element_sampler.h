@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory_resource>
 #include <vector>
 
 #include "effect_settings.h"
@@ -39,8 +40,10 @@ public:
 
     // image1 is clip A; image2 is the frame that the byte kinds of image 2
     // read, as it is at the moment they are read (the output being drawn).
+    // Its tables come from `memory`.
     ElementSampler(const SourceBinding& binding, const ElementGrid& grid, const uint32_t* image1,
-                   const uint32_t* image2);
+                   const uint32_t* image2,
+                   std::pmr::memory_resource* memory = std::pmr::get_default_resource());
 
     // True when a value depends on what the traversal has drawn so far.
     bool readsOutput() const { return family_ == Family::kImage2; }
@@ -90,9 +93,9 @@ private:
     const uint8_t* image_ = nullptr;  // byte kinds: the byte they read of the first pixel
     uint32_t width_ = 1;
     uint32_t columns_ = 0;
-    std::vector<double> table_;  // ramps: by key; byte kinds: by byte value
-    std::vector<uint32_t> colKey_, rowKey_;  // byte kinds: pixel offsets
-    std::vector<uint8_t> colMask_, rowMask_;  // byte kinds: 0 or 255
+    std::pmr::vector<double> table_;  // ramps: by key; byte kinds: by byte value
+    std::pmr::vector<uint32_t> colKey_, rowKey_;  // byte kinds: pixel offsets
+    std::pmr::vector<uint8_t> colMask_, rowMask_;  // byte kinds: 0 or 255
 };
 
 }  // namespace granulix

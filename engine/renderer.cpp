@@ -157,6 +157,9 @@ namespace {
 
 // What every element of a frame shares, settled before the traversal.
 struct Traversal {
+    explicit Traversal(std::pmr::memory_resource* m) : memory(m), columns(m) {}
+
+    std::pmr::memory_resource* memory;  // of every per-frame table
     const FrameValues* f = nullptr;
     ElementGrid grid;
     int32_t W = 0, H = 0;
@@ -179,7 +182,7 @@ struct Traversal {
         int32_t x;                    // first pixel column
         double xd;                    // the same as a double
     };
-    std::vector<Column> columns;
+    std::pmr::vector<Column> columns;
 };
 
 // Truncation towards zero; NaN and values outside the int32 range give
@@ -197,7 +200,7 @@ public:
 
     explicit PixelMode(const Traversal& t)
         : a_(t.a),
-          rowStart_(t.H),
+          rowStart_(static_cast<size_t>(t.H), t.memory),
           W_(t.W),
           lastRow_(static_cast<uint32_t>(t.H - 1)),
           lastColumn_(static_cast<uint32_t>(t.W - 1)) {
@@ -234,7 +237,7 @@ public:
 
 private:
     const uint32_t* a_;
-    std::vector<uint32_t*> rowStart_;  // output rows: a landing pixel needs no multiply
+    std::pmr::vector<uint32_t*> rowStart_;  // output rows: a landing pixel needs no multiply
     int32_t W_;
     uint32_t lastRow_, lastColumn_;
     double yd_ = 0;
@@ -414,7 +417,7 @@ __attribute__((noinline)) void traverseRows(const Traversal& t,
     const bool rowsReversed = t.rowsReversed;
     const LcgJump rowJump = lcgJump(uint64_t(4) * n);
     const Traversal::Column* columns = t.columns.data();
-    std::vector<double> scratch(kBindingCount * static_cast<size_t>(n));
+    std::pmr::vector<double> scratch(kBindingCount * static_cast<size_t>(n), t.memory);
     BindingRow delay{&samplers[kDelay], scratch.data()};
     BindingRow moveY{&samplers[kMovingY], scratch.data() + n};
     BindingRow moveX{&samplers[kMovingX], scratch.data() + 2 * static_cast<size_t>(n)};
@@ -447,8 +450,8 @@ __attribute__((noinline)) void traverseRows(const Traversal& t,
         uint32_t k;
         Landing landing;
     };
-    std::vector<Pending> pending(Mode::kFused && !Late ? 0 : n);
-    std::vector<Landing> landings(Mode::kFused && !Late ? 0 : n);
+    std::pmr::vector<Pending> pending(Mode::kFused && !Late ? 0 : n, t.memory);
+    std::pmr::vector<Landing> landings(Mode::kFused && !Late ? 0 : n, t.memory);
     auto settleRange = [&](uint32_t begin, uint32_t end, uint32_t state) {
         Landing* land = landings.data();
         for (uint32_t k = begin; k < end; ++k, state = kElement(state)) land[k] = settle(k, state);
@@ -544,9 +547,7 @@ void traverse(const Traversal& t, const ElementSampler (&samplers)[kBindingCount
     traverseWith<Mode>(t, samplers, late, delayBytes, moveNoise, accel);
 }
 
-}  // namespace
-
-void render(const RenderJob& job) {
+void renderWith(const RenderJob& job, std::pmr::memory_resource* memory) {
     if (job.width < 1 || job.height < 1) return;
     const int32_t W = job.width, H = job.height;
     const size_t pixels = static_cast<size_t>(W) * static_cast<size_t>(H);
@@ -563,7 +564,7 @@ void render(const RenderJob& job) {
     const uint64_t tableBytes = 256 * (uint64_t(W) + uint64_t(H) + 1);
     if (tableBytes > SIZE_MAX / 2) throw std::bad_alloc();
 
-    Traversal t;
+    Traversal t(memory);
     t.f = &f;
     t.W = W;
     t.H = H;
@@ -590,9 +591,9 @@ void render(const RenderJob& job) {
     t.colBias = 384 - f.centerX;
 
     ElementSampler samplers[kBindingCount] = {
-        ElementSampler(s.sourceBindings[kMovingX], t.grid, job.pixelsA, job.pixelsOut),
-        ElementSampler(s.sourceBindings[kMovingY], t.grid, job.pixelsA, job.pixelsOut),
-        ElementSampler(s.sourceBindings[kDelay], t.grid, job.pixelsA, job.pixelsOut),
+        ElementSampler(s.sourceBindings[kMovingX], t.grid, job.pixelsA, job.pixelsOut, memory),
+        ElementSampler(s.sourceBindings[kMovingY], t.grid, job.pixelsA, job.pixelsOut, memory),
+        ElementSampler(s.sourceBindings[kDelay], t.grid, job.pixelsA, job.pixelsOut, memory),
     };
     const double keepDelay = f.keepDelay, keepMove = f.keepMove;
     samplers[kDelay].mapValues([=](double v) { return keepDelay * v; });
@@ -621,6 +622,19 @@ void render(const RenderJob& job) {
     } else {
         traverse<CellMode>(t, samplers);
     }
+}
+
+}  // namespace
+
+void render(const RenderJob& job) { renderWith(job, std::pmr::new_delete_resource()); }
+
+void render(const RenderJob& job, RenderScratch& scratch) {
+    struct Call {
+        RenderScratch& scratch;
+        explicit Call(RenderScratch& s) : scratch(s) { scratch.begin(); }
+        ~Call() { scratch.end(); }
+    } call(scratch);
+    renderWith(job, &scratch);
 }
 
 }  // namespace granulix

@@ -11,6 +11,7 @@
 
 #include "effect_settings.h"
 #include "render_job.h"
+#include "render_scratch.h"
 
 namespace granulix {
 
@@ -49,5 +50,8 @@ FrameValues computeFrameValues(const EffectSettings& settings, uint32_t duration
 // (width or height below 1) does nothing. May throw std::bad_alloc for its
 // per-frame tables.
 void render(const RenderJob& job);
+// The same, with the per-frame tables carved from `scratch`: after the first
+// frame of a size, no allocation (see render_scratch.h).
+void render(const RenderJob& job, RenderScratch& scratch);
 
 }  // namespace granulix

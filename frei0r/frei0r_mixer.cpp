@@ -168,7 +168,6 @@ std::unique_ptr<Mixer::WorkFrames> Mixer::takeWorkFrames() {
     auto frames = std::make_unique<WorkFrames>();
     const size_t pixels = size_t(width_) * size_t(height_);
     frames->a.resize(pixels);
-    frames->b.resize(pixels);
     frames->out.resize(pixels);
     return frames;
 }
@@ -200,11 +199,12 @@ void Mixer::update(const uint32_t* clipA, const uint32_t* clipB, uint32_t* out) 
     try {
         frames = takeWorkFrames();
         loadWork(clipA, frames->a.data(), width_, height_);
-        loadWork(clipB, frames->b.data(), width_, height_);
+        // Clip B goes straight where the output starts from.
+        loadWork(clipB, frames->out.data(), width_, height_);
         job.pixelsA = frames->a.data();
-        job.pixelsB = frames->b.data();
+        job.pixelsB = frames->out.data();
         job.pixelsOut = frames->out.data();
-        render(job);
+        render(job, frames->scratch);
         storeWork(frames->out.data(), out, width_, height_);
     } catch (const std::bad_alloc&) {
         std::memmove(out, clipA, pixels * sizeof(uint32_t));

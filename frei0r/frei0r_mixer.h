@@ -15,8 +15,9 @@
 // frame (bottom line first, blue in the low byte, top byte 0), rendered with
 // the module's progress mapping, and turned back with full alpha: the same
 // bits as the module gives for the same picture. An instance keeps one set
-// of work frames per thread that has rendered through it at the same time,
-// so after the first frames nothing of the plug-in's own is allocated.
+// of work frames, with the scratch the engine carves its per-frame tables
+// from, per thread that has rendered through it at the same time, so after
+// the first frames nothing at all is allocated.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "effect_settings.h"
+#include "render_scratch.h"
 #include "settings_table.h"
 
 namespace granulix::frei0r {
@@ -65,8 +67,10 @@ public:
     void update(const uint32_t* clipA, const uint32_t* clipB, uint32_t* out);
 
 private:
+    // What one render takes besides the host's frames; kept between frames.
     struct WorkFrames {
-        std::vector<uint32_t> a, b, out;
+        std::vector<uint32_t> a, out;
+        RenderScratch scratch;
     };
     std::unique_ptr<WorkFrames> takeWorkFrames();
     void giveBack(std::unique_ptr<WorkFrames> frames);
