@@ -38,6 +38,8 @@ public:
     virtual void pictureAt(int64_t index, FrameRate rate, HostFrame& out) = 0;
     // The clip's own frame rate; none for a still picture.
     virtual std::optional<FrameRate> rate() const = 0;
+    // Whether the clip brings sound, which the output leaves out.
+    virtual bool hasSound() const { return false; }
 };
 
 }  // namespace granulix::cli

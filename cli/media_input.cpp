@@ -239,21 +239,24 @@ struct VideoFileClip::State {
         placeTurned(place, out);
     }
 
-    // Copies the scaled picture into its place in `out`, turned clockwise.
+    // Copies the scaled picture into its place in `out`, turned clockwise:
+    // each line of the shown picture is a straight walk through the scaled
+    // one, from a corner and by a fixed step.
     void placeTurned(const PicturePlacement& place, HostFrame& out) const {
-        const int32_t w = place.scaledWidth, h = place.scaledHeight;
+        const ptrdiff_t w = place.scaledWidth, h = place.scaledHeight, pixel = 3;
         const int32_t shownWidth = place.turnedWidth(), shownHeight = place.turnedHeight();
         for (int32_t y = 0; y < shownHeight; ++y) {
-            uint8_t* to = out.lineFromTop(place.top + y) + std::size_t(place.left) * 3;
-            for (int32_t x = 0; x < shownWidth; ++x, to += 3) {
-                int32_t column = x, row = y;
-                switch (place.clockwiseTurn) {
-                    case 90: column = y, row = h - 1 - x; break;
-                    case 180: column = w - 1 - x, row = h - 1 - y; break;
-                    case 270: column = w - 1 - y, row = x; break;
-                    default: break;
-                }
-                std::memcpy(to, &upright[(std::size_t(row) * std::size_t(w) + std::size_t(column)) * 3], 3);
+            ptrdiff_t from, step;  // in pixels of the scaled picture
+            switch (place.clockwiseTurn) {
+                case 90: from = (h - 1) * w + y, step = -w; break;
+                case 180: from = (h - 1 - y) * w + (w - 1), step = -1; break;
+                case 270: from = w - 1 - y, step = w; break;
+                default: from = y * w, step = 1; break;
+            }
+            const uint8_t* source = upright.data() + from * pixel;
+            uint8_t* to = out.lineFromTop(place.top + y) + std::size_t(place.left) * pixel;
+            for (int32_t x = 0; x < shownWidth; ++x, to += pixel, source += step * pixel) {
+                std::memcpy(to, source, pixel);
             }
         }
     }

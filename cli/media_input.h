@@ -24,10 +24,10 @@ public:
     // Size the first picture is shown at: turned upright, square pixels.
     int32_t width() const;
     int32_t height() const;
-    bool hasSound() const;
 
     void pictureAt(int64_t index, FrameRate rate, HostFrame& out) override;
     std::optional<FrameRate> rate() const override;
+    bool hasSound() const override;
 
 private:
     struct State;

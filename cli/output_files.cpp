@@ -203,17 +203,27 @@ void PendingFile::commit() {
     temporary_.clear();
 }
 
-void replaceFile(const std::string& target, const std::vector<uint8_t>& bytes, bool force) {
-    PendingFile file(target, force);
-    const int fd = ::open(file.path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) throw cannotWrite(target, errno);
+namespace {
+
+// Opens `path` with `flags` and writes all of `bytes`; failures name `what`.
+void writeWholeFile(const std::string& path, int flags, const std::vector<uint8_t>& bytes,
+                    const std::string& what) {
+    const int fd = ::open(path.c_str(), flags | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0) throw cannotWrite(what, errno);
     try {
-        writeAll(fd, bytes.data(), bytes.size(), target);
+        writeAll(fd, bytes.data(), bytes.size(), what);
     } catch (...) {
         close(fd);
         throw;
     }
-    if (close(fd) != 0) throw cannotWrite(target, errno);
+    if (close(fd) != 0) throw cannotWrite(what, errno);
+}
+
+}  // namespace
+
+void replaceFile(const std::string& target, const std::vector<uint8_t>& bytes, bool force) {
+    PendingFile file(target, force);
+    writeWholeFile(file.path(), O_TRUNC, bytes, target);
     file.commit();
 }
 
@@ -237,17 +247,8 @@ StagingFolder::~StagingFolder() {
 
 void StagingFolder::write(const std::string& name, const std::vector<uint8_t>& bytes) {
     const std::string what = (directory_ / name).string();
-    const fs::path path = folder_ / name;
     std::lock_guard<std::mutex> guard(registry().lock);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) throw cannotWrite(what, errno);
-    try {
-        writeAll(fd, bytes.data(), bytes.size(), what);
-    } catch (...) {
-        close(fd);
-        throw;
-    }
-    if (close(fd) != 0) throw cannotWrite(what, errno);
+    writeWholeFile((folder_ / name).string(), O_CREAT | O_TRUNC, bytes, what);
     names_.push_back(name);
 }
 

@@ -117,12 +117,11 @@ std::string rateText(FrameRate rate) {
 void noteClips(const Transition& t, const std::vector<std::string>& inputs) {
     const std::optional<FrameRate> rateA = t.clipA->rate(), rateB = t.clipB->rate();
     if (rateA && rateB && !(*rateA == *rateB)) {
-        t.note("clip A runs at " + rateText(*rateA) + " frames/s and clip B at " + rateText(*rateB) + " frames/s" +
-               "; both keep their speed in the " + rateText(t.plan.rate) + " frames/s output");
+        t.note("clip A runs at " + rateText(*rateA) + " frames/s and clip B at " + rateText(*rateB) +
+               " frames/s; both keep their speed in the " + rateText(t.plan.rate) + " frames/s output");
     }
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-        const auto* file = dynamic_cast<const VideoFileClip*>(i == 0 ? t.clipA.get() : t.clipB.get());
-        if (file && file->hasSound()) {
+        if ((i == 0 ? t.clipA : t.clipB)->hasSound()) {
             t.note("the sound of " + inputs[i] + " is left out: the output has pictures only");
         }
     }
@@ -293,7 +292,7 @@ int renderCommand(const std::vector<std::string>& args) {
             }
         });
     TransitionPlan& plan = t.plan;
-    checkOutputRate(target, plan.rate);
+    if (!askedRate) checkOutputRate(target, plan.rate);  // clip A's own rate
     for (int i = 0; i < plan.frameCount; ++i) plan.frames.push_back(i);
 
     std::unique_ptr<FrameSink> sink =
