@@ -3,6 +3,7 @@
 #include <optional>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -169,6 +170,9 @@ Transition prepareTransition(const CommandLine& line, const char* command,
     EffectSettings scratch{};
     for (const std::string& assignment : line.values("--set")) applyAssignment(scratch, assignment);
 
+    // Frames rendered side by side already keep every core busy: each call
+    // then runs on its own thread, unless the user said otherwise.
+    if (plan.jobs > 1) setenv("GRANULIX_THREADS", "1", 0);
     t.module = std::make_unique<Module>(line.valueOr("--module", defaultModulePath()));
     plan.settings = t.module->defaults();
     if (line.has("--settings")) {

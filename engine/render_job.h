@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "effect_settings.h"
+#include "task_runner.h"
 
 namespace granulix {
 
@@ -39,6 +40,9 @@ struct RenderJob {
     EffectSettings* settings = nullptr;
     void* host = nullptr;           // the host's apply record
     PreviewHook fetchPreview = nullptr;
+    // Threads to share the call's work with; nullptr: the calling thread
+    // alone. The result is the same bytes either way.
+    TaskRunner* tasks = nullptr;
 };
 
 }  // namespace granulix

@@ -3,6 +3,7 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "element_sampler.h"
+#include "source_map.h"
 #include "random_stream.h"
 
 namespace granulix {
@@ -17,6 +19,10 @@ namespace granulix {
 namespace {
 
 constexpr double c = kInv255;
+
+// The per-frame tables take at most this much for each column, row and ramp
+// step of a frame.
+constexpr uint64_t kTableBytesPerLine = 256;
 
 int32_t clampInt(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
@@ -157,7 +163,7 @@ namespace {
 
 // What every element of a frame shares, settled before the traversal.
 struct Traversal {
-    explicit Traversal(std::pmr::memory_resource* m) : memory(m), columns(m) {}
+    explicit Traversal(std::pmr::memory_resource* m) : memory(m), columns(m), rowStart(m) {}
 
     std::pmr::memory_resource* memory;  // of every per-frame table
     const FrameValues* f = nullptr;
@@ -183,6 +189,19 @@ struct Traversal {
         double xd;                    // the same as a double
     };
     std::pmr::vector<Column> columns;
+    std::pmr::vector<uint32_t*> rowStart;  // output rows, for the per-pixel traversal
+};
+
+// Output pixel rows [first, end).
+struct RowSpan {
+    uint32_t first = UINT32_MAX, end = 0;
+
+    bool empty() const { return first >= end; }
+    bool meets(RowSpan o) const { return first < o.end && o.first < end; }
+    void widen(RowSpan o) {
+        first = std::min(first, o.first);
+        end = std::max(end, o.end);
+    }
 };
 
 // Truncation towards zero; NaN and values outside the int32 range give
@@ -198,14 +217,17 @@ public:
     using Landing = uint32_t*;
     static Landing nowhere() { return nullptr; }
 
+    // A landing kept for a later pass: the output pixel's index.
+    using Record = uint32_t;
+    static constexpr Record kNoRecord = UINT32_MAX;  // no frame has that many pixels
+
     explicit PixelMode(const Traversal& t)
         : a_(t.a),
-          rowStart_(static_cast<size_t>(t.H), t.memory),
+          out_(t.out),
+          rowStart_(t.rowStart.data()),
           W_(t.W),
           lastRow_(static_cast<uint32_t>(t.H - 1)),
-          lastColumn_(static_cast<uint32_t>(t.W - 1)) {
-        for (int32_t y = 0; y < t.H; ++y) rowStart_[y] = t.out + static_cast<size_t>(y) * t.W;
-    }
+          lastColumn_(static_cast<uint32_t>(t.W - 1)) {}
 
     void startRow(uint32_t y) {
         yd_ = y;
@@ -235,9 +257,33 @@ public:
         return l >= rowStart_[y] && l < rowStart_[y] + W_;
     }
 
+    Record record(const Traversal::Column&, Landing l) const {
+        return l ? static_cast<Record>(l - out_) : kNoRecord;
+    }
+    // Widens `reach` by a record; rowsReached(reach) are the output rows that
+    // the records of a row write to. In between, reach holds pixel indices
+    // (kNoRecord + 1 wraps to 0 and widens nothing).
+    void widen(RowSpan& reach, const Traversal::Column&, Record r) const {
+        reach.first = std::min(reach.first, r);
+        reach.end = std::max(reach.end, r + 1);
+    }
+    RowSpan rowsReached(RowSpan reach) const {
+        if (reach.empty()) return {};
+        const uint32_t w = static_cast<uint32_t>(W_);
+        return {reach.first / w, (reach.end - 1) / w + 1};
+    }
+    // Draws a record if it lands in output rows [band.first, band.end).
+    void draw(const Traversal::Column& c, Record r, RowSpan band) const {
+        if (r - band.first * static_cast<uint32_t>(W_) <
+            (band.end - band.first) * static_cast<uint32_t>(W_)) {
+            out_[r] = aRow_[c.x];
+        }
+    }
+
 private:
     const uint32_t* a_;
-    std::pmr::vector<uint32_t*> rowStart_;  // output rows: a landing pixel needs no multiply
+    uint32_t* out_;
+    uint32_t* const* rowStart_;  // output rows: a landing pixel needs no multiply
     int32_t W_;
     uint32_t lastRow_, lastColumn_;
     double yd_ = 0;
@@ -273,7 +319,8 @@ public:
         : a_(t.a), out_(t.out), W_(t.W), H_(t.H), w_(t.grid.cellWidth), h_(t.grid.cellHeight),
           lastOffsetX_(static_cast<uint32_t>(w_ - 1)),
           spanX_(static_cast<uint32_t>(W_ + w_ - 1)),
-          spanY_(static_cast<uint32_t>(H_ + h_ - 1)) {}
+          spanY_(static_cast<uint32_t>(H_ + h_ - 1)),
+          bandEnd_(H_) {}
 
     void startRow(uint32_t j) {
         y0_ = static_cast<int64_t>(j) * h_;
@@ -299,12 +346,29 @@ public:
         const int64_t tx = x0 - l.x, ty = y0_ - l.y;
         if (rowInside_ && x0 + w_ <= W_ &&
             static_cast<uint64_t>(tx) <= static_cast<uint64_t>(W_ - w_) &&
-            static_cast<uint64_t>(ty) <= static_cast<uint64_t>(H_ - h_)) {
+            ty >= bandFirst_ && ty <= bandEnd_ - h_) {
             copyCell(out_ + ty * W_ + tx, aRow_ + x0);
-        } else if (tx < W_ && tx + w_ > 0 && ty < H_ && ty + h_ > 0) {
+        } else if (tx < W_ && tx + w_ > 0 && ty < bandEnd_ && ty + h_ > bandFirst_) {
             copyClipped(x0, tx, ty);
         }
     }
+
+    // Draws no further than output rows [band.first, band.end).
+    void keepTo(RowSpan band) {
+        bandFirst_ = band.first;
+        bandEnd_ = band.end;
+    }
+
+    using Record = Landing;
+    Record record(const Traversal::Column&, Landing l) const { return l; }
+    void widen(RowSpan& reach, const Traversal::Column& c, Record l) const {
+        if (!lands(c, l)) return;
+        const int64_t ty = y0_ - l.y;
+        reach.widen({static_cast<uint32_t>(std::clamp<int64_t>(ty, 0, H_)),
+                     static_cast<uint32_t>(std::clamp<int64_t>(ty + h_, 0, H_))});
+    }
+    RowSpan rowsReached(RowSpan reach) const { return reach; }
+    void draw(const Traversal::Column& c, Record l, RowSpan) const { draw(c, l); }
 
     // Whether the cell may land inside the frame: never false when some part
     // of it does, true at times when none does (draw() then finds nothing
@@ -346,8 +410,8 @@ private:
         const int64_t y0 = y0_;
         const int64_t aLo = std::max<int64_t>(0, -tx);
         const int64_t aHi = std::min({w_, W_ - x0, W_ - tx});
-        const int64_t bLo = std::max<int64_t>(0, -ty);
-        const int64_t bHi = std::min({h_, H_ - y0, H_ - ty});
+        const int64_t bLo = std::max<int64_t>(0, bandFirst_ - ty);
+        const int64_t bHi = std::min({h_, H_ - y0, bandEnd_ - ty});
         if (aLo >= aHi) return;
         for (int64_t b = bLo; b < bHi; ++b) {
             copyRow(out_ + (ty + b) * W_ + (tx + aLo), a_ + (y0 + b) * W_ + (x0 + aLo), aHi - aLo);
@@ -359,6 +423,7 @@ private:
     const int64_t W_, H_, w_, h_;
     const uint32_t lastOffsetX_;      // w - 1
     const uint32_t spanX_, spanY_;    // W + w - 1 and H + h - 1 (each term below 2^31)
+    int64_t bandFirst_ = 0, bandEnd_;  // the output rows drawn to
     int64_t y0_ = 0;
     uint32_t lastRowY_ = 0;           // y0 + h - 1, modulo 2^32
     const uint32_t* aRow_ = nullptr;  // clip A at the cell row's first pixel row
@@ -386,11 +451,15 @@ inline uint32_t randomByte(uint32_t state) {
 }
 constexpr LcgJump kElement = lcgJump(4);
 
-// The rows of elements in visiting order. Each element takes four draws of
-// the stream, so the draws of element n follow state 4n, which each row
-// reaches by a jump. Specialised per frame:
-// - Late: some binding is a byte kind of image 2, which reads the output as
-//   the elements visited before have left it (see below);
+// The generator's state before the draws of element k of visiting row m.
+inline uint32_t rowState(uint32_t m, uint32_t n) {
+    return lcgJump(uint64_t(4) * n * m)(RandomStream::kSeed);
+}
+
+// Where each element of a cell row goes, one row at a time: the element
+// waits in place, moves to a landing, or is gone. Each element takes four
+// draws of the stream, so the draws of element n follow state 4n, which
+// each row reaches by a jump. Specialised per frame:
 // - DelayBytes: the delay binding is a byte kind, read as its element is
 //   settled rather than gathered into a row first;
 // - MoveNoise: with a noise weight of 0 the movement samplers hold the speed
@@ -400,48 +469,88 @@ constexpr LcgJump kElement = lcgJump(4);
 //   along with t): leaving it out changes at most the sign of a zero
 //   displacement, which neither truncation nor subtraction from a coordinate
 //   can see, and a displacement that is not finite stays so.
+// One settler serves one thread; `scratch` holds kBindingCount rows of
+// values.
+template <bool DelayBytes, bool MoveNoise, bool Accel, class Mode>
+class ElementSettler {
+public:
+    using Landing = typename Mode::Landing;
+
+    ElementSettler(const Traversal& t, const ElementSampler (&samplers)[kBindingCount],
+                   double* scratch)
+        : mode(t),
+          columns(t.columns.data()),
+          T_(t.f->time), D_(t.f->delayScale), S_(t.f->speedScale),
+          g_(t.f->gravityAcceleration), w_(t.f->windAcceleration),
+          rowBias_(t.rowBias), colBias_(t.colBias),
+          r_(t.byRandom), speedY_(t.speedY), speedX_(t.speedX),
+          delaySampler_(samplers[kDelay]),
+          delay_{&samplers[kDelay], scratch},
+          moveY_{&samplers[kMovingY], scratch + t.grid.columns},
+          moveX_{&samplers[kMovingX], scratch + 2 * size_t{t.grid.columns}} {}
+
+    void startRow(uint32_t j) {
+        mode.startRow(j);
+        if constexpr (DelayBytes) delayBytes_ = delaySampler_.byteRow(j);
+    }
+
+    // Reads the bindings of elements [begin, end) of cell row j.
+    void read(uint32_t j, uint32_t begin, uint32_t end) {
+        if constexpr (!DelayBytes) delay_.read(j, begin, end);
+        moveY_.read(j, begin, end);
+        moveX_.read(j, begin, end);
+    }
+
+    // Element k of the row, whose draws follow state s.
+    Landing operator()(uint32_t k, uint32_t s) const {
+        const Traversal::Column& c = columns[k];
+        const double d = DelayBytes ? delayBytes_.at(k) : delay_.base[c.key[kDelay]];
+        const double start = D_ * (d + r_.startNoise[randomByte<1>(s)]);
+        if (!(T_ > start)) return mode.waiting(c);
+        const double age = T_ - start;
+        if (!(r_.life[randomByte<2>(s)] >= age)) return Mode::nowhere();
+        const double time = S_ * age;
+        // The speeds themselves, or with noise the terms that pick them.
+        double vy = moveY_.base[c.key[kMovingY]], vx = moveX_.base[c.key[kMovingX]];
+        if (MoveNoise) {
+            vy = speedY_[static_cast<int>(vy + r_.moveNoise[randomByte<3>(s)] + rowBias_)];
+            vx = speedX_[static_cast<int>(vx + r_.moveNoise[randomByte<4>(s)] + colBias_)];
+        }
+        if (Accel) {
+            return mode.moving(c, vy * time + g_ * time * time, vx * time + w_ * time * time);
+        }
+        return mode.moving(c, vy * time, vx * time);
+    }
+
+    Mode mode;
+    const Traversal::Column* const columns;
+
+private:
+    const double T_, D_, S_, g_, w_, rowBias_, colBias_;
+    const Traversal::ByRandom& r_;
+    const double* const speedY_;
+    const double* const speedX_;
+    const ElementSampler& delaySampler_;
+    BindingRow delay_, moveY_, moveX_;
+    ElementSampler::ByteRow delayBytes_{};
+};
+
+// The rows of elements in visiting order on one thread, drawn as they are
+// settled. Late: some binding is a byte kind of image 2, which reads the
+// output as the elements visited before have left it (see below).
 //
 // Each specialisation is kept a function of its own: inlined into the
 // dispatch below, they ran measurably slower.
 template <bool Late, bool DelayBytes, bool MoveNoise, bool Accel, class Mode>
 __attribute__((noinline)) void traverseRows(const Traversal& t,
                                             const ElementSampler (&samplers)[kBindingCount]) {
-    const FrameValues& f = *t.f;
-    const double T = f.time, D = f.delayScale, S = f.speedScale;
-    const double g = f.gravityAcceleration, w = f.windAcceleration;
-    const double rowBias = t.rowBias, colBias = t.colBias;
-    const Traversal::ByRandom& r = t.byRandom;
-    const double* speedY = t.speedY;
-    const double* speedX = t.speedX;
     const uint32_t n = t.grid.columns, rows = t.grid.rows;
-    const bool rowsReversed = t.rowsReversed;
     const LcgJump rowJump = lcgJump(uint64_t(4) * n);
-    const Traversal::Column* columns = t.columns.data();
     std::pmr::vector<double> scratch(kBindingCount * static_cast<size_t>(n), t.memory);
-    BindingRow delay{&samplers[kDelay], scratch.data()};
-    BindingRow moveY{&samplers[kMovingY], scratch.data() + n};
-    BindingRow moveX{&samplers[kMovingX], scratch.data() + 2 * static_cast<size_t>(n)};
-    ElementSampler::ByteRow delayBytes{};
-    Mode mode(t);
+    ElementSettler<DelayBytes, MoveNoise, Accel, Mode> settle(t, samplers, scratch.data());
+    Mode& mode = settle.mode;
+    const Traversal::Column* columns = t.columns.data();
     using Landing = typename Mode::Landing;
-
-    auto settle = [&](uint32_t k, uint32_t s) -> Landing {
-        const Traversal::Column& c = columns[k];
-        const double d = DelayBytes ? delayBytes.at(k) : delay.base[c.key[kDelay]];
-        const double start = D * (d + r.startNoise[randomByte<1>(s)]);
-        if (!(T > start)) return mode.waiting(c);
-        const double age = T - start;
-        if (!(r.life[randomByte<2>(s)] >= age)) return Mode::nowhere();
-        const double time = S * age;
-        // The speeds themselves, or with noise the terms that pick them.
-        double vy = moveY.base[c.key[kMovingY]], vx = moveX.base[c.key[kMovingX]];
-        if (MoveNoise) {
-            vy = speedY[static_cast<int>(vy + r.moveNoise[randomByte<3>(s)] + rowBias)];
-            vx = speedX[static_cast<int>(vx + r.moveNoise[randomByte<4>(s)] + colBias)];
-        }
-        if (Accel) return mode.moving(c, vy * time + g * time * time, vx * time + w * time * time);
-        return mode.moving(c, vy * time, vx * time);
-    };
 
     // The elements of a row that land in the frame, in visiting order. Which
     // of them land follows the noise of the start times as often as not, so
@@ -463,22 +572,19 @@ __attribute__((noinline)) void traverseRows(const Traversal& t,
         return count;
     };
 
-    uint32_t rowState = RandomStream::kSeed;
-    for (uint32_t m = 0; m < rows; ++m, rowState = rowJump(rowState)) {
-        const uint32_t j = rowsReversed ? rows - 1 - m : m;
-        mode.startRow(j);
-        if constexpr (DelayBytes) delayBytes = samplers[kDelay].byteRow(j);
+    uint32_t state0 = RandomStream::kSeed;
+    for (uint32_t m = 0; m < rows; ++m, state0 = rowJump(state0)) {
+        const uint32_t j = t.rowsReversed ? rows - 1 - m : m;
+        settle.startRow(j);
         if constexpr (!Late) {
-            if constexpr (!DelayBytes) delay.read(j, 0, n);
-            moveY.read(j, 0, n);
-            moveX.read(j, 0, n);
+            settle.read(j, 0, n);
             if constexpr (Mode::kFused) {
-                uint32_t state = rowState;
+                uint32_t state = state0;
                 for (uint32_t k = 0; k < n; ++k, state = kElement(state)) {
                     mode.draw(columns[k], settle(k, state));
                 }
             } else {
-                const uint32_t count = settleRange(0, n, rowState);
+                const uint32_t count = settleRange(0, n, state0);
                 for (uint32_t i = 0; i < count; ++i) {
                     mode.draw(columns[pending[i].k], pending[i].landing);
                 }
@@ -493,16 +599,14 @@ __attribute__((noinline)) void traverseRows(const Traversal& t,
         // twice the settling.
         uint32_t readRows[kBindingCount];  // pixel rows of the output that they read
         int readCount = 0;
-        for (const BindingRow* b : {&delay, &moveY, &moveX}) {
-            if (b->sampler->readsOutput()) readRows[readCount++] = b->sampler->imageRow(j);
+        for (const ElementSampler& b : samplers) {
+            if (b.readsOutput()) readRows[readCount++] = b.imageRow(j);
         }
         uint32_t k = 0, stretch = n;
         while (k < n) {
             const uint32_t end = k + std::min(stretch, n - k);
-            if constexpr (!DelayBytes) delay.read(j, k, end);
-            moveY.read(j, k, end);
-            moveX.read(j, k, end);
-            const uint32_t count = settleRange(k, end, lcgJump(uint64_t(4) * k)(rowState));
+            settle.read(j, k, end);
+            const uint32_t count = settleRange(k, end, lcgJump(uint64_t(4) * k)(state0));
             uint32_t next = end;
             for (uint32_t i = 0; i < count; ++i) {
                 const Traversal::Column& c = columns[pending[i].k];
@@ -522,7 +626,66 @@ __attribute__((noinline)) void traverseRows(const Traversal& t,
     }
 }
 
-// traverseRows specialised on the flags, chosen one by one.
+// The same traversal shared out among threads, for frames without late
+// bindings. Drawing order decides which element a pixel shows at last, so
+// the work goes in two passes:
+// 1. stretches of rows are settled side by side, each element's landing
+//    kept, with the output rows each row of elements reaches;
+// 2. the output is cut into bands of rows, and each band is drawn on its
+//    own by replaying every landing in visiting order and drawing what
+//    falls inside the band, skipping the element rows that reach no row of
+//    it. Every pixel is thus written in the order of one thread's
+//    traversal, and the bands never share a pixel.
+// `landings` holds rows x columns records; `scratch`, kBindingCount rows of
+// values for each of `parts` threads.
+template <bool DelayBytes, bool MoveNoise, bool Accel, class Mode>
+__attribute__((noinline)) void traverseSideBySide(
+    const Traversal& t, const ElementSampler (&samplers)[kBindingCount], TaskRunner& tasks,
+    typename Mode::Record* landings, RowSpan* reach, double* scratch, int parts) {
+    using Settler = ElementSettler<DelayBytes, MoveNoise, Accel, Mode>;
+    const uint32_t n = t.grid.columns, rows = t.grid.rows;
+    const uint32_t stretches = std::min<uint32_t>(rows, 4 * static_cast<uint32_t>(parts));
+    std::atomic<uint32_t> nextStretch{0};
+    auto settleStretches = [&](int part) {
+        Settler settle(t, samplers, scratch + size_t{kBindingCount} * n * static_cast<size_t>(part));
+        for (uint32_t i; (i = nextStretch++) < stretches;) {
+            const uint32_t mEnd = static_cast<uint32_t>(uint64_t(rows) * (i + 1) / stretches);
+            uint32_t m = static_cast<uint32_t>(uint64_t(rows) * i / stretches);
+            for (uint32_t state0 = rowState(m, n); m < mEnd; ++m, state0 = lcgJump(4 * uint64_t(n))(state0)) {
+                const uint32_t j = t.rowsReversed ? rows - 1 - m : m;
+                settle.startRow(j);
+                settle.read(j, 0, n);
+                typename Mode::Record* out = landings + size_t{m} * n;
+                RowSpan span;
+                uint32_t state = state0;
+                for (uint32_t k = 0; k < n; ++k, state = kElement(state)) {
+                    out[k] = settle.mode.record(settle.columns[k], settle(k, state));
+                    settle.mode.widen(span, settle.columns[k], out[k]);
+                }
+                reach[m] = settle.mode.rowsReached(span);
+            }
+        }
+    };
+    runTasks(&tasks, parts, settleStretches);
+
+    const uint32_t H = static_cast<uint32_t>(t.H);
+    const int bands = static_cast<int>(std::min<uint32_t>(H, static_cast<uint32_t>(parts)));
+    auto drawBand = [&](int b) {
+        const RowSpan band{static_cast<uint32_t>(uint64_t(H) * b / bands),
+                           static_cast<uint32_t>(uint64_t(H) * (b + 1) / bands)};
+        Mode mode(t);
+        if constexpr (!Mode::kFused) mode.keepTo(band);
+        for (uint32_t m = 0; m < rows; ++m) {
+            if (!reach[m].meets(band)) continue;
+            mode.startRow(t.rowsReversed ? rows - 1 - m : m);
+            const typename Mode::Record* in = landings + size_t{m} * n;
+            for (uint32_t k = 0; k < n; ++k) mode.draw(t.columns[k], in[k], band);
+        }
+    };
+    runTasks(&tasks, bands, drawBand);
+}
+
+// The traversal specialised on the flags, chosen one by one.
 template <class Mode, bool... Chosen>
 void traverseWith(const Traversal& t, const ElementSampler (&samplers)[kBindingCount]) {
     traverseRows<Chosen..., Mode>(t, samplers);
@@ -537,14 +700,53 @@ void traverseWith(const Traversal& t, const ElementSampler (&samplers)[kBindingC
     }
 }
 
+template <class Mode, bool... Chosen>
+void sideBySideWith(const Traversal& t, const ElementSampler (&samplers)[kBindingCount],
+                    TaskRunner& tasks) {
+    const int parts = tasks.width();
+    const size_t n = t.grid.columns, rows = t.grid.rows;
+    std::pmr::vector<typename Mode::Record> landings(n * rows, t.memory);
+    std::pmr::vector<RowSpan> reach(rows, t.memory);
+    std::pmr::vector<double> scratch(size_t{kBindingCount} * n * static_cast<size_t>(parts),
+                                     t.memory);
+    traverseSideBySide<Chosen..., Mode>(t, samplers, tasks, landings.data(), reach.data(),
+                                        scratch.data(), parts);
+}
+template <class Mode, bool... Chosen, class... Flags>
+void sideBySideWith(const Traversal& t, const ElementSampler (&samplers)[kBindingCount],
+                    TaskRunner& tasks, bool flag, Flags... rest) {
+    if (flag) {
+        sideBySideWith<Mode, Chosen..., true>(t, samplers, tasks, rest...);
+    } else {
+        sideBySideWith<Mode, Chosen..., false>(t, samplers, tasks, rest...);
+    }
+}
+
+// Whether a frame is worth sharing out: more than one thread, no binding
+// that reads the drawing so far, a few rows of elements, and pixel indices
+// that fit the landings' 32 bits.
+bool sharesOut(const Traversal& t, const ElementSampler (&samplers)[kBindingCount],
+               const TaskRunner* tasks) {
+    if (taskWidth(tasks) < 2 || t.grid.rows < 2) return false;
+    for (const ElementSampler& b : samplers) {
+        if (b.readsOutput()) return false;
+    }
+    return uint64_t(t.W) * uint64_t(t.H) < UINT32_MAX;
+}
+
 template <class Mode>
-void traverse(const Traversal& t, const ElementSampler (&samplers)[kBindingCount]) {
+void traverse(const Traversal& t, const ElementSampler (&samplers)[kBindingCount],
+              TaskRunner* tasks) {
     const bool late = samplers[0].readsOutput() || samplers[1].readsOutput() ||
                       samplers[2].readsOutput();
     const bool delayBytes = samplers[kDelay].bytes();
     const bool moveNoise = t.f->noiseMove != 0;
     const bool accel = t.f->gravityAcceleration != 0 || t.f->windAcceleration != 0;
-    traverseWith<Mode>(t, samplers, late, delayBytes, moveNoise, accel);
+    if (sharesOut(t, samplers, tasks)) {
+        sideBySideWith<Mode>(t, samplers, *tasks, delayBytes, moveNoise, accel);
+    } else {
+        traverseWith<Mode>(t, samplers, late, delayBytes, moveNoise, accel);
+    }
 }
 
 void renderWith(const RenderJob& job, std::pmr::memory_resource* memory) {
@@ -552,7 +754,12 @@ void renderWith(const RenderJob& job, std::pmr::memory_resource* memory) {
     const int32_t W = job.width, H = job.height;
     const size_t pixels = static_cast<size_t>(W) * static_cast<size_t>(H);
     if (job.pixelsOut != job.pixelsB) {
-        std::memcpy(job.pixelsOut, job.pixelsB, pixels * sizeof(uint32_t));
+        const int parts = taskWidth(job.tasks);
+        runTasks(job.tasks, parts, [&](int i) {
+            const auto first = static_cast<size_t>(uint64_t{pixels} * uint64_t(i) / uint64_t(parts));
+            const auto end = static_cast<size_t>(uint64_t{pixels} * uint64_t(i + 1) / uint64_t(parts));
+            std::memcpy(job.pixelsOut + first, job.pixelsB + first, (end - first) * sizeof(uint32_t));
+        });
     }
 
     const FrameValues f = computeFrameValues(*job.settings, job.duration, job.position, W, H);
@@ -561,7 +768,7 @@ void renderWith(const RenderJob& job, std::pmr::memory_resource* memory) {
 
     // The per-frame tables take well under 256 bytes per column, row and
     // ramp step; refuse a frame whose tables could not even be addressed.
-    const uint64_t tableBytes = 256 * (uint64_t(W) + uint64_t(H) + 1);
+    const uint64_t tableBytes = kTableBytesPerLine * (uint64_t(W) + uint64_t(H) + 1);
     if (tableBytes > SIZE_MAX / 2) throw std::bad_alloc();
 
     Traversal t(memory);
@@ -618,15 +825,36 @@ void renderWith(const RenderJob& job, std::pmr::memory_resource* memory) {
         col.xd = col.x;
     }
     if (f.perPixel) {
-        traverse<PixelMode>(t, samplers);
+        t.rowStart.resize(static_cast<size_t>(H));
+        for (int32_t y = 0; y < H; ++y) t.rowStart[y] = job.pixelsOut + static_cast<size_t>(y) * W;
+        traverse<PixelMode>(t, samplers, job.tasks);
     } else {
-        traverse<CellMode>(t, samplers);
+        traverse<CellMode>(t, samplers, job.tasks);
     }
 }
 
 }  // namespace
 
 void render(const RenderJob& job) { renderWith(job, std::pmr::new_delete_resource()); }
+
+void render(const RenderJob& job, std::pmr::memory_resource* memory) { renderWith(job, memory); }
+
+uint64_t renderWorkspaceBytes(const RenderJob& job) {
+    const int parts = taskWidth(job.tasks);
+    if (parts < 2 || job.width < 1 || job.height < 1 || !job.settings) return 0;
+    const uint64_t W = static_cast<uint64_t>(job.width), H = static_cast<uint64_t>(job.height);
+    if (W * H >= UINT32_MAX) return 0;
+    for (const SourceBinding& b : job.settings->sourceBindings) {
+        const auto kind = static_cast<uint32_t>(b.kind);
+        if (kind >= kRed2 && kind <= kAlpha2) return 0;
+    }
+    const FrameValues f = computeFrameValues(*job.settings, job.duration, job.position,
+                                             job.width, job.height);
+    const uint64_t record = f.perPixel ? sizeof(PixelMode::Record) : sizeof(CellMode::Record);
+    return uint64_t(f.columns) * f.rows * record + uint64_t(f.rows) * sizeof(RowSpan) +
+           uint64_t(kBindingCount) * sizeof(double) * f.columns * static_cast<uint64_t>(parts) +
+           kTableBytesPerLine * (W + H + 1) + 4096;
+}
 
 void render(const RenderJob& job, RenderScratch& scratch) {
     struct Call {

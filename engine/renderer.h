@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory_resource>
 
 #include "effect_settings.h"
 #include "render_job.h"
@@ -53,5 +54,13 @@ void render(const RenderJob& job);
 // The same, with the per-frame tables carved from `scratch`: after the first
 // frame of a size, no allocation (see render_scratch.h).
 void render(const RenderJob& job, RenderScratch& scratch);
+// The same, with the per-frame tables from `memory`.
+void render(const RenderJob& job, std::pmr::memory_resource* memory);
+
+// A render call shared out among job.tasks keeps where every element lands
+// until it draws: the bytes that takes, with the per-frame tables, for
+// a caller that hands render() memory of its own. 0 when the call runs on
+// one thread (no runner, or late bindings) and needs only small tables.
+uint64_t renderWorkspaceBytes(const RenderJob& job);
 
 }  // namespace granulix

@@ -9,6 +9,7 @@
 #include "frame_conversion.h"
 #include "render_job.h"
 #include "renderer.h"
+#include "task_pool.h"
 #include "settings_file.h"
 
 #if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
@@ -194,6 +195,7 @@ void Mixer::update(const uint32_t* clipA, const uint32_t* clipB, uint32_t* out) 
     job.regionHeight = height_;
     job.bitCount = 24;
     job.settings = &settings;
+    job.tasks = sharedTaskPool();
 
     std::unique_ptr<WorkFrames> frames;
     try {

@@ -8,6 +8,7 @@
 #include "plugin_abi.h"
 #include "render_job.h"
 #include "setup_entry.h"
+#include "task_pool.h"
 
 namespace granulix::host {
 namespace {
@@ -88,6 +89,7 @@ int32_t applyRender(const void* record, int32_t fieldMode) {
     job.bitCount = header.bitCount;
     job.settings = &settings;
     job.host = const_cast<void*>(record);
+    job.tasks = sharedTaskPool();
     // The pixel fields stay empty until the frame conversion points them at
     // its work frames; the host's rows travel beside the job. fetchPreview
     // belongs to the setup call and is never called on this path.

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstring>
+#include <memory_resource>
 
 #include "plugin_abi.h"
 #include "renderer.h"
@@ -67,35 +69,44 @@ void storeRow(const uint32_t* work, uint8_t* host, size_t count) {
     for (; x < count; ++x, host += 3) storeHostPixel(work[x], host);
 }
 
-// Fills a work frame from the host rectangle; work pixels outside it are 0.
-// Every word is written once, whatever the block held before.
-void loadRectangle(const uint8_t* host, uint32_t* work, const Geometry& g) {
-    const size_t firstRow = g.rows.begin * g.rowsPerHost;
-    const size_t endRow = g.rows.end * g.rowsPerHost;
-    std::memset(work, 0, firstRow * g.width * sizeof(uint32_t));
-    std::memset(work + endRow * g.width, 0, (g.workRows - endRow) * g.width * sizeof(uint32_t));
+// Work rows [first, end) of part `part` of `parts`.
+struct RowRange {
+    size_t first, end;
+};
+RowRange partOf(size_t rows, int part, int parts) {
+    return {static_cast<size_t>(uint64_t{rows} * uint64_t(part) / uint64_t(parts)),
+            static_cast<size_t>(uint64_t{rows} * uint64_t(part + 1) / uint64_t(parts))};
+}
 
-    uint32_t* row = work + firstRow * g.width;
+// Fills work rows [part.first, part.end) of a work frame from the host
+// rectangle; work pixels outside it are 0. Every word is written once,
+// whatever the block held before.
+void loadRows(const uint8_t* host, uint32_t* work, const Geometry& g, RowRange part) {
     const size_t count = g.cols.end - g.cols.begin;
-    for (size_t y = g.rows.begin; y < g.rows.end; ++y) {
-        std::memset(row, 0, g.cols.begin * sizeof(uint32_t));
-        std::memset(row + g.cols.end, 0, (g.width - g.cols.end) * sizeof(uint32_t));
-        loadRow(host + y * g.stride + 3 * size_t{g.cols.begin}, row + g.cols.begin, count);
-        for (size_t r = 1; r < g.rowsPerHost; ++r) {
-            std::memcpy(row + g.width, row, g.width * sizeof(uint32_t));
-            row += g.width;
+    for (size_t r = part.first; r < part.end; ++r) {
+        uint32_t* row = work + r * g.width;
+        const size_t y = r / g.rowsPerHost;
+        if (y < g.rows.begin || y >= g.rows.end) {
+            std::memset(row, 0, g.width * sizeof(uint32_t));
+        } else if (r % g.rowsPerHost != 0 && r != part.first) {
+            std::memcpy(row, row - g.width, g.width * sizeof(uint32_t));
+        } else {
+            std::memset(row, 0, g.cols.begin * sizeof(uint32_t));
+            std::memset(row + g.cols.end, 0, (g.width - g.cols.end) * sizeof(uint32_t));
+            loadRow(host + y * g.stride + 3 * size_t{g.cols.begin}, row + g.cols.begin, count);
         }
-        row += g.width;
     }
 }
 
-// Copies the rendered rectangle of the output work frame to the host rows. In
-// a field mode work row r goes to host row r / 2: mode 1 takes the odd rows,
-// mode 2 the even ones, any other mode both in turn (so the odd row wins).
-void storeRectangle(const uint32_t* work, uint8_t* host, const Geometry& g, int32_t fieldMode) {
+// Copies the rendered rectangle of the output work frame, rows [part.first,
+// part.end) of it, to the host rows. In a field mode work row r goes to host
+// row r / 2: mode 1 takes the odd rows, mode 2 the even ones, any other mode
+// both in turn (so the odd row wins; a part then starts on an even row).
+void storeRows(const uint32_t* work, uint8_t* host, const Geometry& g, int32_t fieldMode,
+               RowRange part) {
     const size_t count = g.cols.end - g.cols.begin;
-    const size_t firstRow = g.rows.begin * g.rowsPerHost;
-    const size_t endRow = g.rows.end * g.rowsPerHost;
+    const size_t firstRow = std::max(g.rows.begin * g.rowsPerHost, part.first);
+    const size_t endRow = std::min(g.rows.end * g.rowsPerHost, part.end);
     for (size_t r = firstRow; r < endRow; ++r) {
         if (fieldMode == 1 && r % 2 == 0) continue;
         if (fieldMode == 2 && r % 2 == 1) continue;
@@ -125,10 +136,14 @@ Span clipSpan(uint32_t start, uint32_t count, int32_t extent) {
 int32_t renderHostFrames(RenderJob& job, const HostFrames& frames) {
     if (job.bitCount != 24) return 0;
     if (!frames.clipA || !frames.clipB || !frames.output) return 0;
-    const uint64_t blockBytes = workBlockBytes(job.width, job.height, job.fieldMode);
-    if (blockBytes == 0) return 0;
+    const uint64_t framesBytes = workBlockBytes(job.width, job.height, job.fieldMode);
+    if (framesBytes == 0) return 0;
+    RenderJob workJob = job;
+    workJob.height = job.fieldMode == 0 ? job.height : 2 * job.height;
+    const uint64_t workspaceBytes = renderWorkspaceBytes(workJob);
+    if (workspaceBytes > SIZE_MAX - framesBytes) return 0;
     WorkBlock block;
-    if (!block.acquire(static_cast<size_t>(blockBytes))) return 0;
+    if (!block.acquire(static_cast<size_t>(framesBytes + workspaceBytes))) return 0;
 
     Geometry g;
     g.width = static_cast<size_t>(job.width);
@@ -143,21 +158,34 @@ int32_t renderHostFrames(RenderJob& job, const HostFrames& frames) {
     // it before the particles are drawn.
     uint32_t* workA = static_cast<uint32_t*>(block.data());
     uint32_t* workOut = workA + bufferWords;
-    loadRectangle(frames.clipA, workA, g);
-    loadRectangle(frames.clipB, workOut, g);
+    // Rows are converted side by side, in parts of whole host rows.
+    const int parts = static_cast<int>(
+        std::min<size_t>(static_cast<size_t>(taskWidth(job.tasks)), g.workRows / g.rowsPerHost));
+    auto part = [&](int i) {
+        const RowRange r = partOf(g.workRows / g.rowsPerHost, i, parts);
+        return RowRange{r.first * g.rowsPerHost, r.end * g.rowsPerHost};
+    };
+    runTasks(job.tasks, parts, [&](int i) {
+        loadRows(frames.clipA, workA, g, part(i));
+        loadRows(frames.clipB, workOut, g, part(i));
+    });
 
     // The renderer sees the work frames; the job keeps the host's geometry
-    // before and after.
+    // before and after. Its workspace follows the frames in the block.
     const int32_t hostHeight = job.height;
     job.pixelsA = workA;
     job.pixelsB = workOut;
     job.pixelsOut = workOut;
     job.height = static_cast<int32_t>(g.workRows);
-    render(job);
+    std::pmr::monotonic_buffer_resource workspace(
+        static_cast<std::byte*>(block.data()) + framesBytes, workspaceBytes,
+        std::pmr::new_delete_resource());
+    render(job, &workspace);
     job.pixelsA = job.pixelsB = job.pixelsOut = nullptr;
     job.height = hostHeight;
 
-    storeRectangle(workOut, frames.output, g, job.fieldMode);
+    runTasks(job.tasks, parts,
+             [&](int i) { storeRows(workOut, frames.output, g, job.fieldMode, part(i)); });
     return 1;
 }
 

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "renderer.h"
+#include "task_pool.h"
 
 namespace granulix {
 
@@ -111,7 +112,9 @@ int previewHook(uint32_t position, RenderJob* job) {
         }
         fetch(abi::kTrackClipA, context, 0, abi::kFetchRelease);
         if (!usable) return 0;
-        render(*job);
+        RenderJob shared = *job;
+        shared.tasks = sharedTaskPool();
+        render(shared);
         return 1;
     } catch (...) {
         return 0;

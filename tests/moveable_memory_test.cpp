@@ -12,6 +12,8 @@
 #include "frame_conversion.h"
 #include "module_host.h"
 #include "moveable_memory.h"
+#include "renderer.h"
+#include "task_pool.h"
 #include "work_block.h"
 
 namespace granulix::host {
@@ -123,7 +125,18 @@ TEST_F(MoveableMemory, RenderPathWithoutMemoryWritesNothingAndKeepsNothing) {
             EXPECT_NE(frames.out.storage, before);
             // ... and keeps its block for the next call, and that block alone.
             EXPECT_EQ(heldWorkBlocks(), 1);
-            EXPECT_EQ(heldWorkBytes(), workBlockBytes(11, 7, fieldMode));
+            // (The work frames, and where the renderer keeps its landings
+            // when it shares the frame out among threads.)
+            EffectSettings defaults{};
+            fillDefaults(defaults);
+            RenderJob job;
+            job.duration = 65536;
+            job.position = positionFromProgress(0.5f);
+            job.width = 11;
+            job.height = fieldMode == 0 ? 7 : 14;
+            job.settings = &defaults;
+            job.tasks = sharedTaskPool();
+            EXPECT_EQ(heldWorkBytes(), workBlockBytes(11, 7, fieldMode) + renderWorkspaceBytes(job));
             EXPECT_EQ(outstandingBlocks(), outstanding + 1);
         }
     }

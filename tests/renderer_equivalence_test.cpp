@@ -9,6 +9,7 @@
 #include "reference_renderer.h"
 #include "renderer.h"
 #include "source_map.h"
+#include "task_pool.h"
 
 namespace granulix {
 namespace {
@@ -56,13 +57,31 @@ struct Size {
 
 class RendererMatchesReference : public ::testing::TestWithParam<Size> {};
 
+// Runs the tasks one after the other from the last: work shared out must
+// not depend on which part runs first.
+class BackwardsRunner final : public TaskRunner {
+public:
+    explicit BackwardsRunner(int width) : width_(width) {}
+    int width() const override { return width_; }
+    void run(int count, void (*task)(void*, int), void* context) override {
+        for (int i = count - 1; i >= 0; --i) task(context, i);
+    }
+
+private:
+    int width_;
+};
+
 // Also with the per-frame tables carved from one scratch kept from round to
 // round, as a plug-in keeps it from frame to frame: the same bytes, and a
-// second call of the same job allocates nothing.
+// second call of the same job allocates nothing. And shared out among
+// threads, or among parts run backwards: the same bytes.
 TEST_P(RendererMatchesReference, OverRandomSettingsPositionsAndOrders) {
     const Size size = GetParam();
     std::mt19937 g(size.width * 1000 + size.height);
     RenderScratch scratch;
+    const std::unique_ptr<TaskRunner> threads[] = {newTaskPool(2), newTaskPool(3)};
+    BackwardsRunner backwards(5);
+    TaskRunner* runners[] = {threads[0].get(), threads[1].get(), &backwards};
     for (int round = 0; round < 150; ++round) {
         EffectSettings s = randomSettings(g);
         // Host jobs count in 16.16 fixed point, preview jobs in frames.
@@ -81,6 +100,14 @@ TEST_P(RendererMatchesReference, OverRandomSettingsPositionsAndOrders) {
             ASSERT_EQ(kept.out, fast.out) << "round " << round << ", call " << call << " with a kept scratch";
         }
         EXPECT_EQ(scratch.heapAllocations(), 0u) << "round " << round;
+        for (TaskRunner* runner : runners) {
+            Frames shared(size.width, size.height, round);
+            RenderJob job = shared.job(s, N, P);
+            job.tasks = runner;
+            render(job);
+            ASSERT_EQ(shared.out, fast.out) << "round " << round << " on " << runner->width()
+                                            << " parts";
+        }
     }
 }
 
