@@ -66,6 +66,25 @@ const std::vector<OptionRule>& renderOnlyOptions() {
     return rows;
 }
 
+// How render's video output is encoded, and its progress for other programs.
+const std::vector<OptionRule>& outputOptions() {
+    static const std::vector<OptionRule> rows = {
+        {"--codec", "", "NAME", false,
+         "video codec: " + codecNames() + "\n(default h264, vp9 for .webm); prores and ffv1 (lossless,\n"
+         "RGB) suit intermediates; .webm holds vp9 and av1 only"},
+        {"--crf", "", "Q", false,
+         "the encoder's constant quality, lower is better (default\n18 for h264, 20 h265, 30 vp9 and av1)"},
+        {"--preset", "", "NAME", false, "the encoder's speed preset (h264 and h265: default medium)"},
+        {"--pix-fmt", "", "FORMAT", false,
+         "pixel format as FFmpeg names it (default yuv420p;\nyuv422p10le for prores, bgr0 for ffv1)"},
+        {"--encoder-option", "", "KEY=VALUE", true,
+         "an option of the FFmpeg encoder, e.g. tune=film;\nrepeatable"},
+        {"--progress", "", "FILE|-", false,
+         "progress as key=value lines, as ffmpeg -progress writes\nthem, into FILE or onto standard output"},
+    };
+    return rows;
+}
+
 const std::vector<OptionRule>& sheetOnlyOptions() {
     static const std::vector<OptionRule> rows = {
         {"--count", "-k", "K", false, "frames on the sheet, evenly spread, 2 or more (default 8)"},
@@ -224,6 +243,23 @@ Transition prepareTransition(const CommandLine& line, const char* command,
 
 // The summary line; `seconds` run from the command's start until the output
 // was whole, as the progress bar's last figure does.
+// The encoding asked for by the options of outputOptions().
+VideoEncoding encodingOf(const CommandLine& line) {
+    VideoEncoding encoding;
+    encoding.codec = line.valueOr("--codec", "");
+    encoding.crf = line.valueOr("--crf", "");
+    encoding.preset = line.valueOr("--preset", "");
+    encoding.pixelFormat = line.valueOr("--pix-fmt", "");
+    for (const std::string& option : line.values("--encoder-option")) {
+        const std::size_t eq = option.find('=');
+        if (eq == 0 || eq == std::string::npos) {
+            throw usageError("--encoder-option must be KEY=VALUE, not " + option);
+        }
+        encoding.options.emplace_back(option.substr(0, eq), option.substr(eq + 1));
+    }
+    return encoding;
+}
+
 void report(bool quiet, const std::string& what, int frames, const TransitionPlan& plan,
             double seconds) {
     if (quiet) return;
@@ -234,7 +270,9 @@ void report(bool quiet, const std::string& what, int frames, const TransitionPla
 
 }  // namespace
 
-std::vector<OptionRule> renderOptions() { return joined(sharedOptions(), renderOnlyOptions()); }
+std::vector<OptionRule> renderOptions() {
+    return joined(joined(sharedOptions(), renderOnlyOptions()), outputOptions());
+}
 
 std::vector<OptionRule> sheetOptions() { return joined(sharedOptions(), sheetOnlyOptions()); }
 
@@ -259,7 +297,7 @@ std::string outputNamesHelp() {
 
 std::string transitionOptionsHelp() {
     return "Options of render and sheet:\n" + optionsHelp(sharedOptions()) +
-           "Options of render only:\n" + optionsHelp(renderOnlyOptions()) +
+           "Options of render only:\n" + optionsHelp(renderOnlyOptions()) + optionsHelp(outputOptions()) +
            "Options of sheet only:\n" + optionsHelp(sheetOnlyOptions());
 }
 
@@ -273,7 +311,15 @@ int renderCommand(const std::vector<std::string>& args) {
         return kExitOk;
     }
     const std::string target = line.valueOr("--output", "");
-    if (line.has("--output")) checkSinkName(target);
+    VideoEncoding encoding = encodingOf(line);
+    if (line.has("--output")) {
+        checkSinkName(target);
+        checkEncodingTarget(target, encoding);
+    }
+    const std::string progressTarget = line.valueOr("--progress", "");
+    if (progressTarget == "-" && target == "-") {
+        throw usageError("--progress - and -o - would both write to standard output");
+    }
     std::optional<FrameRate> askedRate;
     if (line.has("--fps")) {
         askedRate = frameRateOf(line.positive("--fps", 25, 1000));
@@ -295,10 +341,16 @@ int renderCommand(const std::vector<std::string>& args) {
     if (!askedRate) checkOutputRate(target, plan.rate);  // clip A's own rate
     for (int i = 0; i < plan.frameCount; ++i) plan.frames.push_back(i);
 
-    std::unique_ptr<FrameSink> sink =
-        openSink(target, plan.width, plan.height, plan.rate, plan.frameCount, line.has("--force"));
+    encoding.colour = t.clipA->colourTags();
+    std::unique_ptr<FrameSink> sink = openSink(target, plan.width, plan.height, plan.rate, plan.frameCount,
+                                               line.has("--force"), encoding);
     ProgressMeter progress(plan.frameCount, !t.quiet, start);
     FrameSink& out = *sink;
+    std::optional<ProgressLog> log;
+    if (!progressTarget.empty()) {
+        log.emplace(progressTarget, plan.rate, [&out] { return out.bytesWritten(); }, start);
+        progress.alsoLog(*log);
+    }
     renderTransition(
         *t.module, *t.clipA, *t.clipB, plan,
         [&out](const HostFrame& frame) { return out.prepare(frame); },
