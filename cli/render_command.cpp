@@ -52,7 +52,7 @@ const std::vector<OptionRule>& sharedOptions() {
         {"--frames", "-n", "N", false,
          "length of the transition, at least 2 (default 50);\nframe i has progress i/(N-1)"},
         {"--settings", "", "FILE", false,
-         "settings to start from, a .qlb file or the JSON of\nsettings show --json (default: the module's defaults)"},
+         "settings to start from: a .qlb file or the JSON of\nsettings show --json (default: the module's defaults)"},
         {"--set", "", "NAME=VALUE", true,
          "change one settings field; repeatable, applied after\n--settings"},
         {"--field-mode", "", "0|1|2", false, "0 whole frames, 1 or 2 one interlaced field (default 0)"},
@@ -80,17 +80,17 @@ const std::vector<OptionRule>& renderOnlyOptions() {
 const std::vector<OptionRule>& outputOptions() {
     static const std::vector<OptionRule> rows = {
         {"--codec", "", "NAME", false,
-         "video codec: " + codecNames() + "\n(default h264, vp9 for .webm); prores and ffv1 (lossless,\n"
-         "RGB) suit intermediates; .webm holds vp9 and av1 only"},
+         "video codec: " + codecNames() + "\n(default h264; vp9 for .webm, which holds vp9 and\n"
+         "av1 only); prores and lossless ffv1 suit intermediates"},
         {"--crf", "", "Q", false,
-         "the encoder's constant quality, lower is better (default\n18 for h264, 20 h265, 30 vp9 and av1)"},
-        {"--preset", "", "NAME", false, "the encoder's speed preset (h264 and h265: default medium)"},
+         "the encoder's constant quality, lower is better\n(default 18 for h264, 20 h265, 30 vp9 and av1)"},
+        {"--preset", "", "NAME", false, "the encoder's speed preset (default medium for h264\nand h265)"},
         {"--pix-fmt", "", "FORMAT", false,
          "pixel format as FFmpeg names it (default yuv420p;\nyuv422p10le for prores, bgr0 for ffv1)"},
         {"--encoder-option", "", "KEY=VALUE", true,
          "an option of the FFmpeg encoder, e.g. tune=film;\nrepeatable"},
         {"--progress", "", "FILE|-", false,
-         "progress as key=value lines, as ffmpeg -progress writes\nthem, into FILE or onto standard output"},
+         "progress as key=value lines, as ffmpeg -progress\nwrites them, into FILE or onto standard output"},
     };
     return rows;
 }
@@ -302,6 +302,7 @@ std::string clipsHelp() {
 std::string outputNamesHelp() {
     return "OUT, by its name:\n"
            "  name.mp4, .mkv, .mov   H.264 video        name.webm   VP9 video\n"
+           "                         (--codec and the options after it choose another)\n"
            "  frame-%04d.png         one PNG per frame, numbered from 0\n"
            "  -                      raw frames on standard output: bgr24, top line first,\n"
            "                         e.g. | ffmpeg -f rawvideo -pixel_format bgr24\n"
