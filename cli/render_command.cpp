@@ -469,7 +469,7 @@ public:
     // has been closed.
     bool ended() {
         for (int tries = 0; pid_ > 0 && tries < 50; ++tries) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+            if (waitpid(pid_, &status_, WNOHANG) == pid_) {
                 pid_ = -1;
                 break;
             }
@@ -480,20 +480,24 @@ public:
     // Waits for the player to end; throws CliError when it failed.
     void wait() {
         closeInput();
-        int status = 0;
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        while (pid_ > 0 && waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
         }
         pid_ = -1;
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            throw CliError("ffplay failed" + (WIFEXITED(status) ? " with exit status " +
-                                                                      std::to_string(WEXITSTATUS(status))
-                                                                : std::string()));
+        checkStatus();
+    }
+    // Throws CliError unless the player that ended exited with status 0.
+    void checkStatus() const {
+        if (!WIFEXITED(status_) || WEXITSTATUS(status_) != 0) {
+            throw CliError("ffplay failed" + (WIFEXITED(status_) ? " with exit status " +
+                                                                       std::to_string(WEXITSTATUS(status_))
+                                                                 : std::string()));
         }
     }
 
 private:
     pid_t pid_ = -1;
     int input_ = -1;
+    int status_ = 0;
 };
 
 }  // namespace
@@ -543,8 +547,9 @@ int playCommand(const std::vector<std::string>& args) {
     } catch (const CliError&) {
         // Closing the window before the end is no failure.
         shown.closeInput();
-        if (!gStopRequested && shown.ended()) return kExitOk;
-        throw;
+        if (gStopRequested || !shown.ended()) throw;
+        shown.checkStatus();
+        return kExitOk;
     }
     report(t.quiet, "ffplay", plan.frameCount, plan, progress.finish());
     shown.wait();
