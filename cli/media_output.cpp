@@ -77,7 +77,8 @@ private:
 
 class RawSink : public FrameSink {
 public:
-    RawSink(int fd, int32_t width, int32_t height) : fd_(fd), row_(std::size_t(width) * 3), height_(height) {
+    RawSink(int fd, const std::string& what, int32_t width, int32_t height)
+        : fd_(fd), what_(what), row_(std::size_t(width) * 3), height_(height) {
         if (isatty(fd)) {
             throw usageError("raw frames are not for a terminal: redirect standard output or pipe it");
         }
@@ -87,8 +88,7 @@ public:
         for (int32_t line = 0; line < height_; ++line) {
             std::memcpy(buffer_.data() + row_ * std::size_t(line), frame.lineFromTop(line), row_);
         }
-        writeAll(fd_, buffer_.data(), buffer_.size(),
-                 fd_ == STDOUT_FILENO ? "to standard output" : "to the player");
+        writeAll(fd_, buffer_.data(), buffer_.size(), what_);
         written_ += int64_t(buffer_.size());
     }
     void finish() override {}
@@ -96,6 +96,7 @@ public:
 
 private:
     int fd_;
+    std::string what_;
     std::size_t row_;
     int32_t height_;
     std::vector<uint8_t> buffer_;
@@ -278,9 +279,11 @@ private:
             while (!logged.empty() && logged.back() == '\n') logged.pop_back();
             const std::size_t lastLine = logged.rfind('\n');
             if (lastLine != std::string::npos) logged.erase(0, lastLine + 1);
-            throw usageError("cannot write " + target_ + ": the " + encoderName_ +
-                             " encoder refuses its settings (" +
-                             (logged.empty() ? ffmpegError(result) : logged) + ")");
+            const bool asked = !encoding.codec.empty() || !encoding.crf.empty() || !encoding.preset.empty() ||
+                               !encoding.pixelFormat.empty() || !encoding.options.empty();
+            throw CliError("cannot write " + target_ + ": the " + encoderName_ + " encoder refuses its settings (" +
+                               (logged.empty() ? ffmpegError(result) : logged) + ")",
+                           asked ? kExitUsage : kExitFailure);
         }
         result = avcodec_parameters_from_context(stream_->codecpar, encoder_);
         if (result < 0) fail(result);
@@ -342,7 +345,10 @@ private:
             encoder_->color_range = AVCOL_RANGE_JPEG;
             return;
         }
-        const bool matrixKnown = colour.matrix != AVCOL_SPC_UNSPECIFIED && colour.matrix != AVCOL_SPC_RGB;
+        // The matrices the conversion knows; another would be tagged but not used.
+        const bool matrixKnown = colour.matrix == AVCOL_SPC_BT709 || colour.matrix == AVCOL_SPC_FCC ||
+                                 colour.matrix == AVCOL_SPC_BT470BG || colour.matrix == AVCOL_SPC_SMPTE170M ||
+                                 colour.matrix == AVCOL_SPC_SMPTE240M || colour.matrix == AVCOL_SPC_BT2020_NCL;
         encoder_->colorspace = matrixKnown ? colour.matrix : AVCOL_SPC_BT709;
         encoder_->color_range = colour.range == AVCOL_RANGE_JPEG ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
     }
@@ -490,14 +496,14 @@ std::unique_ptr<FrameSink> openSink(const std::string& target, int32_t width, in
                                     const VideoEncoding& encoding) {
     checkSinkName(target);
     checkEncodingTarget(target, encoding);
-    if (target == "-") return openRawSink(STDOUT_FILENO, width, height);
+    if (target == "-") return openRawSink(STDOUT_FILENO, "to standard output", width, height);
     const std::string ext = lowerExtension(target);
     if (ext == ".png") return std::make_unique<PngSequenceSink>(target, frameCount, force);
     return std::make_unique<VideoSink>(target, ext, width, height, rate, force, encoding);
 }
 
-std::unique_ptr<FrameSink> openRawSink(int fd, int32_t width, int32_t height) {
-    return std::make_unique<RawSink>(fd, width, height);
+std::unique_ptr<FrameSink> openRawSink(int fd, const std::string& what, int32_t width, int32_t height) {
+    return std::make_unique<RawSink>(fd, what, width, height);
 }
 
 std::string codecNames() {

@@ -63,8 +63,9 @@ std::unique_ptr<FrameSink> openSink(const std::string& target, int32_t width, in
                                     FrameRate rate, int frameCount, bool force,
                                     const VideoEncoding& encoding = {});
 
-// Raw frames, as the output "-" writes them, into the pipe or file `fd`.
-std::unique_ptr<FrameSink> openRawSink(int fd, int32_t width, int32_t height);
+// Raw frames, as the output "-" writes them, into the pipe or file `fd`;
+// a failed write throws "cannot write `what`: REASON".
+std::unique_ptr<FrameSink> openRawSink(int fd, const std::string& what, int32_t width, int32_t height);
 
 // The frame size the output named `target` is written at: video outputs keep
 // 4:2:0 colour, which needs even sizes, so an odd side is rounded down (and

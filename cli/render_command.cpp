@@ -536,7 +536,7 @@ int playCommand(const std::vector<std::string>& args) {
     }
 
     Player shown(player, words);
-    std::unique_ptr<FrameSink> sink = openRawSink(shown.input(), plan.width, plan.height);
+    std::unique_ptr<FrameSink> sink = openRawSink(shown.input(), "to ffplay", plan.width, plan.height);
     ProgressMeter progress(plan.frameCount, !t.quiet, start);
     FrameSink& out = *sink;
     try {
