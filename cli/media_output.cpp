@@ -202,6 +202,35 @@ const EncoderRow& chooseEncoder(const std::string& target, const std::string& ex
     throw CliError("cannot write " + target + ": this build of FFmpeg has no " + wanted + " encoder");
 }
 
+// The format named `name`, when the encoder takes it.
+AVPixelFormat pixelFormatFor(const AVCodec& codec, const char* encoderName, const std::string& name) {
+    const AVPixelFormat wanted = av_get_pix_fmt(name.c_str());
+    if (wanted == AV_PIX_FMT_NONE) throw usageError("--pix-fmt: FFmpeg knows no pixel format " + name);
+    if (!codec.pix_fmts) return wanted;
+    std::string taken;
+    for (const AVPixelFormat* f = codec.pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
+        if (*f == wanted) return wanted;
+        taken += std::string(taken.empty() ? "" : ", ") + av_get_pix_fmt_name(*f);
+    }
+    throw usageError("--pix-fmt: the " + std::string(encoderName) + " encoder does not take " + name +
+                     "; it takes " + taken);
+}
+
+struct EncoderChoice {
+    const EncoderRow& row;
+    const AVCodec& codec;
+    AVPixelFormat pixelFormat;
+};
+
+EncoderChoice chooseEncoding(const std::string& target, const std::string& extension,
+                             const VideoEncoding& encoding) {
+    const EncoderRow& row = chooseEncoder(target, extension, encoding.codec);
+    const AVCodec& codec = *avcodec_find_encoder_by_name(row.encoder);
+    return {row, codec,
+            pixelFormatFor(codec, row.encoder,
+                           encoding.pixelFormat.empty() ? row.pixelFormat : encoding.pixelFormat)};
+}
+
 class VideoSink : public FrameSink {
 public:
     VideoSink(const std::string& target, const std::string& extension, int32_t width,
@@ -244,12 +273,13 @@ public:
 private:
     void open(const std::string& extension, int32_t width, int32_t height, FrameRate frameRate,
               const VideoEncoding& encoding) {
-        const EncoderRow& row = chooseEncoder(target_, extension, encoding.codec);
+        const EncoderChoice choice = chooseEncoding(target_, extension, encoding);
+        const EncoderRow& row = choice.row;
+        const AVCodec* codec = &choice.codec;
+        encoderName_ = row.encoder;
         int result = avformat_alloc_output_context2(&format_, nullptr, containerOf(extension),
                                                     temporary_.c_str());
         if (result < 0) fail(result);
-        const AVCodec* codec = avcodec_find_encoder_by_name(row.encoder);
-        encoderName_ = row.encoder;
         stream_ = avformat_new_stream(format_, nullptr);
         encoder_ = avcodec_alloc_context3(codec);
         packet_ = av_packet_alloc();
@@ -262,8 +292,7 @@ private:
         encoder_->time_base = av_inv_q(rate);
         encoder_->framerate = rate;
         stream_->avg_frame_rate = rate;
-        encoder_->pix_fmt = pixelFormat(*codec, encoding.pixelFormat.empty() ? row.pixelFormat
-                                                                             : encoding.pixelFormat);
+        encoder_->pix_fmt = choice.pixelFormat;
         tagColours(encoding.colour);
         if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
             encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -316,20 +345,6 @@ private:
         result = avformat_write_header(format_, &options);
         av_dict_free(&options);
         if (result < 0) fail(result);
-    }
-
-    // The format named `name`, when the encoder takes it.
-    AVPixelFormat pixelFormat(const AVCodec& codec, const std::string& name) const {
-        const AVPixelFormat wanted = av_get_pix_fmt(name.c_str());
-        if (wanted == AV_PIX_FMT_NONE) throw usageError("--pix-fmt: FFmpeg knows no pixel format " + name);
-        std::string taken;
-        for (const AVPixelFormat* f = codec.pix_fmts; f && *f != AV_PIX_FMT_NONE; ++f) {
-            if (*f == wanted) return wanted;
-            taken += std::string(taken.empty() ? "" : ", ") + av_get_pix_fmt_name(*f);
-        }
-        if (!codec.pix_fmts) return wanted;
-        throw usageError("--pix-fmt: the " + encoderName_ + " encoder does not take " + name +
-                         "; it takes " + taken);
     }
 
     // Clip A's tags where it has them; BT.709 with limited range otherwise.
@@ -440,13 +455,18 @@ constexpr FrameRate kSlowestVideoRate{1, 3600};
 
 }  // namespace
 
-void fitFrameToOutput(const std::string& target, int32_t& width, int32_t& height, bool& changed) {
+void fitFrameToOutput(const std::string& target, const VideoEncoding& encoding, int32_t& width,
+                      int32_t& height, bool& changed) {
     changed = false;
     if (!isVideoTarget(target)) {
         if (target != "-") checkPngSize(target, width, height);
         return;
     }
-    const int32_t evenWidth = std::max(2, width & ~1), evenHeight = std::max(2, height & ~1);
+    const AVPixFmtDescriptor* d =
+        av_pix_fmt_desc_get(chooseEncoding(target, lowerExtension(target), encoding).pixelFormat);
+    const bool halfWidth = d && d->log2_chroma_w > 0, halfHeight = d && d->log2_chroma_h > 0;
+    const int32_t evenWidth = halfWidth ? std::max(2, width & ~1) : width;
+    const int32_t evenHeight = halfHeight ? std::max(2, height & ~1) : height;
     changed = evenWidth != width || evenHeight != height;
     if (av_image_check_size(unsigned(evenWidth), unsigned(evenHeight), 0, nullptr) < 0) {
         throw usageError("a frame of " + sizeText(evenWidth, evenHeight) + " is too large for " + target +
@@ -517,7 +537,10 @@ std::string codecNames() {
 }
 
 void checkEncodingTarget(const std::string& target, const VideoEncoding& encoding) {
-    if (isVideoTarget(target)) return;
+    if (isVideoTarget(target)) {
+        chooseEncoding(target, lowerExtension(target), encoding);
+        return;
+    }
     const char* asked = !encoding.codec.empty() ? "--codec" : !encoding.crf.empty() ? "--crf"
                         : !encoding.preset.empty() ? "--preset" : !encoding.pixelFormat.empty() ? "--pix-fmt"
                         : !encoding.options.empty() ? "--encoder-option" : nullptr;

@@ -36,8 +36,9 @@ struct VideoEncoding {
 // The --codec names a video output takes, for help texts: "h264, h265, ...".
 std::string codecNames();
 
-// Throws a usage error when `encoding` asks for anything while `target` is
-// no video output.
+// Throws a usage error when `target` cannot take `encoding`: any encoding
+// for an output that is no video, a codec its container cannot hold, a
+// pixel format its encoder lacks; CliError when FFmpeg lacks the encoder.
 void checkEncodingTarget(const std::string& target, const VideoEncoding& encoding);
 
 class FrameSink {
@@ -67,10 +68,12 @@ std::unique_ptr<FrameSink> openSink(const std::string& target, int32_t width, in
 // a failed write throws "cannot write `what`: REASON".
 std::unique_ptr<FrameSink> openRawSink(int fd, const std::string& what, int32_t width, int32_t height);
 
-// The frame size the output named `target` is written at: video outputs keep
-// 4:2:0 colour, which needs even sizes, so an odd side is rounded down (and
-// `changed` set). Throws a usage error for a size the output cannot hold.
-void fitFrameToOutput(const std::string& target, int32_t& width, int32_t& height, bool& changed);
+// The frame size the output named `target` is written at: a video output
+// whose pixel format halves the colour across or down (4:2:0, 4:2:2) needs
+// an even size that way, so an odd side is rounded down (and `changed` set).
+// Throws a usage error for a size the output cannot hold.
+void fitFrameToOutput(const std::string& target, const VideoEncoding& encoding, int32_t& width,
+                      int32_t& height, bool& changed);
 
 // Throws a usage error when a video output cannot keep time at `rate`.
 void checkOutputRate(const std::string& target, FrameRate rate);
