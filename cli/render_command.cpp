@@ -249,8 +249,6 @@ Transition prepareTransition(const CommandLine& line, const char* command,
     return t;
 }
 
-// The summary line; `seconds` run from the command's start until the output
-// was whole, as the progress bar's last figure does.
 // The encoding asked for by the options of outputOptions().
 VideoEncoding encodingOf(const CommandLine& line) {
     VideoEncoding encoding;
@@ -268,6 +266,8 @@ VideoEncoding encodingOf(const CommandLine& line) {
     return encoding;
 }
 
+// The summary line; `seconds` run from the command's start until the output
+// was whole, as the progress bar's last figure does.
 void report(bool quiet, const std::string& what, int frames, const TransitionPlan& plan,
             double seconds) {
     if (quiet) return;
@@ -384,7 +384,7 @@ int renderCommand(const std::vector<std::string>& args) {
 
 namespace {
 
-// The player's path when it is on PATH; empty when it is not.
+// Where `program` is found on PATH; empty when it is not.
 std::string findOnPath(const std::string& program) {
     const char* path = std::getenv("PATH");
     const std::string dirs = path ? path : "/usr/bin:/bin";
