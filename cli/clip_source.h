@@ -9,6 +9,10 @@
 #include <cstdint>
 #include <optional>
 
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
 #include "host_frame.h"
 
 namespace granulix::cli {
@@ -19,6 +23,15 @@ struct FrameRate {
     int den = 1;
     double value() const { return double(num) / double(den); }
     bool operator==(const FrameRate& o) const { return int64_t(num) * o.den == int64_t(o.num) * den; }
+};
+
+// How a clip's colours are to be read, as its file tags them; a video output
+// carries clip A's tags. Unspecified where the file says nothing.
+struct ColourTags {
+    AVColorRange range = AVCOL_RANGE_UNSPECIFIED;
+    AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
+    AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
+    AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
 };
 
 // How a picture of another shape than the output frame is placed in it.
@@ -40,6 +53,8 @@ public:
     virtual std::optional<FrameRate> rate() const = 0;
     // Whether the clip brings sound, which the output leaves out.
     virtual bool hasSound() const { return false; }
+    // The colour tags of the clip's first picture.
+    virtual ColourTags colourTags() const { return {}; }
 };
 
 }  // namespace granulix::cli

@@ -16,12 +16,14 @@ extern std::atomic<bool> gStopRequested;
 
 int renderCommand(const std::vector<std::string>& args);
 int sheetCommand(const std::vector<std::string>& args);
+int playCommand(const std::vector<std::string>& args);
 int settingsCommand(const std::vector<std::string>& args);
 
 // The options of render and of sheet, one row each: the parser and --help
 // both read them.
 std::vector<OptionRule> renderOptions();
 std::vector<OptionRule> sheetOptions();
+std::vector<OptionRule> playOptions();
 
 // `granulix --help`, and the parts of it that the commands' own --help repeat:
 // what A and B may be, what OUT may be, the options of render and sheet.

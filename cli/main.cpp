@@ -55,9 +55,10 @@ std::string kindNames() {
 std::string helpText() {
     return "usage: granulix render [A B] -o OUT [options]\n"
            "       granulix sheet [A B] -o SHEET.png [options]\n"
+           "       granulix play [A B] [options]\n"
            "       granulix settings new FILE.qlb [--force]\n"
-           "       granulix settings show FILE.qlb [--json]\n"
-           "       granulix settings set FILE.qlb NAME=VALUE... [--force]\n"
+           "       granulix settings show [FILE] [--json]\n"
+           "       granulix settings set FILE NAME=VALUE... [--force]\n"
            "\n" +
            clipsHelp() + "\n" + outputNamesHelp() + "\n" + transitionOptionsHelp() +
            "Each command's own --help (granulix render --help) shows its usage alone.\n"
@@ -69,7 +70,7 @@ std::string helpText() {
            "  e.g. --set 'sourceBindings[2].kind=Grad X' --set sourceBindings[2].repeatX=4\n"
            "  A kind is a number or a name (any case, spaces optional):\n" +
            kindNames() +
-           "  granulix settings show FILE.qlb lists every field with its range and meaning;\n"
+           "  granulix settings show lists every field with its range, meaning and default;\n"
            "  values outside a field's range are refused.\n"
            "\n"
            "Exit status: 0 done, 1 failed (input, module, settings file, render, output),\n"
@@ -101,8 +102,9 @@ int main(int argc, char** argv) {
         }
         if (command == "render") return renderCommand(rest);
         if (command == "sheet") return sheetCommand(rest);
+        if (command == "play") return playCommand(rest);
         if (command == "settings") return settingsCommand(rest);
-        throw usageError("unknown command \"" + command + "\" (render, sheet, settings; --help)");
+        throw usageError("unknown command \"" + command + "\" (render, sheet, play, settings; --help)");
     } catch (const CliError& e) {
         if (stopSignal() != 0) {
             reportStop();

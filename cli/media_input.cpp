@@ -35,13 +35,6 @@ extern "C" void keepErrors(void*, int level, const char* format, va_list args) {
     gLoggedErrors += line;
 }
 
-std::string takeLoggedErrors() {
-    std::lock_guard lock(gLogMutex);
-    std::string lines;
-    lines.swap(gLoggedErrors);
-    return lines;
-}
-
 // The clockwise turn, 0, 90, 180 or 270 degrees, that shows the stream's
 // pictures upright, from the display matrix a phone writes.
 int clockwiseTurnOf(const AVStream& stream) {
@@ -54,6 +47,13 @@ int clockwiseTurnOf(const AVStream& stream) {
 }
 
 }  // namespace
+
+std::string takeLoggedErrors() {
+    std::lock_guard lock(gLogMutex);
+    std::string lines;
+    lines.swap(gLoggedErrors);
+    return lines;
+}
 
 struct VideoFileClip::State {
     std::string path;
@@ -314,6 +314,18 @@ int32_t VideoFileClip::height() const {
 }
 
 bool VideoFileClip::hasSound() const { return state_->sound; }
+
+ColourTags VideoFileClip::colourTags() const {
+    const AVFrame& f = *state_->current;
+    ColourTags tags{f.color_range, f.color_primaries, f.color_trc, f.colorspace};
+    // The range and matrix of RGB pictures say nothing of a YUV output's.
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f.format));
+    if (!d || (d->flags & AV_PIX_FMT_FLAG_RGB) || d->nb_components < 3) {
+        tags.range = AVCOL_RANGE_UNSPECIFIED;
+        tags.matrix = AVCOL_SPC_UNSPECIFIED;
+    }
+    return tags;
+}
 
 std::optional<FrameRate> VideoFileClip::rate() const {
     if (state_->still) return std::nullopt;

@@ -28,6 +28,7 @@ public:
     void pictureAt(int64_t index, FrameRate rate, HostFrame& out) override;
     std::optional<FrameRate> rate() const override;
     bool hasSound() const override;
+    ColourTags colourTags() const override;
 
 private:
     struct State;
@@ -37,5 +38,7 @@ private:
 // Keeps FFmpeg's own log off the terminal: the program reports failures in
 // one line. The last error FFmpeg logged is kept for those messages.
 void silenceFfmpegLog();
+// The errors FFmpeg logged since the last call, newest last.
+std::string takeLoggedErrors();
 
 }  // namespace granulix::cli

@@ -5,6 +5,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/rational.h>
 #include <libswscale/swscale.h>
 }
@@ -18,6 +19,7 @@ extern "C" {
 
 #include "cli_error.h"
 #include "ffmpeg_util.h"
+#include "media_input.h"
 #include "output_files.h"
 
 namespace granulix::cli {
@@ -75,8 +77,9 @@ private:
 
 class RawSink : public FrameSink {
 public:
-    RawSink(int32_t width, int32_t height) : row_(std::size_t(width) * 3), height_(height) {
-        if (isatty(STDOUT_FILENO)) {
+    RawSink(int fd, const std::string& what, int32_t width, int32_t height)
+        : fd_(fd), what_(what), row_(std::size_t(width) * 3), height_(height) {
+        if (isatty(fd)) {
             throw usageError("raw frames are not for a terminal: redirect standard output or pipe it");
         }
         buffer_.resize(row_ * std::size_t(height));
@@ -85,14 +88,19 @@ public:
         for (int32_t line = 0; line < height_; ++line) {
             std::memcpy(buffer_.data() + row_ * std::size_t(line), frame.lineFromTop(line), row_);
         }
-        writeAll(STDOUT_FILENO, buffer_.data(), buffer_.size(), "to standard output");
+        writeAll(fd_, buffer_.data(), buffer_.size(), what_);
+        written_ += int64_t(buffer_.size());
     }
     void finish() override {}
+    int64_t bytesWritten() const override { return written_; }
 
 private:
+    int fd_;
+    std::string what_;
     std::size_t row_;
     int32_t height_;
     std::vector<uint8_t> buffer_;
+    int64_t written_ = 0;
 };
 
 class PngSequenceSink : public FrameSink {
@@ -108,23 +116,128 @@ public:
     std::vector<uint8_t> prepare(const HostFrame& frame) const override { return encodePng(frame); }
     void write(const HostFrame&, std::vector<uint8_t>&& png) override {
         staging_->write(pattern_.fileName(count_++), png);
+        written_ += int64_t(png.size());
     }
     void finish() override { staging_->publish(force_); }
+    int64_t bytesWritten() const override { return written_; }
 
 private:
     FramePattern pattern_;
     bool force_;
     std::optional<StagingFolder> staging_;
     int count_ = 0;
+    int64_t written_ = 0;
 };
+
+// The codecs --codec names and the encoders that make them, best first,
+// each with the pixel format and options it starts from.
+struct EncoderRow {
+    const char* codec;
+    const char* encoder;
+    const char* pixelFormat;
+    std::vector<std::pair<const char*, const char*>> defaults;
+};
+
+const std::vector<EncoderRow>& encoderRows() {
+    static const std::vector<EncoderRow> rows = {
+        {"h264", "libx264", "yuv420p", {{"crf", "18"}, {"preset", "medium"}}},
+        {"h265", "libx265", "yuv420p", {{"crf", "20"}, {"preset", "medium"}, {"x265-params", "log-level=error"}}},
+        {"vp9", "libvpx-vp9", "yuv420p",
+         {{"b", "0"}, {"crf", "30"}, {"deadline", "good"}, {"cpu-used", "4"}, {"row-mt", "1"}}},
+        {"av1", "libaom-av1", "yuv420p", {{"b", "0"}, {"crf", "30"}, {"cpu-used", "6"}, {"row-mt", "1"}}},
+        {"av1", "libsvtav1", "yuv420p", {}},
+        {"av1", "librav1e", "yuv420p", {}},
+        // Intermediates: 10-bit 4:2:2 ProRes, and lossless FFV1 that keeps the rendered RGB.
+        {"prores", "prores_ks", "yuv422p10le", {}},
+        {"ffv1", "ffv1", "bgr0", {}},
+    };
+    return rows;
+}
+
+// The containers of the video outputs, by extension.
+constexpr std::pair<const char*, const char*> kContainers[] = {
+    {".mp4", "mp4"}, {".mkv", "matroska"}, {".mov", "mov"}, {".webm", "webm"}};
+
+const char* containerOf(const std::string& extension) {
+    for (const auto& [ext, name] : kContainers) {
+        if (extension == ext) return name;
+    }
+    return "mp4";
+}
+
+bool holds(const char* container, AVCodecID codec) {
+    // FFmpeg's MOV writer lists VP9 and AV1 among its codecs but refuses
+    // them when it writes the header: they belong in MP4.
+    if (std::strcmp(container, "mov") == 0 && (codec == AV_CODEC_ID_VP9 || codec == AV_CODEC_ID_AV1)) {
+        return false;
+    }
+    const AVOutputFormat* format = av_guess_format(container, nullptr, nullptr);
+    return format && avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL) != 0;
+}
+
+// The row of the encoder that makes `codec` (empty: the container's own
+// codec); throws a usage error when there is none or the container cannot
+// hold what it makes.
+const EncoderRow& chooseEncoder(const std::string& target, const std::string& extension,
+                                const std::string& codec) {
+    const std::string wanted = codec.empty() ? (extension == ".webm" ? "vp9" : "h264")
+                               : codec == "hevc" ? "h265" : codec;
+    bool known = false;
+    for (const EncoderRow& row : encoderRows()) {
+        if (wanted != row.codec) continue;
+        known = true;
+        const AVCodec* found = avcodec_find_encoder_by_name(row.encoder);
+        if (!found) continue;
+        if (!holds(containerOf(extension), found->id)) {
+            std::string others;
+            for (const auto& [ext, name] : kContainers) {
+                if (holds(name, found->id)) others += std::string(others.empty() ? "" : ", ") + ext;
+            }
+            throw usageError("a " + extension + " file cannot hold " + wanted + " video" +
+                             (others.empty() ? std::string() : "; use " + others) + " for " + target);
+        }
+        return row;
+    }
+    if (!known) throw usageError("--codec must be one of " + codecNames() + ", not " + codec);
+    throw CliError("cannot write " + target + ": this build of FFmpeg has no " + wanted + " encoder");
+}
+
+// The format named `name`, when the encoder takes it.
+AVPixelFormat pixelFormatFor(const AVCodec& codec, const char* encoderName, const std::string& name) {
+    const AVPixelFormat wanted = av_get_pix_fmt(name.c_str());
+    if (wanted == AV_PIX_FMT_NONE) throw usageError("--pix-fmt: FFmpeg knows no pixel format " + name);
+    if (!codec.pix_fmts) return wanted;
+    std::string taken;
+    for (const AVPixelFormat* f = codec.pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
+        if (*f == wanted) return wanted;
+        taken += std::string(taken.empty() ? "" : ", ") + av_get_pix_fmt_name(*f);
+    }
+    throw usageError("--pix-fmt: the " + std::string(encoderName) + " encoder does not take " + name +
+                     "; it takes " + taken);
+}
+
+struct EncoderChoice {
+    const EncoderRow& row;
+    const AVCodec& codec;
+    AVPixelFormat pixelFormat;
+};
+
+EncoderChoice chooseEncoding(const std::string& target, const std::string& extension,
+                             const VideoEncoding& encoding) {
+    const EncoderRow& row = chooseEncoder(target, extension, encoding.codec);
+    const AVCodec& codec = *avcodec_find_encoder_by_name(row.encoder);
+    return {row, codec,
+            pixelFormatFor(codec, row.encoder,
+                           encoding.pixelFormat.empty() ? row.pixelFormat : encoding.pixelFormat)};
+}
 
 class VideoSink : public FrameSink {
 public:
     VideoSink(const std::string& target, const std::string& extension, int32_t width,
-              int32_t height, FrameRate rate, bool force)
+              int32_t height, FrameRate rate, bool force, const VideoEncoding& encoding)
         : target_(target), file_(target, force), temporary_(file_.path()) {
         try {
-            open(extension, width, height, rate);
+            open(extension, width, height, rate, encoding);
         } catch (...) {
             release();
             throw;
@@ -147,22 +260,26 @@ public:
         send(nullptr);
         int result = av_write_trailer(format_);
         if (result < 0) fail(result);
+        finalSize_ = avio_size(format_->pb);
         result = avio_closep(&format_->pb);
         if (result < 0) fail(result);
         file_.commit();
     }
 
+    int64_t bytesWritten() const override {
+        return format_ && format_->pb ? avio_tell(format_->pb) : finalSize_;
+    }
+
 private:
-    void open(const std::string& extension, int32_t width, int32_t height, FrameRate frameRate) {
-        const bool vp9 = extension == ".webm";
-        const char* container = vp9 ? "webm" : extension == ".mkv" ? "matroska"
-                                             : extension == ".mov" ? "mov" : "mp4";
-        const char* encoderName = vp9 ? "libvpx-vp9" : "libx264";
-        int result = avformat_alloc_output_context2(&format_, nullptr, container, temporary_.c_str());
+    void open(const std::string& extension, int32_t width, int32_t height, FrameRate frameRate,
+              const VideoEncoding& encoding) {
+        const EncoderChoice choice = chooseEncoding(target_, extension, encoding);
+        const EncoderRow& row = choice.row;
+        const AVCodec* codec = &choice.codec;
+        encoderName_ = row.encoder;
+        int result = avformat_alloc_output_context2(&format_, nullptr, containerOf(extension),
+                                                    temporary_.c_str());
         if (result < 0) fail(result);
-        const AVCodec* codec = avcodec_find_encoder_by_name(encoderName);
-        if (!codec) throw CliError(std::string("cannot write ") + target_ + ": FFmpeg lacks the " +
-                                   encoderName + " encoder");
         stream_ = avformat_new_stream(format_, nullptr);
         encoder_ = avcodec_alloc_context3(codec);
         packet_ = av_packet_alloc();
@@ -175,26 +292,28 @@ private:
         encoder_->time_base = av_inv_q(rate);
         encoder_->framerate = rate;
         stream_->avg_frame_rate = rate;
-        encoder_->pix_fmt = AV_PIX_FMT_YUV420P;
-        encoder_->colorspace = AVCOL_SPC_BT709;
-        encoder_->color_primaries = AVCOL_PRI_BT709;
-        encoder_->color_trc = AVCOL_TRC_BT709;
-        encoder_->color_range = AVCOL_RANGE_MPEG;
+        encoder_->pix_fmt = choice.pixelFormat;
+        tagColours(encoding.colour);
         if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
             encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         }
-        if (vp9) {
-            encoder_->bit_rate = 0;
-            av_opt_set(encoder_->priv_data, "crf", "30", 0);
-            av_opt_set(encoder_->priv_data, "deadline", "good", 0);
-            av_opt_set(encoder_->priv_data, "cpu-used", "4", 0);
-            av_opt_set(encoder_->priv_data, "row-mt", "1", 0);
-        } else {
-            av_opt_set(encoder_->priv_data, "crf", "18", 0);
-            av_opt_set(encoder_->priv_data, "preset", "medium", 0);
-        }
+        for (const auto& [key, value] : row.defaults) setOption(key, value);
+        if (!encoding.crf.empty()) setNamedOption("--crf", "crf", encoding.crf);
+        if (!encoding.preset.empty()) setNamedOption("--preset", "preset", encoding.preset);
+        for (const auto& [key, value] : encoding.options) setNamedOption("--encoder-option", key, value);
+        takeLoggedErrors();
         result = avcodec_open2(encoder_, codec, nullptr);
-        if (result < 0) fail(result);
+        if (result < 0) {
+            std::string logged = takeLoggedErrors();
+            while (!logged.empty() && logged.back() == '\n') logged.pop_back();
+            const std::size_t lastLine = logged.rfind('\n');
+            if (lastLine != std::string::npos) logged.erase(0, lastLine + 1);
+            const bool asked = !encoding.codec.empty() || !encoding.crf.empty() || !encoding.preset.empty() ||
+                               !encoding.pixelFormat.empty() || !encoding.options.empty();
+            throw CliError("cannot write " + target_ + ": the " + encoderName_ + " encoder refuses its settings (" +
+                               (logged.empty() ? ffmpegError(result) : logged) + ")",
+                           asked ? kExitUsage : kExitFailure);
+        }
         result = avcodec_parameters_from_context(stream_->codecpar, encoder_);
         if (result < 0) fail(result);
         stream_->time_base = encoder_->time_base;
@@ -211,19 +330,61 @@ private:
         int* inverse;
         int* table;
         int sourceRange, destRange, brightness, contrast, saturation;
-        if (sws_getColorspaceDetails(scaler_, &inverse, &sourceRange, &table, &destRange,
+        if (encoder_->colorspace != AVCOL_SPC_RGB &&
+            sws_getColorspaceDetails(scaler_, &inverse, &sourceRange, &table, &destRange,
                                      &brightness, &contrast, &saturation) >= 0) {
-            sws_setColorspaceDetails(scaler_, inverse, 1, sws_getCoefficients(SWS_CS_ITU709), 0,
-                                     brightness, contrast, saturation);
+            sws_setColorspaceDetails(scaler_, inverse, 1, sws_getCoefficients(int(encoder_->colorspace)),
+                                     encoder_->color_range == AVCOL_RANGE_JPEG ? 1 : 0, brightness,
+                                     contrast, saturation);
         }
 
         result = avio_open(&format_->pb, temporary_.c_str(), AVIO_FLAG_WRITE);
         if (result < 0) fail(result);
         AVDictionary* options = nullptr;
-        if (!vp9 && extension != ".mkv") av_dict_set(&options, "movflags", "+faststart", 0);
+        if (extension == ".mp4" || extension == ".mov") av_dict_set(&options, "movflags", "+faststart", 0);
         result = avformat_write_header(format_, &options);
         av_dict_free(&options);
         if (result < 0) fail(result);
+    }
+
+    // Clip A's tags where it has them; BT.709 with limited range otherwise.
+    // Pictures stored as RGB have no matrix and use the full range.
+    void tagColours(const ColourTags& colour) {
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(encoder_->pix_fmt);
+        const bool rgb = d && (d->flags & AV_PIX_FMT_FLAG_RGB);
+        encoder_->color_primaries =
+            colour.primaries == AVCOL_PRI_UNSPECIFIED ? AVCOL_PRI_BT709 : colour.primaries;
+        encoder_->color_trc = colour.transfer == AVCOL_TRC_UNSPECIFIED ? AVCOL_TRC_BT709 : colour.transfer;
+        if (rgb) {
+            encoder_->colorspace = AVCOL_SPC_RGB;
+            encoder_->color_range = AVCOL_RANGE_JPEG;
+            return;
+        }
+        // The matrices the conversion knows; another would be tagged but not used.
+        const bool matrixKnown = colour.matrix == AVCOL_SPC_BT709 || colour.matrix == AVCOL_SPC_FCC ||
+                                 colour.matrix == AVCOL_SPC_BT470BG || colour.matrix == AVCOL_SPC_SMPTE170M ||
+                                 colour.matrix == AVCOL_SPC_SMPTE240M || colour.matrix == AVCOL_SPC_BT2020_NCL;
+        encoder_->colorspace = matrixKnown ? colour.matrix : AVCOL_SPC_BT709;
+        encoder_->color_range = colour.range == AVCOL_RANGE_JPEG ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    }
+
+    void setOption(const std::string& key, const std::string& value) {
+        av_opt_set(encoder_, key.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
+    }
+
+    // Sets an option the user asked for through `option`; refuses one the
+    // encoder lacks or a value it does not take.
+    void setNamedOption(const std::string& option, const std::string& key, const std::string& value) {
+        const std::string given = option == "--encoder-option" ? key + "=" + value : value;
+        if (!av_opt_find(encoder_, key.c_str(), nullptr, 0, AV_OPT_SEARCH_CHILDREN)) {
+            throw usageError(option + " " + given + ": the " + encoderName_ + " encoder has no " +
+                             (option == "--encoder-option" ? "option " + key : option.substr(2)));
+        }
+        const int result = av_opt_set(encoder_, key.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
+        if (result < 0) {
+            throw usageError(option + " " + given + ": the " + encoderName_ + " encoder refuses it (" +
+                             ffmpegError(result) + ")");
+        }
     }
 
     void send(const AVFrame* frame) {
@@ -271,6 +432,8 @@ private:
     AVFrame* picture_ = nullptr;
     SwsContext* scaler_ = nullptr;
     int64_t nextPts_ = 0;
+    int64_t finalSize_ = -1;
+    std::string encoderName_;
 };
 
 bool isVideoExtension(const std::string& ext) {
@@ -292,13 +455,18 @@ constexpr FrameRate kSlowestVideoRate{1, 3600};
 
 }  // namespace
 
-void fitFrameToOutput(const std::string& target, int32_t& width, int32_t& height, bool& changed) {
+void fitFrameToOutput(const std::string& target, const VideoEncoding& encoding, int32_t& width,
+                      int32_t& height, bool& changed) {
     changed = false;
     if (!isVideoTarget(target)) {
         if (target != "-") checkPngSize(target, width, height);
         return;
     }
-    const int32_t evenWidth = std::max(2, width & ~1), evenHeight = std::max(2, height & ~1);
+    const AVPixFmtDescriptor* d =
+        av_pix_fmt_desc_get(chooseEncoding(target, lowerExtension(target), encoding).pixelFormat);
+    const bool halfWidth = d && d->log2_chroma_w > 0, halfHeight = d && d->log2_chroma_h > 0;
+    const int32_t evenWidth = halfWidth ? std::max(2, width & ~1) : width;
+    const int32_t evenHeight = halfHeight ? std::max(2, height & ~1) : height;
     changed = evenWidth != width || evenHeight != height;
     if (av_image_check_size(unsigned(evenWidth), unsigned(evenHeight), 0, nullptr) < 0) {
         throw usageError("a frame of " + sizeText(evenWidth, evenHeight) + " is too large for " + target +
@@ -344,12 +512,42 @@ void checkSinkName(const std::string& target) {
 }
 
 std::unique_ptr<FrameSink> openSink(const std::string& target, int32_t width, int32_t height,
-                                    FrameRate rate, int frameCount, bool force) {
+                                    FrameRate rate, int frameCount, bool force,
+                                    const VideoEncoding& encoding) {
     checkSinkName(target);
-    if (target == "-") return std::make_unique<RawSink>(width, height);
+    checkEncodingTarget(target, encoding);
+    if (target == "-") return openRawSink(STDOUT_FILENO, "to standard output", width, height);
     const std::string ext = lowerExtension(target);
     if (ext == ".png") return std::make_unique<PngSequenceSink>(target, frameCount, force);
-    return std::make_unique<VideoSink>(target, ext, width, height, rate, force);
+    return std::make_unique<VideoSink>(target, ext, width, height, rate, force, encoding);
+}
+
+std::unique_ptr<FrameSink> openRawSink(int fd, const std::string& what, int32_t width, int32_t height) {
+    return std::make_unique<RawSink>(fd, what, width, height);
+}
+
+std::string codecNames() {
+    std::string names;
+    for (const EncoderRow& row : encoderRows()) {
+        if (names.find(row.codec) == std::string::npos) {
+            names += std::string(names.empty() ? "" : ", ") + row.codec;
+        }
+    }
+    return names;
+}
+
+void checkEncodingTarget(const std::string& target, const VideoEncoding& encoding) {
+    if (isVideoTarget(target)) {
+        chooseEncoding(target, lowerExtension(target), encoding);
+        return;
+    }
+    const char* asked = !encoding.codec.empty() ? "--codec" : !encoding.crf.empty() ? "--crf"
+                        : !encoding.preset.empty() ? "--preset" : !encoding.pixelFormat.empty() ? "--pix-fmt"
+                        : !encoding.options.empty() ? "--encoder-option" : nullptr;
+    if (asked) {
+        throw usageError(std::string(asked) + " is for video outputs (.mp4, .mkv, .mov, .webm), not " +
+                         (target == "-" ? std::string("raw frames") : target));
+    }
 }
 
 std::vector<uint8_t> encodePng(const HostFrame& frame) {

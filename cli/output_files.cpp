@@ -367,7 +367,7 @@ LockedFile::LockedFile(const std::string& path, const std::string& whenMissing)
     // it is a new inode, so the lock is taken again on that.
     for (;;) {
         fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) throw CliError(whenMissing);
+        if (fd_ < 0) throw CliError(whenMissing + ": " + systemErrorText(errno));
         int locked;
         while ((locked = flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
         }

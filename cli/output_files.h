@@ -86,7 +86,7 @@ private:
 // another process in between.
 class LockedFile {
 public:
-    // Throws CliError(`whenMissing`) when the file cannot be opened.
+    // Throws CliError("`whenMissing`: REASON") when the file cannot be opened.
     LockedFile(const std::string& path, const std::string& whenMissing);
     ~LockedFile();
     LockedFile(const LockedFile&) = delete;

@@ -29,6 +29,7 @@ ProgressMeter::~ProgressMeter() {
 void ProgressMeter::update(int done) {
     done_ = done;
     draw(done, done == total_, std::chrono::steady_clock::now());
+    if (log_) log_->update(done);
 }
 
 double ProgressMeter::finish() {
@@ -37,6 +38,7 @@ double ProgressMeter::finish() {
     if (drawn_) std::fputc('\n', stderr);
     drawn_ = false;
     active_ = false;
+    if (log_) log_->finish(done_);
     return std::chrono::duration<double>(end - start_).count();
 }
 

@@ -8,6 +8,8 @@
 
 #include <chrono>
 
+#include "progress_log.h"
+
 namespace granulix::cli {
 
 class ProgressMeter {
@@ -19,6 +21,8 @@ public:
     ProgressMeter& operator=(const ProgressMeter&) = delete;
 
     void update(int done);
+    // Also tells `log` of every update and of the finish.
+    void alsoLog(ProgressLog& log) { log_ = &log; }
     // Draws the bar a last time and ends its line; returns the seconds since
     // the start.
     double finish();
@@ -30,6 +34,7 @@ private:
     int done_ = 0;
     bool active_;
     bool drawn_ = false;
+    ProgressLog* log_ = nullptr;
     std::chrono::steady_clock::time_point start_;
     std::chrono::steady_clock::time_point lastDraw_;
 };

@@ -1,4 +1,12 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <cmath>
@@ -17,8 +25,9 @@
 #include "media_output.h"
 #include "module_host.h"
 #include "output_files.h"
+#include "progress_log.h"
 #include "settings_fields.h"
-#include "settings_file.h"
+#include "settings_files.h"
 #include "transition.h"
 
 namespace granulix::cli {
@@ -43,7 +52,8 @@ const std::vector<OptionRule>& sharedOptions() {
          "it; stretch"},
         {"--frames", "-n", "N", false,
          "length of the transition, at least 2 (default 50);\nframe i has progress i/(N-1)"},
-        {"--settings", "", "FILE.qlb", false, "settings to start from (default: the module's defaults)"},
+        {"--settings", "", "FILE", false,
+         "settings to start from: a .qlb file or the JSON of\nsettings show --json (default: the module's defaults)"},
         {"--set", "", "NAME=VALUE", true,
          "change one settings field; repeatable, applied after\n--settings"},
         {"--field-mode", "", "0|1|2", false, "0 whole frames, 1 or 2 one interlaced field (default 0)"},
@@ -63,6 +73,25 @@ const std::vector<OptionRule>& renderOnlyOptions() {
         {"--fps", "", "R", false,
          "frame rate of the output (default: clip A's, 25 for\nstills and the built-in clips; 30000/1001 works); each\n"
          "clip keeps its own speed, its pictures taken by time"},
+    };
+    return rows;
+}
+
+// How render's video output is encoded, and its progress for other programs.
+const std::vector<OptionRule>& outputOptions() {
+    static const std::vector<OptionRule> rows = {
+        {"--codec", "", "NAME", false,
+         "video codec: " + codecNames() + "\n(default h264; vp9 for .webm, which holds vp9 and\n"
+         "av1 only); prores and lossless ffv1 suit intermediates"},
+        {"--crf", "", "Q", false,
+         "the encoder's constant quality, lower is better\n(default 18 for h264, 20 h265, 30 vp9 and av1)"},
+        {"--preset", "", "NAME", false, "the encoder's speed preset (default medium for h264\nand h265)"},
+        {"--pix-fmt", "", "FORMAT", false,
+         "pixel format as FFmpeg names it (default yuv420p;\nyuv422p10le for prores, bgr0 for ffv1)"},
+        {"--encoder-option", "", "KEY=VALUE", true,
+         "an option of the FFmpeg encoder, e.g. tune=film;\nrepeatable"},
+        {"--progress", "", "FILE|-", false,
+         "progress as key=value lines, as ffmpeg -progress\nwrites them, into FILE or onto standard output"},
     };
     return rows;
 }
@@ -141,7 +170,9 @@ Transition prepareTransition(const CommandLine& line, const char* command,
         throw usageError(std::string("granulix ") + command +
                          " takes two clips, A and B, or none for the built-in ones");
     }
-    if (!line.has("--output")) throw usageError(std::string("granulix ") + command + " needs -o OUT");
+    if (std::strcmp(command, "play") != 0 && !line.has("--output")) {
+        throw usageError(std::string("granulix ") + command + " needs -o OUT");
+    }
 
     TransitionPlan& plan = t.plan;
     plan.frameCount = int(line.integer("--frames", 50, 2, kMaxFrames));
@@ -176,11 +207,7 @@ Transition prepareTransition(const CommandLine& line, const char* command,
     t.module = std::make_unique<Module>(line.valueOr("--module", defaultModulePath()));
     plan.settings = t.module->defaults();
     if (line.has("--settings")) {
-        const std::string& path = line.value("--settings");
-        const SettingsFileStatus status = loadSettingsFile(path, plan.settings);
-        if (status != SettingsFileStatus::kOk) {
-            throw CliError(path + ": " + settingsFileMessage(status));
-        }
+        readSettings(line.value("--settings"), plan.settings);
     }
     for (const std::string& assignment : line.values("--set")) {
         applyAssignment(plan.settings, assignment);
@@ -226,6 +253,23 @@ Transition prepareTransition(const CommandLine& line, const char* command,
     return t;
 }
 
+// The encoding asked for by the options of outputOptions().
+VideoEncoding encodingOf(const CommandLine& line) {
+    VideoEncoding encoding;
+    encoding.codec = line.valueOr("--codec", "");
+    encoding.crf = line.valueOr("--crf", "");
+    encoding.preset = line.valueOr("--preset", "");
+    encoding.pixelFormat = line.valueOr("--pix-fmt", "");
+    for (const std::string& option : line.values("--encoder-option")) {
+        const std::size_t eq = option.find('=');
+        if (eq == 0 || eq == std::string::npos) {
+            throw usageError("--encoder-option must be KEY=VALUE, not " + option);
+        }
+        encoding.options.emplace_back(option.substr(0, eq), option.substr(eq + 1));
+    }
+    return encoding;
+}
+
 // The summary line; `seconds` run from the command's start until the output
 // was whole, as the progress bar's last figure does.
 void report(bool quiet, const std::string& what, int frames, const TransitionPlan& plan,
@@ -238,9 +282,20 @@ void report(bool quiet, const std::string& what, int frames, const TransitionPla
 
 }  // namespace
 
-std::vector<OptionRule> renderOptions() { return joined(sharedOptions(), renderOnlyOptions()); }
+std::vector<OptionRule> renderOptions() {
+    return joined(joined(sharedOptions(), renderOnlyOptions()), outputOptions());
+}
 
 std::vector<OptionRule> sheetOptions() { return joined(sharedOptions(), sheetOnlyOptions()); }
+
+std::vector<OptionRule> playOptions() {
+    std::vector<OptionRule> rows;
+    for (const OptionRule& rule : joined(sharedOptions(), renderOnlyOptions())) {
+        if (rule.name != "--output" && rule.name != "--force") rows.push_back(rule);
+    }
+    rows.push_back({"--dry-run", "", "", false, "print the ffplay command that would show the render,\nand stop"});
+    return rows;
+}
 
 std::string clipsHelp() {
     return "Renders the Granulix transition from clip A to clip B. A and B are any video\n"
@@ -251,6 +306,7 @@ std::string clipsHelp() {
 std::string outputNamesHelp() {
     return "OUT, by its name:\n"
            "  name.mp4, .mkv, .mov   H.264 video        name.webm   VP9 video\n"
+           "                         (--codec and the options after it choose another)\n"
            "  frame-%04d.png         one PNG per frame, numbered from 0\n"
            "  -                      raw frames on standard output: bgr24, top line first,\n"
            "                         e.g. | ffmpeg -f rawvideo -pixel_format bgr24\n"
@@ -263,7 +319,7 @@ std::string outputNamesHelp() {
 
 std::string transitionOptionsHelp() {
     return "Options of render and sheet:\n" + optionsHelp(sharedOptions()) +
-           "Options of render only:\n" + optionsHelp(renderOnlyOptions()) +
+           "Options of render only:\n" + optionsHelp(renderOnlyOptions()) + optionsHelp(outputOptions()) +
            "Options of sheet only:\n" + optionsHelp(sheetOnlyOptions());
 }
 
@@ -277,7 +333,15 @@ int renderCommand(const std::vector<std::string>& args) {
         return kExitOk;
     }
     const std::string target = line.valueOr("--output", "");
-    if (line.has("--output")) checkSinkName(target);
+    VideoEncoding encoding = encodingOf(line);
+    if (line.has("--output")) {
+        checkSinkName(target);
+        checkEncodingTarget(target, encoding);
+    }
+    const std::string progressTarget = line.valueOr("--progress", "");
+    if (progressTarget == "-" && target == "-") {
+        throw usageError("--progress - and -o - would both write to standard output");
+    }
     std::optional<FrameRate> askedRate;
     if (line.has("--fps")) {
         askedRate = frameRateOf(line.positive("--fps", 25, 1000));
@@ -286,23 +350,29 @@ int renderCommand(const std::vector<std::string>& args) {
     const auto start = std::chrono::steady_clock::now();
 
     Transition t = prepareTransition(
-        line, "render", askedRate, [&target](const Transition& t, int32_t& width, int32_t& height) {
+        line, "render", askedRate, [&](const Transition& t, int32_t& width, int32_t& height) {
             const std::string asked = std::to_string(width) + "x" + std::to_string(height);
             bool rounded = false;
-            fitFrameToOutput(target, width, height, rounded);
+            fitFrameToOutput(target, encoding, width, height, rounded);
             if (rounded) {
                 t.note(target + " is written at " + std::to_string(width) + "x" + std::to_string(height) +
-                       ", not " + asked + ": its 4:2:0 colour needs even sizes");
+                       ", not " + asked + ": its colour at half resolution needs even sizes");
             }
         });
     TransitionPlan& plan = t.plan;
     if (!askedRate) checkOutputRate(target, plan.rate);  // clip A's own rate
     for (int i = 0; i < plan.frameCount; ++i) plan.frames.push_back(i);
 
-    std::unique_ptr<FrameSink> sink =
-        openSink(target, plan.width, plan.height, plan.rate, plan.frameCount, line.has("--force"));
+    encoding.colour = t.clipA->colourTags();
+    std::unique_ptr<FrameSink> sink = openSink(target, plan.width, plan.height, plan.rate, plan.frameCount,
+                                               line.has("--force"), encoding);
     ProgressMeter progress(plan.frameCount, !t.quiet, start);
     FrameSink& out = *sink;
+    std::optional<ProgressLog> log;
+    if (!progressTarget.empty()) {
+        log.emplace(progressTarget, plan.rate, [&out] { return out.bytesWritten(); }, start);
+        progress.alsoLog(*log);
+    }
     renderTransition(
         *t.module, *t.clipA, *t.clipB, plan,
         [&out](const HostFrame& frame) { return out.prepare(frame); },
@@ -313,6 +383,180 @@ int renderCommand(const std::vector<std::string>& args) {
     sink->finish();
     report(t.quiet, target == "-" ? "standard output" : target, plan.frameCount, plan,
            progress.finish());
+    return kExitOk;
+}
+
+namespace {
+
+// Where `program` is found on PATH; empty when it is not.
+std::string findOnPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    const std::string dirs = path ? path : "/usr/bin:/bin";
+    for (std::size_t start = 0; start <= dirs.size();) {
+        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+        const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
+        const std::string candidate = dir + "/" + program;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+std::string shellQuoted(const std::string& word) {
+    if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                "0123456789-_./:=+,") == std::string::npos) {
+        return word;
+    }
+    std::string out = "'";
+    for (const char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// ffplay reading the raw frames of a plan from its standard input.
+std::vector<std::string> playerCommand(const TransitionPlan& plan, const std::string& title) {
+    return {"ffplay", "-hide_banner", "-loglevel", "error", "-window_title", title,
+            "-f", "rawvideo", "-pixel_format", "bgr24",
+            "-video_size", std::to_string(plan.width) + "x" + std::to_string(plan.height),
+            "-framerate", std::to_string(plan.rate.num) + "/" + std::to_string(plan.rate.den), "-"};
+}
+
+// A player started with its standard input on a pipe; killed and collected
+// if not waited for.
+class Player {
+public:
+    Player(const std::string& program, const std::vector<std::string>& words) {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) throw CliError("cannot start ffplay: " + systemErrorText(errno));
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
+        // The player takes signals as a program started from the shell does:
+        // none blocked, none ignored.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t none, all;
+        sigemptyset(&none);
+        sigfillset(&all);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setsigdefault(&attributes, &all);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        std::vector<char*> argv;
+        for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+        argv.push_back(nullptr);
+        const int result = posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+        close(fds[0]);
+        if (result != 0) {
+            close(fds[1]);
+            pid_ = -1;
+            throw CliError("cannot start " + program + ": " + systemErrorText(result));
+        }
+        input_ = fds[1];
+    }
+    ~Player() {
+        closeInput();
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    Player(const Player&) = delete;
+    Player& operator=(const Player&) = delete;
+
+    int input() const { return input_; }
+    void closeInput() {
+        if (input_ >= 0) close(input_);
+        input_ = -1;
+    }
+    // Whether the player ends within a moment, as it does when its window
+    // has been closed.
+    bool ended() {
+        for (int tries = 0; pid_ > 0 && tries < 50; ++tries) {
+            if (waitpid(pid_, &status_, WNOHANG) == pid_) {
+                pid_ = -1;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return pid_ <= 0;
+    }
+    // Waits for the player to end; throws CliError when it failed.
+    void wait() {
+        closeInput();
+        while (pid_ > 0 && waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+        checkStatus();
+    }
+    // Throws CliError unless the player that ended exited with status 0.
+    void checkStatus() const {
+        if (!WIFEXITED(status_) || WEXITSTATUS(status_) != 0) {
+            throw CliError("ffplay failed" + (WIFEXITED(status_) ? " with exit status " +
+                                                                       std::to_string(WEXITSTATUS(status_))
+                                                                 : std::string()));
+        }
+    }
+
+private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+    int status_ = 0;
+};
+
+}  // namespace
+
+int playCommand(const std::vector<std::string>& args) {
+    const std::vector<OptionRule> options = playOptions();
+    const CommandLine line("play", args, options);
+    if (line.helpWanted()) {
+        const std::string help = commandHelp(
+            "usage: granulix play [A B] [options]\n\n" + clipsHelp() +
+                "The transition is shown in a window by FFmpeg's ffplay, given the frames as\n"
+                "they are rendered with their size and rate; q or Esc closes it.\n",
+            options);
+        std::fputs(help.c_str(), stdout);
+        return kExitOk;
+    }
+    std::optional<FrameRate> askedRate;
+    if (line.has("--fps")) askedRate = frameRateOf(line.positive("--fps", 25, 1000));
+    const auto start = std::chrono::steady_clock::now();
+    const std::string player = findOnPath("ffplay");
+    if (player.empty() && !line.has("--dry-run")) {
+        throw CliError("granulix play shows the transition with FFmpeg's ffplay, which is not installed "
+                       "(on Debian: apt-get install ffmpeg); granulix render -o - | ffplay ... does the same");
+    }
+    Transition t = prepareTransition(line, "play", askedRate, nullptr);
+    TransitionPlan& plan = t.plan;
+    for (int i = 0; i < plan.frameCount; ++i) plan.frames.push_back(i);
+    const auto& inputs = line.arguments();
+    const std::vector<std::string> words = playerCommand(
+        plan, inputs.empty() ? "granulix" : "granulix: " + inputs[0] + " to " + inputs[1]);
+    if (line.has("--dry-run")) {
+        std::string text;
+        for (const std::string& w : words) text += (text.empty() ? "" : " ") + shellQuoted(w);
+        std::puts(text.c_str());
+        return kExitOk;
+    }
+
+    Player shown(player, words);
+    std::unique_ptr<FrameSink> sink = openRawSink(shown.input(), "to ffplay", plan.width, plan.height);
+    ProgressMeter progress(plan.frameCount, !t.quiet, start);
+    FrameSink& out = *sink;
+    try {
+        renderTransition(
+            *t.module, *t.clipA, *t.clipB, plan, nullptr,
+            [&out](int, const HostFrame& frame, std::vector<uint8_t>&&) { out.write(frame, {}); }, progress,
+            gStopRequested);
+    } catch (const CliError&) {
+        // Closing the window before the end is no failure.
+        shown.closeInput();
+        if (gStopRequested || !shown.ended()) throw;
+        shown.checkStatus();
+        return kExitOk;
+    }
+    report(t.quiet, "ffplay", plan.frameCount, plan, progress.finish());
+    shown.wait();
     return kExitOk;
 }
 

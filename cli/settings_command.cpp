@@ -9,30 +9,35 @@
 #include "output_files.h"
 #include "settings_fields.h"
 #include "settings_file.h"
+#include "settings_files.h"
 
 namespace granulix::cli {
 
 namespace {
 
-EffectSettings loadOrFail(const std::string& path) {
-    EffectSettings settings{};
-    const SettingsFileStatus status = loadSettingsFile(path, settings);
-    if (status != SettingsFileStatus::kOk) throw CliError(path + ": " + settingsFileMessage(status));
+EffectSettings defaultSettings() {
+    EffectSettings settings{};  // the bytes nothing writes stay zero
+    fillDefaults(settings);
     return settings;
 }
 
-// Changes the fields named by `assignments` in the file at `path` and keeps
-// every other byte, bytes after the block included. The file stays locked
+// Changes the fields named by `assignments` in the file at `path`. A .qlb
+// file keeps every other byte, bytes after the block included; a JSON file
+// is written anew, as settings show --json writes it. The file stays locked
 // from reading to replacing, so that concurrent changes all land.
 void setFields(const std::string& path, const std::vector<std::string>& assignments, bool force) {
     checkReplaceable(path, force);
-    const LockedFile file(path, path + ": " + settingsFileMessage(SettingsFileStatus::kCannotOpen));
+    const LockedFile file(path, "cannot read settings file " + path);
     std::vector<uint8_t> bytes = file.readAll();
-    EffectSettings settings{};
-    const SettingsFileStatus status = parseSettingsFile(bytes.data(), bytes.size(), settings);
-    if (status != SettingsFileStatus::kOk) throw CliError(path + ": " + settingsFileMessage(status));
+    EffectSettings settings = defaultSettings();
+    parseSettings(path, bytes, settings);
     // Every assignment is checked before the file changes.
     for (const std::string& assignment : assignments) applyAssignment(settings, assignment);
+    if (isJsonSettings(bytes)) {
+        const std::string json = settingsJson(settings);
+        replaceFile(path, std::vector<uint8_t>(json.begin(), json.end()), force);
+        return;
+    }
     const std::vector<uint8_t> image = serializeSettingsFile(settings);
     std::copy(image.begin(), image.end(), bytes.begin());
     replaceFile(path, bytes, force);
@@ -59,7 +64,7 @@ bool printedHelp(const CommandLine& line, const std::string& usage, const std::s
 
 int settingsCommand(const std::vector<std::string>& args) {
     if (args.empty()) {
-        throw usageError("usage: granulix settings new|show|set FILE.qlb ...");
+        throw usageError("usage: granulix settings new|show|set [FILE] ...");
     }
     const std::string& action = args.front();
     const std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -76,34 +81,36 @@ int settingsCommand(const std::vector<std::string>& args) {
         if (!line.has("--force") && std::filesystem::exists(path)) {
             throw CliError(path + " exists already (--force replaces it)");
         }
-        EffectSettings settings{};  // the bytes nothing writes stay zero
-        fillDefaults(settings);
-        replaceFile(path, serializeSettingsFile(settings), true);
+        replaceFile(path, serializeSettingsFile(defaultSettings()), true);
         return kExitOk;
     }
     if (action == "show") {
-        const char* usage = "granulix settings show FILE.qlb [--json]";
+        const char* usage = "granulix settings show [FILE] [--json]";
         const std::vector<OptionRule> rules = {
-            {"--json", "", "", false, "the fields and their values as one JSON object"}};
+            {"--json", "", "", false,
+             "the fields and their values as one JSON object, which\n--settings and settings show take back"}};
         const CommandLine line("settings show", rest, rules);
         if (printedHelp(line, usage,
-                        "Lists every field of FILE.qlb with its value, range and meaning.\n", rules)) {
+                        "Lists every field of FILE (.qlb or JSON) with its value, range and meaning;\n"
+                        "without FILE, the defaults.\n",
+                        rules)) {
             return kExitOk;
         }
-        const std::string& path = onlyFile(line, usage);
-        const EffectSettings settings = loadOrFail(path);
+        EffectSettings settings = defaultSettings();
+        if (!line.arguments().empty()) readSettings(onlyFile(line, usage), settings);
         const std::string text = line.has("--json") ? settingsJson(settings) : settingsTable(settings);
         std::fwrite(text.data(), 1, text.size(), stdout);
         return kExitOk;
     }
     if (action == "set") {
-        const char* usage = "granulix settings set FILE.qlb NAME=VALUE... [--force]";
+        const char* usage = "granulix settings set FILE NAME=VALUE... [--force]";
         const std::vector<OptionRule> rules = {
-            {"--force", "-f", "", false, "replace FILE.qlb even if it is read-only"}};
+            {"--force", "-f", "", false, "replace FILE even if it is read-only"}};
         const CommandLine line("settings set", rest, rules);
         if (printedHelp(line, usage,
-                        "Changes the named fields of FILE.qlb and keeps every other byte. Every value\n"
-                        "is checked first; when one is refused the file stays as it was.\n",
+                        "Changes the named fields of FILE. A .qlb file keeps every other byte; a JSON\n"
+                        "file is written anew. Every value is checked first; when one is refused the\n"
+                        "file stays as it was.\n",
                         rules)) {
             return kExitOk;
         }
@@ -115,11 +122,12 @@ int settingsCommand(const std::vector<std::string>& args) {
     if (action == "--help" || action == "-h") {
         const std::string help = commandHelp(
             "usage: granulix settings new FILE.qlb [--force]\n"
-            "       granulix settings show FILE.qlb [--json]\n"
-            "       granulix settings set FILE.qlb NAME=VALUE... [--force]\n"
+            "       granulix settings show [FILE] [--json]\n"
+            "       granulix settings set FILE NAME=VALUE... [--force]\n"
             "\n"
-            "Writes, shows and changes settings files (.qlb), as render and sheet read them\n"
-            "with --settings. granulix settings new --help (show, set) tells more of each.\n",
+            "Writes, shows and changes settings files, as render and sheet read them with\n"
+            "--settings: .qlb files, or the JSON that settings show --json writes, told\n"
+            "apart by what they hold. granulix settings new --help (show, set) tells more.\n",
             {});
         std::fputs(help.c_str(), stdout);
         return kExitOk;

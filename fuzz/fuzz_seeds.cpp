@@ -242,6 +242,27 @@ void commandLineSeeds() {
     write(t, "help", words({"--frames", "1", "-h"}));
 }
 
+void settingsJsonSeeds() {
+    const std::string t = "settings_json";
+    const auto text = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+    std::string tail(512, '0');
+    tail.replace(0, 8, "5a00ff7f");
+    write(t, "fields-and-tail",
+          text("{\n  \"fields\": [\n    {\"name\": \"gravity\", \"offset\": 64, \"value\": 80, \"min\": 0, "
+               "\"max\": 255, \"settable\": true, \"meaning\": \"pull \\u00e9 \\\"down\\\"\"},\n"
+               "    {\"name\": \"sourceBindings[2].kind\", \"value\": 12, \"kindName\": \"Grad X\"},\n"
+               "    {\"name\": \"reserved56\", \"value\": -2147483648}\n  ],\n  \"reserved168\": \"" +
+               tail + "\"\n}\n"));
+    write(t, "empty-object", text("  {}"));
+    write(t, "fraction", text(R"({"fields": [{"name": "wind", "value": 1.5e3}]})"));
+    write(t, "too-large", text(R"({"fields": [{"name": "wind", "value": 4294967296}]})"));
+    write(t, "unknown-field", text(R"({"fields": [{"name": "colour", "value": 1}]})"));
+    write(t, "cut-short", text(R"({"fields": [{"name": "wind", "val)"));
+    write(t, "deep", text("{\"x\": " + std::string(80, '[') + std::string(80, ']') + "}"));
+    write(t, "surrogates", text(R"({"x": "\ud83d\ude00 \ud800", "fields": []})"));
+    write(t, "qlb", serializeSettingsFile(defaults()));
+}
+
 void frei0rSeeds() {
     const std::string t = "frei0r";
     const auto seed = [&](const char* name, uint8_t w, uint8_t h, uint8_t file,
@@ -283,6 +304,7 @@ int main(int argc, char** argv) {
     previewHookSeeds();
     engineSeeds();
     commandLineSeeds();
+    settingsJsonSeeds();
     frei0rSeeds();
     return 0;
 }

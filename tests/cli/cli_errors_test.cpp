@@ -77,7 +77,7 @@ std::vector<Failure> failures() {
              a.insert(a.end(), {"--settings", d / "a.png"});
              return a;
          },
-         1, [](const ScratchFolder& d) { return d / "a.png" + ": Not a Quodlibrator file!"; }},
+         1, [](const ScratchFolder& d) { return d / "a.png" + " is not a settings file: it is neither JSON nor a .qlb file"; }},
         {"ModuleThatWillNotLoad",
          [clips](const ScratchFolder& d) {
              auto a = clips(d);
@@ -442,13 +442,29 @@ TEST(Cli, RefusedCommandLinesSayWhyAndLeaveNoOutput) {
         {{"render", "--fps", "1/100000", "-o", dir / "slow.mp4"}, 2,
          "a video output needs at least one frame an hour (--fps 1/3600), not 1/100000 frames per second"},
         {{"render"}, 2, "granulix render needs -o OUT"},
-        {{"paint"}, 2, "unknown command \"paint\" (render, sheet, settings; --help)"},
+        {{"paint"}, 2, "unknown command \"paint\" (render, sheet, play, settings; --help)"},
         {{"render", "--size", "8x8", "-o"}, 2, "--output needs a value"},
         {{"render", "-o=" + dir / "out.mp4"}, 2,
          "-o=" + dir / "out.mp4" + ": write -o " + dir / "out.mp4" + " or --output=" + dir / "out.mp4"},
         {{"render", "--quiet=yes", "-o", dir / "out.mp4"}, 2, "--quiet takes no value"},
         {{"sheet", "--fps", "30", "-o", dir / "sheet.png"}, 2, "unknown option --fps for granulix sheet"},
         {{"settings", "new", "--json", dir / "look.qlb"}, 2, "unknown option --json for granulix settings new"},
+        {{"render", "--codec", "h264", "-o", dir / "out.webm"}, 2,
+         "a .webm file cannot hold h264 video; use .mp4, .mkv, .mov for " + dir / "out.webm"},
+        {{"render", "--codec", "mpeg2", "-o", dir / "out.mkv"}, 2,
+         "--codec must be one of h264, h265, vp9, av1, prores, ffv1, not mpeg2"},
+        {{"render", "--codec", "ffv1", "--crf", "3", "-o", dir / "out.mkv"}, 2, "--crf 3: the ffv1 encoder has no crf"},
+        {{"render", "--encoder-option", "foo=1", "-o", dir / "out.mp4"}, 2,
+         "--encoder-option foo=1: the libx264 encoder has no option foo"},
+        {{"render", "--encoder-option", "g=many", "-o", dir / "out.mp4"}, 2,
+         "--encoder-option g=many: the libx264 encoder refuses it (Invalid argument)"},
+        {{"render", "--encoder-option", "=1", "-o", dir / "out.mp4"}, 2, "--encoder-option must be KEY=VALUE, not =1"},
+        {{"render", "--pix-fmt", "yuv9000", "-o", dir / "out.mp4"}, 2, "--pix-fmt: FFmpeg knows no pixel format yuv9000"},
+        {{"render", "--codec", "vp9", "-o", dir / "f-%d.png"}, 2,
+         "--codec is for video outputs (.mp4, .mkv, .mov, .webm), not " + dir / "f-%d.png"},
+        {{"render", "--progress", "-", "-o", "-"}, 2, "--progress - and -o - would both write to standard output"},
+        {{"render", "--size", "32x32", "--progress", dir / "no/such/p.txt", "-o", dir / "out.mp4"}, 1,
+         "cannot write progress to " + dir / "no/such/p.txt" + ": No such file or directory"},
         // After -- a word that begins with a dash is a clip's name.
         {{"render", "--size", "8x8", "-o", dir / "out.mp4", "-a.png", "-b.png"}, 2,
          "unknown option -a.png for granulix render"},
@@ -471,14 +487,17 @@ TEST(Cli, EachCommandAnswersHelpWithItsOwnUsage) {
     };
     const std::vector<Case> cases = {
         {{"render", "--help"}, "usage: granulix render [A B] -o OUT [options]",
-         {"--output OUT", "--fps R", "--region X,Y,W,H", "W and H at least 1", "frame-%04d.png", "-f, --force"},
+         {"--output OUT", "--fps R", "--region X,Y,W,H", "W and H at least 1", "frame-%04d.png", "-f, --force",
+          "--codec NAME", "--encoder-option KEY=VALUE", "--progress FILE|-"},
          {"--count"}},
+        {{"play", "--help"}, "usage: granulix play [A B] [options]", {"--dry-run", "--fps R", "--settings FILE"},
+         {"--output", "--force", "--codec"}},
         {{"sheet", "-o", "x.png", "-h"}, "usage: granulix sheet [A B] -o SHEET.png [options]",
          {"-k, --count K", "--tile-width W", "--set NAME=VALUE"}, {"--fps"}},
-        {{"settings", "--help"}, "usage: granulix settings new FILE.qlb [--force]", {"settings set FILE.qlb"}, {}},
+        {{"settings", "--help"}, "usage: granulix settings new FILE.qlb [--force]", {"settings set FILE NAME"}, {}},
         {{"settings", "new", "--help"}, "usage: granulix settings new FILE.qlb [--force]", {"-f, --force"}, {"--json"}},
-        {{"settings", "show", "-h"}, "usage: granulix settings show FILE.qlb [--json]", {"--json"}, {"--force"}},
-        {{"settings", "set", "--help"}, "usage: granulix settings set FILE.qlb NAME=VALUE... [--force]",
+        {{"settings", "show", "-h"}, "usage: granulix settings show [FILE] [--json]", {"--json"}, {"--force"}},
+        {{"settings", "set", "--help"}, "usage: granulix settings set FILE NAME=VALUE... [--force]",
          {"-h, --help", "-f, --force"}, {"--json"}},
     };
     for (const Case& c : cases) {

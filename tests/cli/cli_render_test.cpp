@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <map>
 
 #include "program_runner.h"
 #include "settings_file.h"
@@ -241,25 +242,47 @@ TEST(Cli, TheProgressBarEndsOnTheSummarysFigure) {
 
 TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
     ScratchFolder dir;
+    constexpr const char* kBt709 = "tv/bt709/bt709/bt709";
     struct Output {
         const char* name;
         const char* codec;
         const char* fps;
         const char* size;     // asked for
-        const char* written;  // 4:2:0 takes even sizes only
+        const char* written;  // colour at half resolution (4:2:0) takes even sizes only
+        std::vector<std::string> encoding;
+        const char* pixelFormat;
+        const char* colour;   // empty: FFmpeg keeps no tags for this codec
     };
-    for (const Output& o : {Output{"clip.mp4", "h264", "30000/1001", "64x36", "64x36"},
-                            Output{"clip.mkv", "h264", "30000/1001", "64x36", "64x36"},
-                            Output{"clip.mov", "h264", "30000/1001", "64x36", "64x36"},
-                            Output{"clip.webm", "vp9", "25", "64x36", "64x36"},
-                            Output{"odd.mp4", "h264", "24", "63x35", "62x34"}}) {
-        const ProgramRun run = runGranulix({"render", "-o", dir / o.name, "--frames", "5", "--size", o.size,
-                                            "--fps", o.fps});
+    const std::vector<Output> outputs = {
+        {"clip.mp4", "h264", "30000/1001", "64x36", "64x36", {}, "yuv420p", kBt709},
+        {"clip.mkv", "h264", "30000/1001", "64x36", "64x36", {}, "yuv420p", kBt709},
+        {"clip.mov", "h264", "30000/1001", "64x36", "64x36", {}, "yuv420p", kBt709},
+        {"clip.webm", "vp9", "25", "64x36", "64x36", {}, "yuv420p", kBt709},
+        {"odd.mp4", "h264", "24", "63x35", "62x34", {}, "yuv420p", kBt709},
+        {"full.mp4", "h264", "25", "63x35", "63x35",
+         {"--pix-fmt", "yuv444p", "--crf", "30", "--preset", "veryfast", "--encoder-option", "tune=film",
+          "--encoder-option", "g=2"}, "yuv444p", kBt709},
+        {"hevc.mkv", "hevc", "25", "64x36", "64x36", {"--codec", "h265", "--preset", "fast"}, "yuv420p", kBt709},
+        {"vp9.mp4", "vp9", "25", "64x36", "64x36", {"--codec", "vp9", "--crf", "40"}, "yuv420p", kBt709},
+        {"av1.webm", "av1", "25", "64x36", "64x36", {"--codec", "av1", "--encoder-option", "cpu-used=8"},
+         "yuv420p", kBt709},
+        {"pro.mov", "prores", "25", "64x36", "64x36", {"--codec", "prores", "--encoder-option", "profile=lt"},
+         "yuv422p10le", ""},
+        {"lossless.mkv", "ffv1", "25", "64x36", "64x36", {"--codec", "ffv1"}, "bgr0", "pc/gbr/bt709/bt709"},
+    };
+    for (const Output& o : outputs) {
+        std::vector<std::string> args = {"render", "-o", dir / o.name, "--frames", "5", "--size", o.size,
+                                         "--fps", o.fps};
+        args.insert(args.end(), o.encoding.begin(), o.encoding.end());
+        const ProgramRun run = runGranulix(args);
         ASSERT_EQ(run.status, 0) << o.name << ": " << run.errors;
         const VideoFacts facts = probeVideo(dir / o.name);
         EXPECT_EQ(facts.frames, 5) << o.name;
         EXPECT_EQ(facts.codec, o.codec) << o.name;
-        EXPECT_EQ(facts.pixelFormat, "yuv420p") << o.name;
+        EXPECT_EQ(facts.pixelFormat, o.pixelFormat) << o.name;
+        if (*o.colour) {
+            EXPECT_EQ(facts.colour, o.colour) << o.name;
+        }
         EXPECT_EQ(std::to_string(facts.width) + "x" + std::to_string(facts.height), o.written) << o.name;
         const std::string rate = std::string(o.fps).find('/') == std::string::npos ? std::string(o.fps) + "/1" : o.fps;
         EXPECT_EQ(facts.rate, rate) << o.name;
@@ -269,11 +292,15 @@ TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
         EXPECT_EQ(run.errors.find("not " + std::string(o.size)) != std::string::npos,
                   std::string(o.size) != o.written) << run.errors;
     }
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"clip.mkv", "clip.mov", "clip.mp4", "clip.webm", "odd.mp4"}));
+    EXPECT_EQ(dir.names().size(), outputs.size());
 
     // Videos as inputs: clip B is fitted into clip A's frame, and the output
-    // keeps clip A's rate.
-    const ProgramRun run = runGranulix({"render", dir / "clip.mp4", dir / "odd.mp4", "-o", dir / "again.mkv",
+    // keeps clip A's rate and colour tags.
+    const ProgramRun tagged = runProgram({"ffmpeg", "-v", "error", "-i", dir / "clip.mp4", "-c:v", "libx264",
+                                          "-color_range", "pc", "-colorspace", "bt470bg", "-color_trc",
+                                          "smpte170m", "-color_primaries", "bt470bg", dir / "tagged.mp4"});
+    ASSERT_EQ(tagged.status, 0) << tagged.errors;
+    const ProgramRun run = runGranulix({"render", dir / "tagged.mp4", dir / "odd.mp4", "-o", dir / "again.mkv",
                                         "--frames", "8", "-q"});
     ASSERT_EQ(run.status, 0) << run.errors;
     const VideoFacts facts = probeVideo(dir / "again.mkv");
@@ -281,6 +308,57 @@ TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
     EXPECT_EQ(facts.width, 64);
     EXPECT_EQ(facts.height, 36);
     EXPECT_EQ(facts.rate, "30000/1001");
+    EXPECT_EQ(facts.colour, "pc/bt470bg/smpte170m/bt470bg");
+}
+
+TEST(Cli, ProgressForScriptsComesInFfmpegsBlocks) {
+    ScratchFolder dir;
+    const ProgramRun run = runGranulix({"render", "-o", dir / "out.mkv", "--size", "64x36", "-n", "12", "-q",
+                                        "--fps", "24", "--progress", "-"});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    const std::vector<std::string> keys = {"frame", "fps", "bitrate", "total_size", "out_time_us",
+                                           "out_time_ms", "out_time", "dup_frames", "drop_frames", "speed",
+                                           "progress"};
+    std::vector<std::map<std::string, std::string>> blocks(1);
+    std::vector<std::string> order;
+    const std::string text(run.output.begin(), run.output.end());
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = text.find('\n', start);
+        ASSERT_NE(end, std::string::npos) << "every line ends";
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        const std::size_t eq = line.find('=');
+        ASSERT_NE(eq, std::string::npos) << line;
+        blocks.back()[line.substr(0, eq)] = line.substr(eq + 1);
+        order.push_back(line.substr(0, eq));
+        if (line.substr(0, eq) == "progress") {
+            EXPECT_EQ(order, keys);
+            order.clear();
+            blocks.emplace_back();
+        }
+    }
+    blocks.pop_back();
+    ASSERT_FALSE(blocks.empty());
+    for (std::size_t i = 0; i + 1 < blocks.size(); ++i) EXPECT_EQ(blocks[i]["progress"], "continue");
+    const auto& last = blocks.back();
+    EXPECT_EQ(last.at("progress"), "end");
+    EXPECT_EQ(last.at("frame"), "12");
+    EXPECT_EQ(last.at("out_time_us"), "500000");
+    EXPECT_EQ(last.at("out_time"), "00:00:00.500000");
+    EXPECT_EQ(last.at("total_size"), std::to_string(readBytes(dir / "out.mkv").size()));
+}
+
+TEST(Cli, PlayHandsFfplayTheSizeAndRateOrSaysItIsMissing) {
+    ScratchFolder dir;
+    ProgramRun run = runGranulix({"play", "--size", "64x36", "--fps", "30000/1001", "-n", "4", "--dry-run"});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(std::string(run.output.begin(), run.output.end()),
+              "ffplay -hide_banner -loglevel error -window_title granulix -f rawvideo -pixel_format bgr24 "
+              "-video_size 64x36 -framerate 30000/1001 -\n");
+    run = runGranulix({"play", "--size", "64x36", "-n", "4"}, {"PATH=" + dir.path().string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errors.rfind("granulix: granulix play shows the transition with FFmpeg's ffplay, which is "
+                               "not installed", 0), 0u) << run.errors;
 }
 
 // The raw frames of a run against the module fed with the clips' pictures

@@ -224,10 +224,13 @@ TEST(CliSettings, ShowListsEveryFieldWithValueRangeAndMeaning) {
 struct BadFile {
     const char* name;
     std::vector<uint8_t> bytes;  // empty: the file does not exist
-    const char* message;
+    const char* before;          // the message is before + the file's path + after
+    const char* after;
 };
 
 void PrintTo(const BadFile& b, std::ostream* os) { *os << b.name; }
+
+std::vector<uint8_t> bytesOf(const std::string& text) { return {text.begin(), text.end()}; }
 
 std::vector<BadFile> badFiles() {
     std::vector<uint8_t> otherText = randomSettingsFile(5);
@@ -236,22 +239,29 @@ std::vector<BadFile> badFiles() {
     noZero[31] = '!';
     std::vector<uint8_t> cutShort = randomSettingsFile(5);
     cutShort.resize(32 + 423);
-    return {{"missing", {}, "Error opening file!"},
-            {"twentyBytes", std::vector<uint8_t>(20, 'V'), "Error reading file!"},
-            {"otherHeader", otherText, "Not a Quodlibrator file!"},
-            {"headerWithoutItsZero", noZero, "Not a Quodlibrator file!"},
-            {"blockCutShort", cutShort, "Error reading file!"}};
+    const char* notOurs = " is not a settings file: it is neither JSON nor a .qlb file";
+    return {{"missing", {}, "cannot read settings file ", ": No such file or directory"},
+            {"twentyBytes", std::vector<uint8_t>(20, 'V'), "", notOurs},
+            {"otherHeader", otherText, "", notOurs},
+            {"headerWithoutItsZero", noZero, "", notOurs},
+            {"blockCutShort", cutShort, "settings file ", ": cut short at 455 bytes; a .qlb file holds 456"},
+            {"jsonCutShort", bytesOf("{\"fields\": [\n  {\"name\": \"gravity\",\n"), "settings file ",
+             ": line 3: the JSON ends too soon"},
+            {"jsonFraction", bytesOf(R"({"fields": [{"name": "wind", "value": 2.5}]})"), "settings file ",
+             ": wind must be a whole number of 32 bits, not 2.5"},
+            {"jsonUnknownField", bytesOf(R"({"fields": [{"name": "colour", "value": 2}]})"), "settings file ",
+             ": unknown settings field \"colour\""}};
 }
 
 class BadSettingsFile : public ::testing::TestWithParam<BadFile> {};
 
-TEST_P(BadSettingsFile, GivesItsLoadMessageEverywhereAndChangesNothing) {
+TEST_P(BadSettingsFile, NamesTheFileEverywhereAndChangesNothing) {
     const BadFile& bad = GetParam();
     ScratchFolder dir;
     const std::string path = dir / "bad.qlb";
     if (!bad.bytes.empty()) writeBytes(path, bad.bytes);
     const std::vector<std::string> names = dir.names();
-    const std::string expected = "granulix: " + path + ": " + bad.message + "\n";
+    const std::string expected = "granulix: " + std::string(bad.before) + path + bad.after + "\n";
 
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"settings", "show", path},
@@ -290,6 +300,45 @@ TEST(CliSettings, ASettingsFileRendersLikeItsBlock) {
     EXPECT_EQ(settings.gravity, 90);
     EXPECT_EQ(settings.sourceBindings[1].kind, 14);
     EXPECT_TRUE(readPng(dir / "f-1.png") == renderDirectly(a, b, 0.5f, 0, {0, 0, 24, 16}, settings));
+
+    // The same settings as JSON, whatever the file's name.
+    const ProgramRun json = runGranulix({"settings", "show", "--json", dir / "look.qlb"});
+    ASSERT_EQ(json.status, 0) << json.errors;
+    writeBytes(dir / "look.dat", json.output);
+    ASSERT_EQ(runGranulix({"render", dir / "a.png", dir / "b.png", "-o", dir / "g-%d.png", "--frames", "3",
+                           "--settings", dir / "look.dat", "-q"}).status, 0);
+    EXPECT_TRUE(readPng(dir / "g-1.png") == readPng(dir / "f-1.png"));
+}
+
+TEST(CliSettings, JsonFromShowIsTakenBackWithEveryByte) {
+    ScratchFolder dir;
+    // Random words, out-of-range and reserved ones included, and a random tail.
+    writeBytes(dir / "random.qlb", randomSettingsFile(11));
+    const ProgramRun json = runGranulix({"settings", "show", "--json", dir / "random.qlb"});
+    ASSERT_EQ(json.status, 0) << json.errors;
+    writeBytes(dir / "random.json", json.output);
+    for (const char* form : {"--json", ""}) {
+        std::vector<std::string> args = {"settings", "show", dir / "random.json"};
+        if (*form) args.push_back(form);
+        const ProgramRun fromJson = runGranulix(args);
+        args[2] = dir / "random.qlb";
+        const ProgramRun fromQlb = runGranulix(args);
+        ASSERT_EQ(fromJson.status, 0) << fromJson.errors;
+        EXPECT_TRUE(fromJson.output == fromQlb.output) << form;
+    }
+
+    // settings set changes a JSON file and keeps it JSON.
+    ASSERT_EQ(runGranulix({"settings", "set", dir / "random.json", "gravity=12"}).status, 0);
+    ASSERT_EQ(runGranulix({"settings", "set", dir / "random.qlb", "gravity=12"}).status, 0);
+    EXPECT_TRUE(readBytes(dir / "random.json")[0] == '{');
+    EXPECT_TRUE(runGranulix({"settings", "show", dir / "random.json", "--json"}).output ==
+                runGranulix({"settings", "show", dir / "random.qlb", "--json"}).output);
+
+    // Without a file: the defaults, as settings new writes them.
+    ASSERT_EQ(runGranulix({"settings", "new", dir / "new.qlb"}).status, 0);
+    const ProgramRun defaults = runGranulix({"settings", "show"});
+    ASSERT_EQ(defaults.status, 0) << defaults.errors;
+    EXPECT_TRUE(defaults.output == runGranulix({"settings", "show", dir / "new.qlb"}).output);
 }
 
 }  // namespace

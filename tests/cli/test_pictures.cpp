@@ -137,11 +137,13 @@ Picture readPng(const std::string& path) {
 VideoFacts probeVideo(const std::string& path) {
     const ProgramRun run = runProgram(
         {"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-         "stream=codec_name,width,height,pix_fmt,r_frame_rate,nb_read_frames:stream_side_data=rotation:"
+         "stream=codec_name,width,height,pix_fmt,r_frame_rate,nb_read_frames,color_range,color_space,"
+         "color_transfer,color_primaries:stream_side_data=rotation:"
          "format=duration",
          "-of", "default=noprint_wrappers=1", path});
     check(run.status == 0, "ffprobe " + path + ": " + run.errors);
     VideoFacts facts;
+    std::string colour[4];
     const std::string text(run.output.begin(), run.output.end());
     std::size_t start = 0;
     while (start < text.size()) {
@@ -159,7 +161,12 @@ VideoFacts probeVideo(const std::string& path) {
         if (key == "nb_read_frames") facts.frames = std::stoi(value);
         if (key == "rotation") facts.rotation = std::stoi(value);
         if (key == "duration" && value != "N/A") facts.duration = std::stod(value);
+        const char* const colourKeys[4] = {"color_range", "color_space", "color_transfer", "color_primaries"};
+        for (int i = 0; i < 4; ++i) {
+            if (key == colourKeys[i]) colour[i] = value;
+        }
     }
+    facts.colour = colour[0] + "/" + colour[1] + "/" + colour[2] + "/" + colour[3];
     return facts;
 }
 

@@ -34,12 +34,13 @@ Picture turnedClockwise(const Picture& p);
 
 // What ffprobe says of a video file's first video stream, every packet
 // decoded: the number of pictures, their size and format, the stream's
-// frame rate ("30000/1001"), the file's duration in seconds and the
-// rotation of its display matrix.
+// frame rate ("30000/1001"), its colour tags as "range/matrix/transfer/
+// primaries" ("tv/bt709/bt709/bt709"), the file's duration in seconds and
+// the rotation of its display matrix.
 struct VideoFacts {
     int frames = 0;
     int32_t width = 0, height = 0;
-    std::string codec, pixelFormat, rate;
+    std::string codec, pixelFormat, rate, colour;
     double duration = 0;
     int rotation = 0;
 };
