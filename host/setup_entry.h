@@ -12,17 +12,6 @@
 
 namespace granulix::host {
 
-// The setup call's blocks, taken from the module's moveable memory layer
-// (and so subject to its test switches).
-class ModuleMemory : public BlockMemory {
-public:
-    void* take(std::size_t bytes) override { return allocateMoveable(bytes); }
-    void* lock(void* handle) override { return lockMoveable(handle); }
-    void unlock(void* handle) override { unlockMoveable(handle); }
-    void release(void* handle) override { freeMoveable(handle); }
-};
-
-
 // 1 when the host's settings were replaced by the edited copy, else 0.
 int32_t runSetupCall(const abi::SetupRequest& request, int32_t fieldMode);
 
