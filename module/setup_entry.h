@@ -6,13 +6,11 @@
 
 #include <cstdint>
 
-#include "moveable_memory.h"
 #include "plugin_abi.h"
-#include "setup_call.h"
 
-namespace granulix::host {
+namespace granulix {
 
 // 1 when the host's settings were replaced by the edited copy, else 0.
-int32_t runSetupCall(const abi::SetupRequest& request, int32_t fieldMode);
+int32_t runModuleSetupCall(const abi::SetupRequest& request, int32_t fieldMode);
 
-}  // namespace granulix::host
+}  // namespace granulix
