@@ -2,7 +2,6 @@
 
 #include <iterator>
 
-#include "page_context.h"
 #include "resource.h"
 
 namespace granulix {
@@ -43,7 +42,8 @@ const CMyPropertyPage3::OrderBinding CMyPropertyPage3::kOrder[2] = {
      &CMyPropertyPage3::rightToLeft_, 2},
 };
 
-CMyPropertyPage3::CMyPropertyPage3() : SliderPage(IDD_LIFE, kSliders, {}, kOrderToolTips) {
+CMyPropertyPage3::CMyPropertyPage3(PageContext& context)
+    : SliderPage(IDD_LIFE, context, kSliders, {}, kOrderToolTips) {
     static_assert(std::size(kSliders) <= kMaxSliders);
 }
 

@@ -5,15 +5,14 @@
 #include <algorithm>
 #include <iterator>
 
-#include "page_context.h"
 #include "settings_table.h"
 
 namespace granulix {
 
-SliderPage::SliderPage(UINT templateId, Rows<const SliderBinding> sliders,
+SliderPage::SliderPage(UINT templateId, PageContext& context, Rows<const SliderBinding> sliders,
                        Rows<const FlagBinding> flags,
                        Rows<const ToolTipBinding> otherToolTips)
-    : PropertyPage(templateId),
+    : ParameterPage(templateId, context),
       // The pages assert their tables fit; never index past the controls.
       sliders_(sliders.begin(), std::min(sliders.size(), kMaxSliders)),
       flags_(flags.begin(), std::min(flags.size(), kMaxFlags)),

@@ -14,7 +14,7 @@
 
 #include "controls.h"
 #include "effect_settings.h"
-#include "property_sheet.h"
+#include "page_context.h"
 
 namespace granulix {
 
@@ -62,7 +62,7 @@ private:
     std::size_t count_ = 0;
 };
 
-class SliderPage : public fw::PropertyPage {
+class SliderPage : public ParameterPage {
 public:
     // Sets every control of the page from the settings.
     virtual void LoadFromSettings();
@@ -71,7 +71,7 @@ protected:
     static constexpr std::size_t kMaxSliders = 5;
     static constexpr std::size_t kMaxFlags = 2;
 
-    SliderPage(UINT templateId, Rows<const SliderBinding> sliders,
+    SliderPage(UINT templateId, PageContext& context, Rows<const SliderBinding> sliders,
                Rows<const FlagBinding> flags, Rows<const ToolTipBinding> otherToolTips);
 
     void doDataExchange(fw::DataExchange& dx) override;

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
-#include "page_context.h"
 #include "resource.h"
 #include "settings_table.h"
-#include "setup_call.h"
 
 namespace granulix {
 
@@ -33,7 +31,7 @@ std::string sourceKindText(int32_t kind) {
     return std::to_string(kind);
 }
 
-CMyPropertyPage4::CMyPropertyPage4() : PropertyPage(IDD_SOURCES) {}
+CMyPropertyPage4::CMyPropertyPage4(PageContext& context) : ParameterPage(IDD_SOURCES, context) {}
 
 CMyPropertyPage4::~CMyPropertyPage4() { closeDrawing(); }
 
@@ -167,13 +165,13 @@ void CMyPropertyPage4::onPaint() {
 }
 
 void CMyPropertyPage4::drawMap() {
-    const RenderJob* job = currentSetupJob;
-    if (!job || !job->settings || !drawing_) return;
-    const SourceBinding& b = job->settings->sourceBindings[selectedParameter()];
+    const RenderJob& job = setupJob();
+    if (!job.settings || !drawing_) return;
+    const SourceBinding& b = job.settings->sourceBindings[selectedParameter()];
     HWND box = item(IDC_SOURCES_MAP_BOX);
     HDC dc = GetDC(box);
     if (!dc) return;
-    if (computeSourceMap(b, *job, mapImage)) {
+    if (computeSourceMap(b, job, mapImage)) {
         const MapPlacement& at = mapPlacement_;
         DrawDibDraw(drawing_, dc, at.left, at.top, at.width, at.height, &mapHeader, mapImage, 0, 0,
                     kSourceMapWidth, kSourceMapHeight, 0);

@@ -14,14 +14,14 @@
 #include <string>
 
 #include "controls.h"
-#include "property_sheet.h"
+#include "page_context.h"
 #include "source_map_picture.h"
 
 namespace granulix {
 
-class CMyPropertyPage4 : public fw::PropertyPage {
+class CMyPropertyPage4 : public ParameterPage {
 public:
-    CMyPropertyPage4();
+    explicit CMyPropertyPage4(PageContext& context);
     ~CMyPropertyPage4() override;
 
     // Shows the binding of the selected parameter, redraws the map and
