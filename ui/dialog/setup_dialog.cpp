@@ -20,15 +20,10 @@ CSetupDialog* currentSetupDialog = nullptr;
 
 namespace {
 
-struct ToolTipRow {
-    int control;
-    UINT text;
-};
-
 constexpr char kSettingsFileFilter[] = "Vozav Quodlibrator Setings (*.qlb)|*.qlb|";
 constexpr char kSettingsFileExtension[] = "qlb";
 
-constexpr ToolTipRow kToolTips[] = {
+constexpr fw::ToolTipRow kToolTips[] = {
     {IDC_LOAD, IDS_TIP_LOAD},     {IDC_SAVE, IDS_TIP_SAVE},     {IDOK, IDS_TIP_OK},
     {IDCANCEL, IDS_TIP_CANCEL},   {IDC_BANNER, IDS_TIP_ABOUT},  {ID_HELP_COMMAND, IDS_TIP_HELP},
 };
@@ -37,7 +32,7 @@ constexpr ToolTipRow kToolTips[] = {
 
 CSetupDialog::CSetupDialog(HWND parent, RenderJob& job) : Dialog(IDD_SETUP, parent), job_(job) {}
 
-CSetupDialog::~CSetupDialog() { closeDrawing(); }
+CSetupDialog::~CSetupDialog() = default;
 
 const fw::MessageMap* CSetupDialog::messageMap() const {
     static const fw::MessageEntry entries[] = {
@@ -80,11 +75,7 @@ bool CSetupDialog::onInitDialog() {
     PreparePreview();
     UpdateTimeLabel();
 
-    if (toolTip_.create(*this)) {
-        toolTip_.activate(true);
-        for (const ToolTipRow& row : kToolTips)
-            if (HWND control = item(row.control)) toolTip_.addTool(control, row.text);
-    }
+    toolTip_.createWithTools(*this, kToolTips);
     return true;
 }
 
@@ -122,27 +113,11 @@ void CSetupDialog::PositionParameterWindow() {
 }
 
 void CSetupDialog::PreparePreview() {
-    closeDrawing();
     RECT client{};
     GetClientRect(item(IDC_PREVIEW_BOX), &client);
-    drawing_.pixels = job_.pixelsOut;
-    drawing_.width = job_.width;
-    drawing_.height = job_.height;
-    drawing_.target = placePreview(job_.width, job_.height, client.right, client.bottom);
-    drawing_.header = BITMAPINFOHEADER{};
-    drawing_.header.biSize = sizeof(BITMAPINFOHEADER);
-    drawing_.header.biWidth = job_.width;
-    drawing_.header.biHeight = job_.height;  // bottom-up, as the host's frames
-    drawing_.header.biPlanes = 1;
-    drawing_.header.biBitCount = 32;
-    drawing_.header.biCompression = BI_RGB;
-    drawing_.handle = DrawDibOpen();
-    drawing_.prepared = drawing_.handle != nullptr;
-}
-
-void CSetupDialog::closeDrawing() {
-    if (drawing_.handle) DrawDibClose(drawing_.handle);
-    drawing_ = Drawing{};
+    const PreviewPlacement at = placePreview(job_.width, job_.height, client.right, client.bottom);
+    previewTarget_ = {at.x, at.y, at.width, at.height};
+    preview_.open(job_.width, job_.height);
 }
 
 void CSetupDialog::RefreshPreview() {
@@ -150,15 +125,7 @@ void CSetupDialog::RefreshPreview() {
     job_.position = uint32_t(p);
     previewPosition = p;
     if (job_.fetchPreview) job_.fetchPreview(uint32_t(p), &job_);
-    if (!drawing_.prepared) return;
-
-    HWND box = item(IDC_PREVIEW_BOX);
-    HDC dc = GetDC(box);
-    if (!dc) return;
-    const PreviewPlacement& t = drawing_.target;
-    DrawDibDraw(drawing_.handle, dc, t.x, t.y, t.width, t.height, &drawing_.header,
-                const_cast<uint32_t*>(drawing_.pixels), 0, 0, drawing_.width, drawing_.height, 0);
-    ReleaseDC(box, dc);
+    preview_.draw(item(IDC_PREVIEW_BOX), job_.pixelsOut, previewTarget_);
 }
 
 void CSetupDialog::UpdateTimeLabel() {
@@ -248,7 +215,7 @@ void CSetupDialog::onBanner() {
 }
 
 void CSetupDialog::onDestroy() {
-    closeDrawing();
+    preview_.close();
     parameterWindow_ = nullptr;
     parameterWindowHandle_ = nullptr;
     defaultHandling();

@@ -11,13 +11,13 @@
 #pragma once
 
 #include <windows.h>
-#include <vfw.h>
 
 #include <cstdint>
 #include <string>
 
 #include "controls.h"
 #include "dialog.h"
+#include "dib_painter.h"
 #include "page_context.h"
 #include "preview_geometry.h"
 
@@ -66,7 +66,6 @@ private:
     void onBanner();
     void onDestroy();
     void createParameterWindow();
-    void closeDrawing();
 
     RenderJob& job_;
     fw::Bitmap banner_;
@@ -79,14 +78,8 @@ private:
     HWND parameterWindowHandle_ = nullptr;
 
     // How the preview is drawn; prepared once per dialog.
-    struct Drawing {
-        bool prepared = false;
-        const uint32_t* pixels = nullptr;
-        int32_t width = 0, height = 0;
-        PreviewPlacement target{};
-        BITMAPINFOHEADER header{};
-        HDRAWDIB handle = nullptr;
-    } drawing_;
+    fw::DibPainter preview_;
+    fw::PaintTarget previewTarget_{};
 };
 
 // The running setup dialog; null whenever none runs.

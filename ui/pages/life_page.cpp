@@ -44,7 +44,8 @@ const CMyPropertyPage3::OrderBinding CMyPropertyPage3::kOrder[2] = {
 
 CMyPropertyPage3::CMyPropertyPage3(PageContext& context)
     : SliderPage(IDD_LIFE, context, kSliders, {}, kOrderToolTips) {
-    static_assert(std::size(kSliders) <= kMaxSliders);
+    static_assert(std::size(kSliders) <= kMaxSliders &&
+                  std::size(kOrderToolTips) <= kMaxOtherToolTips);
 }
 
 const fw::MessageMap* CMyPropertyPage3::messageMap() const {

@@ -38,10 +38,7 @@ struct FlagBinding {
 };
 
 // A tooltip for a control that is not a slider.
-struct ToolTipBinding {
-    int control;
-    UINT text;
-};
+using ToolTipBinding = fw::ToolTipRow;
 
 // A page's table of bindings: a fixed array, or none.
 template <class Row>
@@ -70,6 +67,7 @@ public:
 protected:
     static constexpr std::size_t kMaxSliders = 5;
     static constexpr std::size_t kMaxFlags = 2;
+    static constexpr std::size_t kMaxOtherToolTips = 4;
 
     SliderPage(UINT templateId, PageContext& context, Rows<const SliderBinding> sliders,
                Rows<const FlagBinding> flags, Rows<const ToolTipBinding> otherToolTips);
@@ -94,7 +92,9 @@ private:
 
     Rows<const SliderBinding> sliders_;
     Rows<const FlagBinding> flags_;
-    Rows<const ToolTipBinding> otherToolTips_;
+    // The sliders' tips, then the others.
+    std::array<fw::ToolTipRow, kMaxSliders + kMaxOtherToolTips> toolTips_{};
+    std::size_t toolTipCount_ = 0;
     std::array<fw::SliderControl, kMaxSliders> sliderControls_;
     std::array<fw::Button, kMaxFlags> flagBoxes_;
     fw::ToolTipControl toolTip_;

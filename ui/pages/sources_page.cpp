@@ -22,7 +22,6 @@ static_assert(std::size(kLegends) == kBindingCount);
 // The map picture: one for the module, as only one setup dialog runs at a
 // time; computed per paint, never allocated.
 uint32_t mapImage[kSourceMapWidth * kSourceMapHeight];
-BITMAPINFOHEADER mapHeader{};
 
 }  // namespace
 
@@ -32,8 +31,6 @@ std::string sourceKindText(int32_t kind) {
 }
 
 CMyPropertyPage4::CMyPropertyPage4(PageContext& context) : ParameterPage(IDD_SOURCES, context) {}
-
-CMyPropertyPage4::~CMyPropertyPage4() { closeDrawing(); }
 
 const fw::MessageMap* CMyPropertyPage4::messageMap() const {
     static const fw::MessageEntry entries[] = {
@@ -78,16 +75,9 @@ bool CMyPropertyPage4::onInitDialog() {
 
     RECT box{};
     GetClientRect(item(IDC_SOURCES_MAP_BOX), &box);
-    mapPlacement_ = placeSourceMap(box.right, box.bottom);
-    mapHeader = BITMAPINFOHEADER{};
-    mapHeader.biSize = sizeof(BITMAPINFOHEADER);
-    mapHeader.biWidth = kSourceMapWidth;
-    mapHeader.biHeight = kSourceMapHeight;  // bottom-up, as the preview
-    mapHeader.biPlanes = 1;
-    mapHeader.biBitCount = 32;
-    mapHeader.biCompression = BI_RGB;
-    closeDrawing();
-    drawing_ = DrawDibOpen();
+    const MapPlacement at = placeSourceMap(box.right, box.bottom);
+    mapTarget_ = {at.left, at.top, at.width, at.height};
+    mapPainter_.open(kSourceMapWidth, kSourceMapHeight);
     return true;
 }
 
@@ -166,27 +156,15 @@ void CMyPropertyPage4::onPaint() {
 
 void CMyPropertyPage4::drawMap() {
     const RenderJob& job = setupJob();
-    if (!job.settings || !drawing_) return;
+    if (!job.settings || !mapPainter_.isOpen()) return;
     const SourceBinding& b = job.settings->sourceBindings[selectedParameter()];
-    HWND box = item(IDC_SOURCES_MAP_BOX);
-    HDC dc = GetDC(box);
-    if (!dc) return;
-    if (computeSourceMap(b, job, mapImage)) {
-        const MapPlacement& at = mapPlacement_;
-        DrawDibDraw(drawing_, dc, at.left, at.top, at.width, at.height, &mapHeader, mapImage, 0, 0,
-                    kSourceMapWidth, kSourceMapHeight, 0);
-    }
-    ReleaseDC(box, dc);
+    if (computeSourceMap(b, job, mapImage))
+        mapPainter_.draw(item(IDC_SOURCES_MAP_BOX), mapImage, mapTarget_);
 }
 
 void CMyPropertyPage4::onDestroy() {
-    closeDrawing();
+    mapPainter_.close();
     defaultHandling();
-}
-
-void CMyPropertyPage4::closeDrawing() {
-    if (drawing_) DrawDibClose(drawing_);
-    drawing_ = nullptr;
 }
 
 }  // namespace granulix

@@ -8,12 +8,12 @@
 #pragma once
 
 #include <windows.h>
-#include <vfw.h>
 
 #include <cstdint>
 #include <string>
 
 #include "controls.h"
+#include "dib_painter.h"
 #include "page_context.h"
 #include "source_map_picture.h"
 
@@ -22,7 +22,6 @@ namespace granulix {
 class CMyPropertyPage4 : public ParameterPage {
 public:
     explicit CMyPropertyPage4(PageContext& context);
-    ~CMyPropertyPage4() override;
 
     // Shows the binding of the selected parameter, redraws the map and
     // refreshes the preview.
@@ -51,14 +50,13 @@ private:
     int selectedParameter() const;
     void invalidateMap();
     void drawMap();
-    void closeDrawing();
 
     fw::SpinControl sourceSpin_;
     fw::SpinControl repeatYSpin_;
     fw::SpinControl repeatXSpin_;
     fw::SpinControl parameterSpin_;
-    MapPlacement mapPlacement_{};
-    HDRAWDIB drawing_ = nullptr;
+    fw::PaintTarget mapTarget_{};
+    fw::DibPainter mapPainter_;
 };
 
 // The text the page shows for a source kind: its name, or the number for a
