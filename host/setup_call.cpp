@@ -48,7 +48,8 @@ public:
 // 24 bits per pixel, of positive size, and addressable as a whole.
 bool usableFrame(const abi::FrameHeader* frame) {
     if (!frame || frame->bitCount != 24 || frame->width <= 0 || frame->height <= 0) return false;
-    const uint64_t bytes = kHeaderBytes + abi::hostRowBytes(uint64_t(frame->width)) * uint64_t(frame->height);
+    const uint64_t bytes =
+        kHeaderBytes + abi::hostRowBytes(uint64_t(frame->width)) * uint64_t(frame->height);
     return bytes <= uint64_t(PTRDIFF_MAX);
 }
 

@@ -81,8 +81,10 @@ bool ToolTipControl::createWithTools(const Window& owner, const ToolTipRow* rows
                                      std::size_t count) {
     if (!create(owner)) return false;
     activate(true);
-    for (std::size_t i = 0; i < count; ++i)
-        if (HWND control = GetDlgItem(owner.handle(), rows[i].control)) addTool(control, rows[i].text);
+    for (std::size_t i = 0; i < count; ++i) {
+        HWND control = GetDlgItem(owner.handle(), rows[i].control);
+        if (control) addTool(control, rows[i].text);
+    }
     return true;
 }
 

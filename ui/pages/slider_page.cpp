@@ -16,7 +16,8 @@ SliderPage::SliderPage(UINT templateId, PageContext& context, Rows<const SliderB
       // The pages assert their tables fit; never index past the controls.
       sliders_(sliders.begin(), std::min(sliders.size(), kMaxSliders)),
       flags_(flags.begin(), std::min(flags.size(), kMaxFlags)) {
-    for (const SliderBinding& row : sliders_) toolTips_[toolTipCount_++] = {row.slider, row.toolTip};
+    for (const SliderBinding& row : sliders_)
+        toolTips_[toolTipCount_++] = {row.slider, row.toolTip};
     for (std::size_t i = 0; i < std::min(otherToolTips.size(), kMaxOtherToolTips); ++i)
         toolTips_[toolTipCount_++] = otherToolTips[i];
 }

@@ -58,7 +58,8 @@ const fw::MessageMap* CMyPropertyPage4::messageMap() const {
 void CMyPropertyPage4::doDataExchange(fw::DataExchange& dx) {
     for (std::size_t i = 0; i < kSpins; ++i) fw::exchangeControl(dx, kSpinRows[i].spin, spins_[i]);
     fw::exchangeControl(dx, IDC_SOURCES_PARAMETER_SPIN, parameterSpin_);
-    for (std::size_t i = 0; i < kChecks; ++i) fw::exchangeCheck(dx, kCheckRows[i].checkBox, checks_[i]);
+    for (std::size_t i = 0; i < kChecks; ++i)
+        fw::exchangeCheck(dx, kCheckRows[i].checkBox, checks_[i]);
     fw::exchangeText(dx, IDC_SOURCES_PARAMETER_NAME, parameterText_);
     for (std::size_t i = 0; i < kSpins; ++i) fw::exchangeText(dx, kSpinRows[i].text, spinTexts_[i]);
     fw::exchangeText(dx, IDC_SOURCES_LEGEND, legendText_);
@@ -125,9 +126,9 @@ void CMyPropertyPage4::onVScroll(UINT, UINT, HWND spin) {
 
 bool CMyPropertyPage4::onCheckCommand(UINT id, UINT code, HWND) {
     if (code != BN_CLICKED) return false;
-    const auto row = std::find_if(std::begin(kCheckRows), std::end(kCheckRows),
-                                  [id](const SourceCheckBinding& r) { return int(id) == r.checkBox; });
-    if (row == std::end(kCheckRows)) return false;
+    const auto isSender = [id](const SourceCheckBinding& r) { return int(id) == r.checkBox; };
+    const bool mine = std::any_of(std::begin(kCheckRows), std::end(kCheckRows), isSender);
+    if (!mine) return false;
     EffectSettings* settings = pageSettings();
     if (!settings) return true;
     updateData(true);
