@@ -1,11 +1,6 @@
 #include "module_host.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
-#include <climits>
 #include <cstring>
-#include <filesystem>
 
 #include "cli_error.h"
 
@@ -13,51 +8,30 @@ namespace granulix::cli {
 
 namespace {
 
-template <typename Fn>
-Fn findExport(void* handle, const std::string& path, const char* name) {
-    dlerror();
-    void* symbol = dlsym(handle, name);
-    if (!symbol) throw CliError("module " + path + " lacks the export " + name);
-    return reinterpret_cast<Fn>(symbol);
+ModuleLibrary load(const std::string& path) {
+    try {
+        return ModuleLibrary(path);
+    } catch (const ModuleLoadError& e) {
+        throw CliError(e.what());
+    }
 }
 
 }  // namespace
 
-Module::Module(const std::string& path) : path_(path) {
-    // A bare file name would send dlopen searching the library path.
-    const std::string where = path.find('/') == std::string::npos ? "./" + path : path;
-    if (!std::filesystem::exists(where)) throw CliError("cannot load module " + path + ": no such file");
-    handle_ = dlopen(where.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle_) {
-        const char* why = dlerror();
-        throw CliError("cannot load module " + path + ": " + (why ? why : "unknown reason"));
+Module::Module(const std::string& path) : path_(path), library_(load(path)) {
+    abi::EffectInfo info;
+    std::memset(&info, 0, sizeof info);
+    if (library_.getEffInfo(&info) != 1 || info.settingsSize != int32_t(kSettingsSize)) {
+        throw CliError("module " + path + " does not describe a " + std::to_string(kSettingsSize) +
+                       "-byte settings block");
     }
-    try {
-        getEffInfo_ = findExport<abi::GetEffInfoFn>(handle_, path, "vxDLLGetEffInfo");
-        getDefault_ = findExport<abi::GetDefaultFn>(handle_, path, "vxDLLGetDefault");
-        applyEffect_ = findExport<abi::ApplyEffectFn>(handle_, path, "vxDLLApplyEffect");
-
-        abi::EffectInfo info;
-        std::memset(&info, 0, sizeof info);
-        if (getEffInfo_(&info) != 1 || info.settingsSize != int32_t(kSettingsSize)) {
-            throw CliError("module " + path + " does not describe a " +
-                           std::to_string(kSettingsSize) + "-byte settings block");
-        }
-        effectName_.assign(info.name, strnlen(info.name, sizeof info.name));
-    } catch (...) {
-        dlclose(handle_);
-        throw;
-    }
-}
-
-Module::~Module() {
-    if (handle_) dlclose(handle_);
+    effectName_.assign(info.name, strnlen(info.name, sizeof info.name));
 }
 
 EffectSettings Module::defaults() const {
     EffectSettings settings;
     std::memset(&settings, 0, sizeof settings);
-    if (getDefault_(reinterpret_cast<uint8_t*>(&settings)) != 1) {
+    if (library_.getDefault(reinterpret_cast<uint8_t*>(&settings)) != 1) {
         throw CliError("module " + path_ + " gave no default settings");
     }
     return settings;
@@ -88,15 +62,9 @@ int32_t Module::render(const HostFrame& a, const HostFrame& b, HostFrame& out, f
     request.regionWidth = region.width;
     request.regionHeight = region.height;
     request.settings = reinterpret_cast<uint8_t*>(&block);
-    return applyEffect_(1, &request, fieldMode);
+    return library_.applyEffect(1, &request, fieldMode);
 }
 
-std::string defaultModulePath() {
-    char self[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return "granulix.so";
-    self[n] = '\0';
-    return (std::filesystem::path(self).parent_path() / "granulix.so").string();
-}
+std::string defaultModulePath() { return programFolder() + "granulix.so"; }
 
 }  // namespace granulix::cli

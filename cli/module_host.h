@@ -7,6 +7,7 @@
 
 #include "effect_settings.h"
 #include "host_frame.h"
+#include "module_loader.h"
 #include "plugin_abi.h"
 
 namespace granulix::cli {
@@ -21,7 +22,6 @@ public:
     // Loads the module at `path`; throws CliError when it will not load, lacks
     // one of the exports or does not describe a 424-byte settings block.
     explicit Module(const std::string& path);
-    ~Module();
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;
 
@@ -42,11 +42,8 @@ public:
 
 private:
     std::string path_;
+    ModuleLibrary library_;
     std::string effectName_;
-    void* handle_ = nullptr;
-    abi::GetEffInfoFn getEffInfo_ = nullptr;
-    abi::GetDefaultFn getDefault_ = nullptr;
-    abi::ApplyEffectFn applyEffect_ = nullptr;
 };
 
 // granulix.so in the folder of the running program.

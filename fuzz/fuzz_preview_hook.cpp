@@ -20,7 +20,6 @@
 #include "plugin_abi.h"
 #include "render_job.h"
 #include "setup_call.h"
-#include "setup_entry.h"
 
 namespace {
 

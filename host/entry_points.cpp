@@ -7,7 +7,6 @@
 #include "frame_conversion.h"
 #include "plugin_abi.h"
 #include "render_job.h"
-#include "setup_entry.h"
 #include "task_pool.h"
 
 namespace granulix::host {
@@ -97,12 +96,13 @@ int32_t applyRender(const void* record, int32_t fieldMode) {
     return renderHostFrames(job, frames);
 }
 
-int32_t applyEffect(int32_t kind, void* record, int32_t fieldMode) {
+int32_t applyEffect(int32_t kind, void* record, int32_t fieldMode, SetupEntry setup) {
     if (!record) return 0;
     if (kind != 0) return applyRender(record, fieldMode);
+    if (!setup) return 0;
     abi::SetupRequest request;
     std::memcpy(&request, record, sizeof request);
-    return runSetupCall(request, fieldMode);
+    return setup(request, fieldMode);
 }
 
 }  // namespace granulix::host

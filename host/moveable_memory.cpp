@@ -95,26 +95,6 @@ void freeMoveable(MemoryHandle handle) {
     --liveBlocks;
 }
 
-bool LockedBlock::acquire(size_t bytes) {
-    release();
-    handle_ = allocateMoveable(bytes);
-    if (!handle_) return false;
-    data_ = lockMoveable(handle_);
-    if (!data_) {
-        freeMoveable(handle_);
-        handle_ = nullptr;
-        return false;
-    }
-    return true;
-}
-
-void LockedBlock::release() {
-    if (data_) unlockMoveable(handle_);
-    freeMoveable(handle_);
-    handle_ = nullptr;
-    data_ = nullptr;
-}
-
 void failNthAllocation(uint32_t n) { allocationsUntilFault = n; }
 void failNthLock(uint32_t n) { locksUntilFault = n; }
 void scribbleNewBlocks(bool on) { scribble = on; }

@@ -7,9 +7,9 @@
 // and counts a lock; unlocking drops one; freeing releases the block. Every
 // step may fail and reports it with a null result.
 //
-// LockedBlock allocates and locks in one step and unlocks and frees when it
-// goes out of scope, whatever way that happens. The render path takes its
-// blocks through the pool in work_block.h, which keeps them between calls.
+// ModuleMemory offers the layer as a BlockMemory, for LockedBlock
+// (block_memory.h). The render path takes its blocks through the pool in
+// work_block.h, which keeps them between calls.
 //
 // For tests the layer can be told to make its Nth allocation or Nth lock
 // fail or to fill new blocks with junk, and it counts the blocks not yet
@@ -18,6 +18,8 @@
 
 #include <cstddef>
 #include <cstdint>
+
+#include "block_memory.h"
 
 namespace granulix::host {
 
@@ -31,23 +33,13 @@ void unlockMoveable(MemoryHandle handle);
 // Releases a block, locked or not. A null handle is ignored.
 void freeMoveable(MemoryHandle handle);
 
-// A block allocated and locked for the length of one call.
-class LockedBlock {
+// The layer above as a BlockMemory (and so subject to its test switches).
+class ModuleMemory : public BlockMemory {
 public:
-    LockedBlock() = default;
-    LockedBlock(const LockedBlock&) = delete;
-    LockedBlock& operator=(const LockedBlock&) = delete;
-    ~LockedBlock() { release(); }
-
-    // Allocates and locks `bytes` bytes. On failure holds nothing, having
-    // released whatever it obtained, and returns false.
-    bool acquire(size_t bytes);
-    void release();
-    void* data() const { return data_; }
-
-private:
-    MemoryHandle handle_ = nullptr;
-    void* data_ = nullptr;
+    void* take(std::size_t bytes) override { return allocateMoveable(bytes); }
+    void* lock(void* handle) override { return lockMoveable(handle); }
+    void unlock(void* handle) override { unlockMoveable(handle); }
+    void release(void* handle) override { freeMoveable(handle); }
 };
 
 // Test switches. failNthAllocation(n) makes the nth allocateMoveable call

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "frame_conversion.h"
 #include "renderer.h"
 #include "task_pool.h"
 
@@ -15,41 +16,25 @@ PreviewSize previewSizeFor(uint32_t dialogBaseUnits) {
     return {240, 180};
 }
 
+namespace {
+
+constexpr uint64_t kHeaderBytes = sizeof(abi::FrameHeader);
+// Spare bytes after the three preview frames.
+constexpr uint64_t kPreviewBlockTail = 100;
+
+}  // namespace
+
 PreviewLayout previewLayoutFor(PreviewSize size) {
     PreviewLayout l;
     l.frameBytes = 4 * uint64_t(size.width) * uint64_t(size.height);
-    l.outputAt = 40;
-    l.clipAAt = l.frameBytes + 40;
-    l.clipBAt = 2 * (l.frameBytes + 40);
-    l.blockBytes = 3 * (l.frameBytes + 40) + 100;
+    l.outputAt = kHeaderBytes;
+    l.clipAAt = l.frameBytes + kHeaderBytes;
+    l.clipBAt = 2 * (l.frameBytes + kHeaderBytes);
+    l.blockBytes = 3 * (l.frameBytes + kHeaderBytes) + kPreviewBlockTail;
     return l;
 }
 
 namespace {
-
-// One block of BlockMemory, locked for as long as this object lives.
-class LockedBlock {
-public:
-    LockedBlock(BlockMemory& memory, std::size_t bytes) : memory_(memory) {
-        handle_ = memory_.take(bytes);
-        if (!handle_) return;
-        address_ = static_cast<uint8_t*>(memory_.lock(handle_));
-    }
-    ~LockedBlock() {
-        if (!handle_) return;
-        if (address_) memory_.unlock(handle_);
-        memory_.release(handle_);
-    }
-    LockedBlock(const LockedBlock&) = delete;
-    LockedBlock& operator=(const LockedBlock&) = delete;
-
-    uint8_t* address() const { return address_; }
-
-private:
-    BlockMemory& memory_;
-    void* handle_ = nullptr;
-    uint8_t* address_ = nullptr;
-};
 
 // Clears the module-wide job pointer however the dialog ends.
 class PublishedJob {
@@ -64,7 +49,8 @@ public:
 // 24 bits per pixel, of positive size, and addressable as a whole.
 bool usableFrame(const abi::FrameHeader* frame) {
     if (!frame || frame->bitCount != 24 || frame->width <= 0 || frame->height <= 0) return false;
-    const uint64_t bytes = 40 + abi::hostRowBytes(uint64_t(frame->width)) * uint64_t(frame->height);
+    const uint64_t bytes =
+        kHeaderBytes + abi::hostRowBytes(uint64_t(frame->width)) * uint64_t(frame->height);
     return bytes <= uint64_t(PTRDIFF_MAX);
 }
 
@@ -73,7 +59,7 @@ bool usableFrame(const abi::FrameHeader* frame) {
 void shrinkFrame(const abi::FrameHeader* frame, uint32_t* out, int32_t width, int32_t height) {
     const uint64_t w = uint64_t(frame->width), h = uint64_t(frame->height);
     const uint64_t rowBytes = abi::hostRowBytes(w);
-    const uint8_t* pixels = reinterpret_cast<const uint8_t*>(frame) + 40;
+    const uint8_t* pixels = reinterpret_cast<const uint8_t*>(frame) + kHeaderBytes;
     // Running sums x * w and y * h; their quotients by the preview size are
     // the source column and row, always below w and h.
     uint64_t rowSum = 0;
@@ -83,7 +69,7 @@ void shrinkFrame(const abi::FrameHeader* frame, uint32_t* out, int32_t width, in
         uint64_t columnSum = 0;
         for (int32_t x = 0; x < width; ++x, columnSum += w) {
             const uint8_t* p = row + static_cast<std::size_t>(3 * (columnSum / uint64_t(width)));
-            target[x] = uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+            target[x] = host::workPixel(p);
         }
     }
 }
@@ -130,14 +116,14 @@ int32_t runSetupCall(const abi::SetupRequest& request, int32_t fieldMode,
     const PreviewSize size = previewSizeFor(environment.dialogBaseUnits);
     const PreviewLayout layout = previewLayoutFor(size);
 
-    LockedBlock preview(environment.memory, static_cast<std::size_t>(layout.blockBytes));
-    if (!preview.address()) return 0;
-    LockedBlock settingsCopy(environment.memory, kSettingsSize);
-    if (!settingsCopy.address()) return 0;
+    LockedBlock preview(environment.memory);
+    if (!preview.acquire(static_cast<std::size_t>(layout.blockBytes))) return 0;
+    LockedBlock settingsCopy(environment.memory);
+    if (!settingsCopy.acquire(kSettingsSize)) return 0;
 
     // The preview shows black, never leftover memory, until the first fetch.
-    std::memset(preview.address(), 0, static_cast<std::size_t>(layout.blockBytes));
-    std::memcpy(settingsCopy.address(), request.settings, kSettingsSize);
+    std::memset(preview.data(), 0, static_cast<std::size_t>(layout.blockBytes));
+    std::memcpy(settingsCopy.data(), request.settings, kSettingsSize);
 
     RenderJob job;
     job.duration = request.frameCount > 0 ? static_cast<uint32_t>(request.frameCount) : 0;
@@ -150,10 +136,10 @@ int32_t runSetupCall(const abi::SetupRequest& request, int32_t fieldMode,
     job.regionWidth = static_cast<uint32_t>(size.width);
     job.regionHeight = static_cast<uint32_t>(size.height);
     job.bitCount = 24;
-    job.pixelsOut = reinterpret_cast<uint32_t*>(preview.address() + layout.outputAt);
-    job.pixelsA = reinterpret_cast<uint32_t*>(preview.address() + layout.clipAAt);
-    job.pixelsB = reinterpret_cast<uint32_t*>(preview.address() + layout.clipBAt);
-    job.settings = reinterpret_cast<EffectSettings*>(settingsCopy.address());
+    job.pixelsOut = reinterpret_cast<uint32_t*>(preview.data() + layout.outputAt);
+    job.pixelsA = reinterpret_cast<uint32_t*>(preview.data() + layout.clipAAt);
+    job.pixelsB = reinterpret_cast<uint32_t*>(preview.data() + layout.clipBAt);
+    job.settings = reinterpret_cast<EffectSettings*>(settingsCopy.data());
     job.host = const_cast<abi::SetupRequest*>(&request);
     job.fetchPreview = previewHook;
 
@@ -163,7 +149,7 @@ int32_t runSetupCall(const abi::SetupRequest& request, int32_t fieldMode,
         result = environment.dialog.run(request.owner, job);
     }
     if (result != 1) return 0;
-    std::memcpy(request.settings, settingsCopy.address(), kSettingsSize);
+    std::memcpy(request.settings, settingsCopy.data(), kSettingsSize);
     return 1;
 }
 

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "block_memory.h"
 #include "plugin_abi.h"
 #include "render_job.h"
 
@@ -40,24 +41,12 @@ PreviewSize previewSizeFor(uint32_t dialogBaseUnits);
 // Where the three preview frames lie in the preview block, in bytes.
 struct PreviewLayout {
     uint64_t frameBytes;   // 4 x W x H
-    uint64_t outputAt;     // 40
+    uint64_t outputAt;     // after the first frame header
     uint64_t clipAAt;      // directly after the output frame
     uint64_t clipBAt;      // after clip A's frame
-    uint64_t blockBytes;   // 3 x (frameBytes + 40) + 100
+    uint64_t blockBytes;   // 3 x (frameBytes + header) + 100 spare
 };
 PreviewLayout previewLayoutFor(PreviewSize size);
-
-// Moveable memory in the manner of the platform's global memory: a block is
-// taken, locked to get its address, unlocked and released. Handles are
-// opaque; null means failure.
-class BlockMemory {
-public:
-    virtual ~BlockMemory() = default;
-    virtual void* take(std::size_t bytes) = 0;
-    virtual void* lock(void* handle) = 0;
-    virtual void unlock(void* handle) = 0;
-    virtual void release(void* handle) = 0;
-};
 
 // Shows the setup dialog over the host's window for a job and returns the
 // command id that closed it (1 for OK). A platform without a
@@ -86,7 +75,7 @@ int32_t runSetupCall(const abi::SetupRequest& request, int32_t fieldMode,
 // with the job's frames unchanged, when the host supplies no usable frames.
 int previewHook(uint32_t position, RenderJob* job);
 
-// Samples one packed 24-bit host frame (header, rows from offset 40) into
+// Samples one packed 24-bit host frame (header, then its rows) into
 // width x height work pixels: preview pixel (x, y) takes source column
 // x * w / width and source row y * h / height. The header must describe a
 // 24-bit frame of positive size.

@@ -6,14 +6,6 @@ namespace granulix::testhost {
 
 namespace {
 
-template <typename Fn>
-Fn exportNamed(HMODULE module, const char* name) {
-    using Plain = void (*)();
-    auto fn = reinterpret_cast<Fn>(reinterpret_cast<Plain>(GetProcAddress(module, name)));
-    if (!fn) throw std::runtime_error(std::string("the module does not export ") + name);
-    return fn;
-}
-
 UINT settleMessage() {
     static const UINT message = RegisterWindowMessageA("GranulixHostSettle");
     return message;
@@ -28,31 +20,6 @@ LRESULT CALLBACK hostWindowProcedure(HWND window, UINT message, WPARAM wParam, L
 }
 
 }  // namespace
-
-LoadedModule::LoadedModule(const std::string& path) {
-    module_ = LoadLibraryA(path.c_str());
-    if (!module_)
-        throw std::runtime_error("cannot load " + path + " (error " + std::to_string(GetLastError()) + ")");
-    try {
-        getEffInfo = exportNamed<abi::GetEffInfoFn>(module_, "vxDLLGetEffInfo");
-        getDefault = exportNamed<abi::GetDefaultFn>(module_, "vxDLLGetDefault");
-        applyEffect = exportNamed<abi::ApplyEffectFn>(module_, "vxDLLApplyEffect");
-    } catch (...) {
-        FreeLibrary(module_);
-        throw;
-    }
-}
-
-LoadedModule::~LoadedModule() {
-    if (module_) FreeLibrary(module_);
-}
-
-std::string programFolder() {
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path, n);
-    return s.substr(0, s.find_last_of("\\/") + 1);
-}
 
 HostWindow::HostWindow(const std::string& title, int x, int y, int width, int height) {
     static const char kClass[] = "GranulixTestHost";

@@ -9,29 +9,14 @@
 #include <vector>
 
 #include "frame_server.h"
+#include "module_loader.h"
 #include "plugin_abi.h"
 
 namespace granulix::testhost {
 
-class LoadedModule {
-public:
-    // Loads the module; throws std::runtime_error when it or an export is
-    // missing.
-    explicit LoadedModule(const std::string& path);
-    ~LoadedModule();
-    LoadedModule(const LoadedModule&) = delete;
-    LoadedModule& operator=(const LoadedModule&) = delete;
-
-    abi::GetEffInfoFn getEffInfo = nullptr;
-    abi::GetDefaultFn getDefault = nullptr;
-    abi::ApplyEffectFn applyEffect = nullptr;
-
-private:
-    HMODULE module_ = nullptr;
-};
-
-// The folder of the running program, with a trailing separator.
-std::string programFolder();
+// The module as this host holds it, and the folder it is looked for in.
+using LoadedModule = ModuleLibrary;
+using granulix::programFolder;
 
 // A plain visible top-level window standing for the host's main window.
 // It also serves settle(): see there.

@@ -4,13 +4,6 @@
 #include <cstdlib>
 #include <string>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#include <unistd.h>
-#endif
-
 namespace granulix::testing {
 namespace {
 
@@ -37,58 +30,20 @@ std::vector<uint8_t> noise(size_t size) {
     return bytes;
 }
 
-std::string folderOfProgram() {
-#if defined(_WIN32)
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path, n);
-    return s.substr(0, s.find_last_of("\\/") + 1);
-#else
-    char path[4096];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path);
-    std::string s(path, n > 0 ? size_t(n) : 0);
-    return s.substr(0, s.find_last_of('/') + 1);
-#endif
-}
-
-template <typename Fn>
-Fn exportNamed(void* library, const char* name) {
-#if defined(_WIN32)
-    // Through void(*)(), the type GCC accepts any function pointer cast from.
-    using Plain = void (*)();
-    return reinterpret_cast<Fn>(
-        reinterpret_cast<Plain>(GetProcAddress(static_cast<HMODULE>(library), name)));
-#else
-    return reinterpret_cast<Fn>(dlsym(library, name));
-#endif
-}
-
-Module load() {
-    Module m;
-    const std::string path = folderOfProgram() + GRANULIX_MODULE_FILE;
-#if defined(_WIN32)
-    void* library = LoadLibraryA(path.c_str());
-#else
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-#endif
-    if (!library) return m;
-    m.getEffInfo = exportNamed<abi::GetEffInfoFn>(library, "vxDLLGetEffInfo");
-    m.getDefault = exportNamed<abi::GetDefaultFn>(library, "vxDLLGetDefault");
-    m.applyEffect = exportNamed<abi::ApplyEffectFn>(library, "vxDLLApplyEffect");
-    return m;
-}
-
 }  // namespace
 
-const Module& module() {
-    static const Module loaded = load();
-    if (!loaded.getEffInfo || !loaded.getDefault || !loaded.applyEffect) {
-        // Every module test would call through a null pointer: stop here.
-        std::fprintf(stderr, "could not load %s%s or find its three exports\n",
-                     folderOfProgram().c_str(), GRANULIX_MODULE_FILE);
-        std::abort();
-    }
-    return loaded;
+const ModuleLibrary& module() {
+    // Loaded for the whole program and never unloaded.
+    static const ModuleLibrary* loaded = [] {
+        try {
+            return new ModuleLibrary(programFolder() + GRANULIX_MODULE_FILE);
+        } catch (const ModuleLoadError& e) {
+            // Every module test would call into a module that is not there.
+            std::fprintf(stderr, "%s\n", e.what());
+            std::abort();
+        }
+    }();
+    return *loaded;
 }
 
 std::vector<uint8_t> frameHeader(int32_t width, int32_t height, uint16_t bitCount) {

@@ -9,19 +9,14 @@
 #include <random>
 #include <vector>
 
+#include "module_loader.h"
 #include "plugin_abi.h"
 
 namespace granulix::testing {
 
-struct Module {
-    abi::GetEffInfoFn getEffInfo = nullptr;
-    abi::GetDefaultFn getDefault = nullptr;
-    abi::ApplyEffectFn applyEffect = nullptr;
-};
-
-// The module, loaded once per test program (dlopen, or LoadLibrary on
-// Windows). A module that cannot be loaded ends the program with a message.
-const Module& module();
+// The module, loaded once per test program. A module that cannot be loaded
+// ends the program with a message.
+const ModuleLibrary& module();
 
 // A 24-bit host frame with random pixels, random row padding and random
 // guard bytes before and after it, so that a stray write anywhere shows.

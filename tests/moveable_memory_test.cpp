@@ -84,8 +84,9 @@ TEST_F(MoveableMemory, SwitchFailsTheNthLockOnce) {
 }
 
 TEST_F(MoveableMemory, LockedBlockReleasesWhatItGotOnEveryPath) {
+    ModuleMemory memory;
     {
-        LockedBlock block;
+        LockedBlock block(memory);
         ASSERT_TRUE(block.acquire(64));
         EXPECT_NE(block.data(), nullptr);
         EXPECT_EQ(outstandingBlocks(), outstanding + 1);
@@ -93,14 +94,14 @@ TEST_F(MoveableMemory, LockedBlockReleasesWhatItGotOnEveryPath) {
     EXPECT_EQ(outstandingBlocks(), outstanding);
 
     failNthLock(1);
-    LockedBlock unlocked;
+    LockedBlock unlocked(memory);
     EXPECT_FALSE(unlocked.acquire(64)) << "allocated but could not lock";
     EXPECT_EQ(unlocked.data(), nullptr);
     EXPECT_EQ(outstandingBlocks(), outstanding);
 
     EXPECT_THROW(
         {
-            LockedBlock block;
+            LockedBlock block(memory);
             EXPECT_TRUE(block.acquire(64));
             throw std::bad_alloc();
         },

@@ -26,7 +26,6 @@
 #include "work_block.h"
 #include "plugin_abi.h"
 #include "setup_call.h"
-#include "setup_entry.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define GRANULIX_ASAN 1

@@ -6,8 +6,6 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -15,6 +13,7 @@ extern "C" {
 #include <random>
 #include <stdexcept>
 
+#include "module_loader.h"
 #include "plugin_abi.h"
 #include "program_runner.h"
 
@@ -26,22 +25,8 @@ void check(bool ok, const std::string& what) {
     if (!ok) throw std::runtime_error(what);
 }
 
-struct LoadedModule {
-    void* handle;
-    abi::GetDefaultFn getDefault;
-    abi::ApplyEffectFn apply;
-
-    LoadedModule() {
-        handle = dlopen(GRANULIX_MODULE, RTLD_NOW | RTLD_LOCAL);
-        check(handle != nullptr, "cannot load the module");
-        getDefault = reinterpret_cast<abi::GetDefaultFn>(dlsym(handle, "vxDLLGetDefault"));
-        apply = reinterpret_cast<abi::ApplyEffectFn>(dlsym(handle, "vxDLLApplyEffect"));
-        check(getDefault && apply, "the module lacks an export");
-    }
-};
-
-const LoadedModule& module() {
-    static const LoadedModule loaded;
+const ModuleLibrary& module() {
+    static const ModuleLibrary loaded(GRANULIX_MODULE);
     return loaded;
 }
 
@@ -254,7 +239,7 @@ Picture renderDirectly(const Picture& a, const Picture& b, float progress, int32
     request.regionWidth = region.width;
     request.regionHeight = region.height;
     request.settings = reinterpret_cast<uint8_t*>(&block);
-    check(module().apply(1, &request, fieldMode) == 1, "the module refused a render request");
+    check(module().applyEffect(1, &request, fieldMode) == 1, "the module refused a render request");
     return fromHostRows(rowsOut, a.width, a.height);
 }
 

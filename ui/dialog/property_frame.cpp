@@ -19,7 +19,7 @@ const fw::MessageMap* CPropertyFrame::messageMap() const {
 
 int CPropertyFrame::onCreate(CREATESTRUCTA*) {
     if (defaultHandling() == -1) return -1;
-    sheet_ = new (std::nothrow) CMyPropertySheet(this);
+    sheet_ = new (std::nothrow) CMyPropertySheet(this, context_);
     if (!sheet_) return -1;
     if (!sheet_->create(WS_CHILD | WS_VISIBLE, 0)) {
         delete sheet_;

@@ -16,7 +16,8 @@ namespace granulix {
 
 class CPropertyFrame : public fw::MiniFrameWindow {
 public:
-    CPropertyFrame() = default;
+    // The sheet's pages work on `context`, which must outlive the frame.
+    explicit CPropertyFrame(PageContext& context) : context_(context) {}
     CMyPropertySheet* sheet() const { return sheet_; }
 
 protected:
@@ -29,6 +30,7 @@ private:
     void onActivate(UINT state, HWND other, bool minimized);
     void onDestroy();
 
+    PageContext& context_;
     CMyPropertySheet* sheet_ = nullptr;
 };
 

@@ -13,7 +13,6 @@
 #include "property_frame.h"
 #include "resource.h"
 #include "settings_file.h"
-#include "setup_call.h"
 
 namespace granulix {
 
@@ -21,24 +20,19 @@ CSetupDialog* currentSetupDialog = nullptr;
 
 namespace {
 
-struct ToolTipRow {
-    int control;
-    UINT text;
-};
-
 constexpr char kSettingsFileFilter[] = "Vozav Quodlibrator Setings (*.qlb)|*.qlb|";
 constexpr char kSettingsFileExtension[] = "qlb";
 
-constexpr ToolTipRow kToolTips[] = {
+constexpr fw::ToolTipRow kToolTips[] = {
     {IDC_LOAD, IDS_TIP_LOAD},     {IDC_SAVE, IDS_TIP_SAVE},     {IDOK, IDS_TIP_OK},
     {IDCANCEL, IDS_TIP_CANCEL},   {IDC_BANNER, IDS_TIP_ABOUT},  {ID_HELP_COMMAND, IDS_TIP_HELP},
 };
 
 }  // namespace
 
-CSetupDialog::CSetupDialog(HWND parent) : Dialog(IDD_SETUP, parent) {}
+CSetupDialog::CSetupDialog(HWND parent, RenderJob& job) : Dialog(IDD_SETUP, parent), job_(job) {}
 
-CSetupDialog::~CSetupDialog() { closeDrawing(); }
+CSetupDialog::~CSetupDialog() = default;
 
 const fw::MessageMap* CSetupDialog::messageMap() const {
     static const fw::MessageEntry entries[] = {
@@ -72,7 +66,7 @@ bool CSetupDialog::onInitDialog() {
     if (banner_.load(IDB_BANNER)) bannerButton_.setBitmap(banner_.handle());
 
     // One position per frame; a transition without frames still has one.
-    const uint32_t duration = currentSetupJob ? currentSetupJob->duration : 0;
+    const uint32_t duration = job_.duration;
     const uint32_t last = duration == 0 ? 0 : duration - 1;
     timeline_.setRangeMin(0, false);
     timeline_.setRangeMax(last > uint32_t(INT_MAX) ? INT_MAX : int(last), false);
@@ -81,17 +75,13 @@ bool CSetupDialog::onInitDialog() {
     PreparePreview();
     UpdateTimeLabel();
 
-    if (toolTip_.create(*this)) {
-        toolTip_.activate(true);
-        for (const ToolTipRow& row : kToolTips)
-            if (HWND control = item(row.control)) toolTip_.addTool(control, row.text);
-    }
+    toolTip_.createWithTools(*this, kToolTips);
     return true;
 }
 
 void CSetupDialog::createParameterWindow() {
     if (parameterWindow_) return;
-    auto* frame = new (std::nothrow) CPropertyFrame;
+    auto* frame = new (std::nothrow) CPropertyFrame(*this);
     if (!frame) return;
     parameterWindow_ = frame;
     const std::string title = fw::loadString(IDS_PROPERTY_SHEET);
@@ -123,65 +113,35 @@ void CSetupDialog::PositionParameterWindow() {
 }
 
 void CSetupDialog::PreparePreview() {
-    const RenderJob* job = currentSetupJob;
-    if (!job) return;
-    closeDrawing();
     RECT client{};
     GetClientRect(item(IDC_PREVIEW_BOX), &client);
-    drawing_.pixels = job->pixelsOut;
-    drawing_.width = job->width;
-    drawing_.height = job->height;
-    drawing_.target = placePreview(job->width, job->height, client.right, client.bottom);
-    drawing_.header = BITMAPINFOHEADER{};
-    drawing_.header.biSize = sizeof(BITMAPINFOHEADER);
-    drawing_.header.biWidth = job->width;
-    drawing_.header.biHeight = job->height;  // bottom-up, as the host's frames
-    drawing_.header.biPlanes = 1;
-    drawing_.header.biBitCount = 32;
-    drawing_.header.biCompression = BI_RGB;
-    drawing_.handle = DrawDibOpen();
-    drawing_.prepared = drawing_.handle != nullptr;
-}
-
-void CSetupDialog::closeDrawing() {
-    if (drawing_.handle) DrawDibClose(drawing_.handle);
-    drawing_ = Drawing{};
+    const PreviewPlacement at = placePreview(job_.width, job_.height, client.right, client.bottom);
+    previewTarget_ = {at.x, at.y, at.width, at.height};
+    preview_.open(job_.width, job_.height);
 }
 
 void CSetupDialog::RefreshPreview() {
-    RenderJob* job = currentSetupJob;
-    if (!job) return;
     const int p = timeline_.handle() ? timeline_.position() : 0;
-    job->position = uint32_t(p);
+    job_.position = uint32_t(p);
     previewPosition = p;
-    if (job->fetchPreview) job->fetchPreview(uint32_t(p), job);
-    if (!drawing_.prepared) return;
-
-    HWND box = item(IDC_PREVIEW_BOX);
-    HDC dc = GetDC(box);
-    if (!dc) return;
-    const PreviewPlacement& t = drawing_.target;
-    DrawDibDraw(drawing_.handle, dc, t.x, t.y, t.width, t.height, &drawing_.header,
-                const_cast<uint32_t*>(drawing_.pixels), 0, 0, drawing_.width, drawing_.height, 0);
-    ReleaseDC(box, dc);
+    if (job_.fetchPreview) job_.fetchPreview(uint32_t(p), &job_);
+    preview_.draw(item(IDC_PREVIEW_BOX), job_.pixelsOut, previewTarget_);
 }
 
 void CSetupDialog::UpdateTimeLabel() {
-    const uint32_t duration = currentSetupJob ? currentSetupJob->duration : 0;
-    labelText_ = timeLabelText(int32_t(duration), previewPosition);
+    labelText_ = timeLabelText(int32_t(job_.duration), previewPosition);
     updateData(false);
 }
 
 void CSetupDialog::SaveSettingsFile() {
-    const RenderJob* job = currentSetupJob;
-    if (!job || !job->settings) return;
+    if (!job_.settings) return;
     const fw::FileDialog dialog(fw::FileDialog::Kind::save, kSettingsFileFilter,
                                 kSettingsFileExtension);
     const std::optional<std::string> path = dialog.doModal();
     if (!path) return;
     // The file is written beside the chosen name and only then renamed to
     // it, so a failure never leaves a cut-off file under that name.
-    switch (saveSettingsFile(*path, *job->settings)) {
+    switch (saveSettingsFile(*path, *job_.settings)) {
         case SettingsFileStatus::kOk:
             break;
         case SettingsFileStatus::kCannotWrite:
@@ -194,15 +154,14 @@ void CSetupDialog::SaveSettingsFile() {
 }
 
 void CSetupDialog::LoadSettingsFile() {
-    RenderJob* job = currentSetupJob;
-    if (!job || !job->settings) return;
+    if (!job_.settings) return;
     const fw::FileDialog dialog(fw::FileDialog::Kind::open, kSettingsFileFilter,
                                 kSettingsFileExtension);
     const std::optional<std::string> path = dialog.doModal();
     if (!path) return;
     // The settings change only when the whole block was read; a file cut
     // short is refused rather than mixed into the old settings.
-    const SettingsFileStatus status = loadSettingsFile(*path, *job->settings);
+    const SettingsFileStatus status = loadSettingsFile(*path, *job_.settings);
     if (status == SettingsFileStatus::kReadFailed) {
         fw::reportFileError(handle(), fw::FileError::readFailed, *path);
         return;
@@ -256,7 +215,7 @@ void CSetupDialog::onBanner() {
 }
 
 void CSetupDialog::onDestroy() {
-    closeDrawing();
+    preview_.close();
     parameterWindow_ = nullptr;
     parameterWindowHandle_ = nullptr;
     defaultHandling();

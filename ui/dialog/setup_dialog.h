@@ -3,35 +3,38 @@
 // OK, Cancel, Load, Save, Help, the banner that opens the About box, and the
 // parameter window kept to the right of the preview.
 //
-// The dialog works on the running setup call's job (currentSetupJob): the
-// slider's range comes from the job's duration, the preview from its hook
-// and buffers. The setup call runs it modally and publishes it in
-// currentSetupDialog, through which the parameter pages ask for a
-// RefreshPreview after every change.
+// The dialog works on the setup call's job that it is handed: the slider's
+// range comes from the job's duration, the preview from its hook and
+// buffers. It is the parameter pages' context (page_context.h): they edit
+// the job's settings and ask it for a RefreshPreview after every change. The
+// setup call runs it modally and publishes it in currentSetupDialog.
 #pragma once
 
 #include <windows.h>
-#include <vfw.h>
 
 #include <cstdint>
 #include <string>
 
 #include "controls.h"
 #include "dialog.h"
+#include "dib_painter.h"
+#include "page_context.h"
 #include "preview_geometry.h"
 
 namespace granulix {
 
 class CPropertyFrame;
 
-class CSetupDialog : public fw::Dialog {
+class CSetupDialog : public fw::Dialog, public PageContext {
 public:
-    explicit CSetupDialog(HWND parent);
+    // `job` must outlive the dialog.
+    CSetupDialog(HWND parent, RenderJob& job);
     ~CSetupDialog() override;
 
     // Renders the preview at the slider's position and, once PreparePreview
     // has run, draws it.
-    void RefreshPreview();
+    void RefreshPreview() override;
+    RenderJob& setupJob() override { return job_; }
     // Places the picture in the "Preview" box and opens the drawing handle.
     void PreparePreview();
     // Writes the duration and previewPosition into the time label.
@@ -63,8 +66,8 @@ private:
     void onBanner();
     void onDestroy();
     void createParameterWindow();
-    void closeDrawing();
 
+    RenderJob& job_;
     fw::Bitmap banner_;
     int32_t previewPosition = 0;  // the slider's position at the last refresh
     fw::Button bannerButton_;
@@ -75,14 +78,8 @@ private:
     HWND parameterWindowHandle_ = nullptr;
 
     // How the preview is drawn; prepared once per dialog.
-    struct Drawing {
-        bool prepared = false;
-        const uint32_t* pixels = nullptr;
-        int32_t width = 0, height = 0;
-        PreviewPlacement target{};
-        BITMAPINFOHEADER header{};
-        HDRAWDIB handle = nullptr;
-    } drawing_;
+    fw::DibPainter preview_;
+    fw::PaintTarget previewTarget_{};
 };
 
 // The running setup dialog; null whenever none runs.

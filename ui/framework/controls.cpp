@@ -77,6 +77,17 @@ bool ToolTipControl::addTool(HWND control, UINT textId) const {
     return sendMessage(TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool)) != 0;
 }
 
+bool ToolTipControl::createWithTools(const Window& owner, const ToolTipRow* rows,
+                                     std::size_t count) {
+    if (!create(owner)) return false;
+    activate(true);
+    for (std::size_t i = 0; i < count; ++i) {
+        HWND control = GetDlgItem(owner.handle(), rows[i].control);
+        if (control) addTool(control, rows[i].text);
+    }
+    return true;
+}
+
 void ToolTipControl::relayEvent(MSG& message) const {
     if (handle()) sendMessage(TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&message));
 }

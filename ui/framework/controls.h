@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 #include "window.h"
 
 namespace granulix::fw {
@@ -44,6 +46,12 @@ public:
     int unselectedLength() const;
 };
 
+// A control of a dialog and the string resource of its tip.
+struct ToolTipRow {
+    int control;
+    UINT text;
+};
+
 class ToolTipControl : public Window {
 public:
     ~ToolTipControl() override;
@@ -53,6 +61,14 @@ public:
     // Registers a tool for a control window; its text is string resource
     // `textId` of the module.
     bool addTool(HWND control, UINT textId) const;
+    // Creates the tooltip for `owner` as create() does, activates it and
+    // registers a tool for every row whose control `owner` has. False, with
+    // no tooltip, when the window could not be made.
+    bool createWithTools(const Window& owner, const ToolTipRow* rows, std::size_t count);
+    template <std::size_t N>
+    bool createWithTools(const Window& owner, const ToolTipRow (&rows)[N]) {
+        return createWithTools(owner, rows, N);
+    }
     void relayEvent(MSG& message) const;
     int toolCount() const;
 };

@@ -2,7 +2,6 @@
 
 #include <iterator>
 
-#include "page_context.h"
 #include "resource.h"
 
 namespace granulix {
@@ -43,8 +42,10 @@ const CMyPropertyPage3::OrderBinding CMyPropertyPage3::kOrder[2] = {
      &CMyPropertyPage3::rightToLeft_, 2},
 };
 
-CMyPropertyPage3::CMyPropertyPage3() : SliderPage(IDD_LIFE, kSliders, {}, kOrderToolTips) {
-    static_assert(std::size(kSliders) <= kMaxSliders);
+CMyPropertyPage3::CMyPropertyPage3(PageContext& context)
+    : SliderPage(IDD_LIFE, context, kSliders, {}, kOrderToolTips) {
+    static_assert(std::size(kSliders) <= kMaxSliders &&
+                  std::size(kOrderToolTips) <= kMaxOtherToolTips);
 }
 
 const fw::MessageMap* CMyPropertyPage3::messageMap() const {

@@ -11,7 +11,7 @@ namespace granulix {
 
 class CMyPropertyPage3 : public SliderPage {
 public:
-    CMyPropertyPage3();
+    explicit CMyPropertyPage3(PageContext& context);
 
 protected:
     void doDataExchange(fw::DataExchange& dx) override;

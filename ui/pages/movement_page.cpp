@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <iterator>
 
-#include "page_context.h"
 #include "resource.h"
 #include "settings_table.h"
 
@@ -47,7 +46,8 @@ const CMyPropertyPage1::CellSizeBinding CMyPropertyPage1::kCellSizes[2] = {
      &CMyPropertyPage1::cellHeightEntry, &EffectSettings::cellHeight},
 };
 
-CMyPropertyPage1::CMyPropertyPage1() : SliderPage(IDD_MOVEMENT, kSliders, kFlags, {}) {
+CMyPropertyPage1::CMyPropertyPage1(PageContext& context)
+    : SliderPage(IDD_MOVEMENT, context, kSliders, kFlags, {}) {
     static_assert(std::size(kSliders) <= kMaxSliders && std::size(kFlags) <= kMaxFlags);
 }
 

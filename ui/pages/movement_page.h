@@ -17,7 +17,7 @@ namespace granulix {
 
 class CMyPropertyPage1 : public SliderPage {
 public:
-    CMyPropertyPage1();
+    explicit CMyPropertyPage1(PageContext& context);
 
     int32_t cellWidthEntry = 1;   // edit 1004 as a number
     int32_t cellHeightEntry = 1;  // edit 1006 as a number

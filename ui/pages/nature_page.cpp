@@ -26,7 +26,8 @@ constexpr FlagBinding kFlags[] = {
 
 }  // namespace
 
-CMyPropertyPage2::CMyPropertyPage2() : SliderPage(IDD_NATURE, kSliders, kFlags, {}) {
+CMyPropertyPage2::CMyPropertyPage2(PageContext& context)
+    : SliderPage(IDD_NATURE, context, kSliders, kFlags, {}) {
     static_assert(std::size(kSliders) <= kMaxSliders && std::size(kFlags) <= kMaxFlags);
 }
 

@@ -9,7 +9,7 @@ namespace granulix {
 
 class CMyPropertyPage2 : public SliderPage {
 public:
-    CMyPropertyPage2();
+    explicit CMyPropertyPage2(PageContext& context);
 };
 
 }  // namespace granulix

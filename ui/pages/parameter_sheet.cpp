@@ -4,7 +4,12 @@
 
 namespace granulix {
 
-CMyPropertySheet::CMyPropertySheet(fw::Window* parent) : PropertySheet(IDS_PROPERTY_SHEET, parent) {
+CMyPropertySheet::CMyPropertySheet(fw::Window* parent, PageContext& context)
+    : PropertySheet(IDS_PROPERTY_SHEET, parent),
+      movement_(context),
+      nature_(context),
+      life_(context),
+      sources_(context) {
     addPage(movement_);
     addPage(nature_);
     addPage(life_);

@@ -10,6 +10,7 @@
 #include "life_page.h"
 #include "movement_page.h"
 #include "nature_page.h"
+#include "page_context.h"
 #include "property_sheet.h"
 #include "sources_page.h"
 
@@ -17,7 +18,8 @@ namespace granulix {
 
 class CMyPropertySheet : public fw::PropertySheet {
 public:
-    explicit CMyPropertySheet(fw::Window* parent);
+    // The pages work on `context`, which must outlive the sheet.
+    CMyPropertySheet(fw::Window* parent, PageContext& context);
 
     // 0..3, or -1 when no page is on display.
     int activePageIndex() const { return PropertySheet::activePageIndex(); }

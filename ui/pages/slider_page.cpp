@@ -5,19 +5,22 @@
 #include <algorithm>
 #include <iterator>
 
-#include "page_context.h"
 #include "settings_table.h"
 
 namespace granulix {
 
-SliderPage::SliderPage(UINT templateId, Rows<const SliderBinding> sliders,
+SliderPage::SliderPage(UINT templateId, PageContext& context, Rows<const SliderBinding> sliders,
                        Rows<const FlagBinding> flags,
                        Rows<const ToolTipBinding> otherToolTips)
-    : PropertyPage(templateId),
+    : ParameterPage(templateId, context),
       // The pages assert their tables fit; never index past the controls.
       sliders_(sliders.begin(), std::min(sliders.size(), kMaxSliders)),
-      flags_(flags.begin(), std::min(flags.size(), kMaxFlags)),
-      otherToolTips_(otherToolTips) {}
+      flags_(flags.begin(), std::min(flags.size(), kMaxFlags)) {
+    for (const SliderBinding& row : sliders_)
+        toolTips_[toolTipCount_++] = {row.slider, row.toolTip};
+    for (std::size_t i = 0; i < std::min(otherToolTips.size(), kMaxOtherToolTips); ++i)
+        toolTips_[toolTipCount_++] = otherToolTips[i];
+}
 
 const fw::MessageMap* SliderPage::messageMap() const {
     static const fw::MessageEntry entries[] = {
@@ -43,13 +46,7 @@ bool SliderPage::onInitDialog() {
     }
     initOwnControls();
     LoadFromSettings();
-    if (toolTip_.create(*this)) {
-        toolTip_.activate(true);
-        for (const SliderBinding& row : sliders_)
-            if (HWND control = item(row.slider)) toolTip_.addTool(control, row.toolTip);
-        for (const ToolTipBinding& row : otherToolTips_)
-            if (HWND control = item(row.control)) toolTip_.addTool(control, row.text);
-    }
+    toolTip_.createWithTools(*this, toolTips_.data(), toolTipCount_);
     return true;
 }
 

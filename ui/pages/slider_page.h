@@ -14,7 +14,7 @@
 
 #include "controls.h"
 #include "effect_settings.h"
-#include "property_sheet.h"
+#include "page_context.h"
 
 namespace granulix {
 
@@ -38,10 +38,7 @@ struct FlagBinding {
 };
 
 // A tooltip for a control that is not a slider.
-struct ToolTipBinding {
-    int control;
-    UINT text;
-};
+using ToolTipBinding = fw::ToolTipRow;
 
 // A page's table of bindings: a fixed array, or none.
 template <class Row>
@@ -62,7 +59,7 @@ private:
     std::size_t count_ = 0;
 };
 
-class SliderPage : public fw::PropertyPage {
+class SliderPage : public ParameterPage {
 public:
     // Sets every control of the page from the settings.
     virtual void LoadFromSettings();
@@ -70,8 +67,9 @@ public:
 protected:
     static constexpr std::size_t kMaxSliders = 5;
     static constexpr std::size_t kMaxFlags = 2;
+    static constexpr std::size_t kMaxOtherToolTips = 4;
 
-    SliderPage(UINT templateId, Rows<const SliderBinding> sliders,
+    SliderPage(UINT templateId, PageContext& context, Rows<const SliderBinding> sliders,
                Rows<const FlagBinding> flags, Rows<const ToolTipBinding> otherToolTips);
 
     void doDataExchange(fw::DataExchange& dx) override;
@@ -94,7 +92,9 @@ private:
 
     Rows<const SliderBinding> sliders_;
     Rows<const FlagBinding> flags_;
-    Rows<const ToolTipBinding> otherToolTips_;
+    // The sliders' tips, then the others.
+    std::array<fw::ToolTipRow, kMaxSliders + kMaxOtherToolTips> toolTips_{};
+    std::size_t toolTipCount_ = 0;
     std::array<fw::SliderControl, kMaxSliders> sliderControls_;
     std::array<fw::Button, kMaxFlags> flagBoxes_;
     fw::ToolTipControl toolTip_;

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
-#include "page_context.h"
 #include "resource.h"
 #include "settings_table.h"
-#include "setup_call.h"
 
 namespace granulix {
 
@@ -21,10 +19,19 @@ constexpr const char* kLegends[] = {
 };
 static_assert(std::size(kLegends) == kBindingCount);
 
-// The map picture: one for the module, as only one setup dialog runs at a
-// time; computed per paint, never allocated.
-uint32_t mapImage[kSourceMapWidth * kSourceMapHeight];
-BITMAPINFOHEADER mapHeader{};
+std::string numberText(int32_t value) { return std::to_string(value); }
+
+constexpr SourceSpinBinding kSpinRows[] = {
+    {IDC_SOURCES_KIND_SPIN, IDC_SOURCES_KIND_NAME, &SourceBinding::kind, sourceKindText},
+    {IDC_SOURCES_REPEAT_X_SPIN, IDC_SOURCES_REPEAT_X, &SourceBinding::repeatX, numberText},
+    {IDC_SOURCES_REPEAT_Y_SPIN, IDC_SOURCES_REPEAT_Y, &SourceBinding::repeatY, numberText},
+};
+
+constexpr SourceCheckBinding kCheckRows[] = {
+    {IDC_SOURCES_INVERT, &SourceBinding::invert},
+    {IDC_SOURCES_ODD_X, &SourceBinding::oddX},
+    {IDC_SOURCES_ODD_Y, &SourceBinding::oddY},
+};
 
 }  // namespace
 
@@ -33,16 +40,14 @@ std::string sourceKindText(int32_t kind) {
     return std::to_string(kind);
 }
 
-CMyPropertyPage4::CMyPropertyPage4() : PropertyPage(IDD_SOURCES) {}
-
-CMyPropertyPage4::~CMyPropertyPage4() { closeDrawing(); }
+CMyPropertyPage4::CMyPropertyPage4(PageContext& context) : ParameterPage(IDD_SOURCES, context) {
+    static_assert(std::size(kSpinRows) == kSpins && std::size(kCheckRows) == kChecks);
+}
 
 const fw::MessageMap* CMyPropertyPage4::messageMap() const {
     static const fw::MessageEntry entries[] = {
         fw::onVScroll<CMyPropertyPage4, &CMyPropertyPage4::onVScroll>(),
-        fw::onCommand<CMyPropertyPage4, &CMyPropertyPage4::onInvertOrOdd>(IDC_SOURCES_INVERT),
-        fw::onCommand<CMyPropertyPage4, &CMyPropertyPage4::onInvertOrOdd>(IDC_SOURCES_ODD_X),
-        fw::onCommand<CMyPropertyPage4, &CMyPropertyPage4::onInvertOrOdd>(IDC_SOURCES_ODD_Y),
+        fw::onControlCommand<CMyPropertyPage4, &CMyPropertyPage4::onCheckCommand>(),
         fw::onPaint<CMyPropertyPage4, &CMyPropertyPage4::onPaint>(),
         fw::onDestroy<CMyPropertyPage4, &CMyPropertyPage4::onDestroy>(),
     };
@@ -51,45 +56,31 @@ const fw::MessageMap* CMyPropertyPage4::messageMap() const {
 }
 
 void CMyPropertyPage4::doDataExchange(fw::DataExchange& dx) {
-    fw::exchangeControl(dx, IDC_SOURCES_KIND_SPIN, sourceSpin_);
-    fw::exchangeControl(dx, IDC_SOURCES_REPEAT_Y_SPIN, repeatYSpin_);
-    fw::exchangeControl(dx, IDC_SOURCES_REPEAT_X_SPIN, repeatXSpin_);
+    for (std::size_t i = 0; i < kSpins; ++i) fw::exchangeControl(dx, kSpinRows[i].spin, spins_[i]);
     fw::exchangeControl(dx, IDC_SOURCES_PARAMETER_SPIN, parameterSpin_);
-    fw::exchangeCheck(dx, IDC_SOURCES_INVERT, invertCheck);
-    fw::exchangeCheck(dx, IDC_SOURCES_ODD_X, oddXCheck);
-    fw::exchangeCheck(dx, IDC_SOURCES_ODD_Y, oddYCheck);
-    fw::exchangeText(dx, IDC_SOURCES_PARAMETER_NAME, parameterText);
-    fw::exchangeText(dx, IDC_SOURCES_REPEAT_X, repeatXText);
-    fw::exchangeText(dx, IDC_SOURCES_REPEAT_Y, repeatYText);
-    fw::exchangeText(dx, IDC_SOURCES_KIND_NAME, sourceText);
-    fw::exchangeText(dx, IDC_SOURCES_LEGEND, legendText);
+    for (std::size_t i = 0; i < kChecks; ++i)
+        fw::exchangeCheck(dx, kCheckRows[i].checkBox, checks_[i]);
+    fw::exchangeText(dx, IDC_SOURCES_PARAMETER_NAME, parameterText_);
+    for (std::size_t i = 0; i < kSpins; ++i) fw::exchangeText(dx, kSpinRows[i].text, spinTexts_[i]);
+    fw::exchangeText(dx, IDC_SOURCES_LEGEND, legendText_);
 }
 
 bool CMyPropertyPage4::onInitDialog() {
     PropertyPage::onInitDialog();
     parameterSpin_.setRange(0, kBindingCount - 1);
     // The three bindings share their ranges; binding 0's rows stand for all.
-    const SettingsField& repeatX = bindingField(0, &SourceBinding::repeatX);
-    const SettingsField& repeatY = bindingField(0, &SourceBinding::repeatY);
-    const SettingsField& kind = bindingField(0, &SourceBinding::kind);
-    repeatXSpin_.setRange(repeatX.minimum, repeatX.maximum);
-    repeatYSpin_.setRange(repeatY.minimum, repeatY.maximum);
-    sourceSpin_.setRange(kind.minimum, kind.maximum);
+    for (std::size_t i = 0; i < kSpins; ++i) {
+        const SettingsField& f = bindingField(0, kSpinRows[i].field);
+        spins_[i].setRange(f.minimum, f.maximum);
+    }
     parameterSpin_.setPosition(0);
     LoadFromSettings();
 
     RECT box{};
     GetClientRect(item(IDC_SOURCES_MAP_BOX), &box);
-    mapPlacement_ = placeSourceMap(box.right, box.bottom);
-    mapHeader = BITMAPINFOHEADER{};
-    mapHeader.biSize = sizeof(BITMAPINFOHEADER);
-    mapHeader.biWidth = kSourceMapWidth;
-    mapHeader.biHeight = kSourceMapHeight;  // bottom-up, as the preview
-    mapHeader.biPlanes = 1;
-    mapHeader.biBitCount = 32;
-    mapHeader.biCompression = BI_RGB;
-    closeDrawing();
-    drawing_ = DrawDibOpen();
+    const MapPlacement at = placeSourceMap(box.right, box.bottom);
+    mapTarget_ = {at.left, at.top, at.width, at.height};
+    mapPainter_.open(kSourceMapWidth, kSourceMapHeight);
     return true;
 }
 
@@ -107,17 +98,13 @@ void CMyPropertyPage4::LoadFromSettings() {
     if (!settings || !handle()) return;
     const int p = selectedParameter();
     const SourceBinding& b = settings->sourceBindings[p];
-    repeatXSpin_.setPosition(b.repeatX);
-    repeatYSpin_.setPosition(b.repeatY);
-    sourceSpin_.setPosition(b.kind);
-    invertCheck = b.invert;
-    oddXCheck = b.oddX;
-    oddYCheck = b.oddY;
-    parameterText = kBindingNames[p];
-    sourceText = sourceKindText(b.kind);
-    repeatXText = std::to_string(b.repeatX);
-    repeatYText = std::to_string(b.repeatY);
-    legendText = kLegends[p];
+    for (std::size_t i = 0; i < kSpins; ++i) {
+        spins_[i].setPosition(b.*kSpinRows[i].field);
+        spinTexts_[i] = kSpinRows[i].show(b.*kSpinRows[i].field);
+    }
+    for (std::size_t i = 0; i < kChecks; ++i) checks_[i] = b.*kCheckRows[i].field;
+    parameterText_ = kBindingNames[p];
+    legendText_ = kLegends[p];
     updateData(false);
     invalidateMap();
     refreshPreview();
@@ -130,24 +117,26 @@ void CMyPropertyPage4::onVScroll(UINT, UINT, HWND spin) {
         // Only the sender's own field: a kind or repeat count from a
         // settings file that lies beyond a spin's range stays as it is
         // until its own spin is used.
-        if (spin == sourceSpin_.handle()) b.kind = sourceSpin_.position();
-        else if (spin == repeatXSpin_.handle()) b.repeatX = repeatXSpin_.position();
-        else if (spin == repeatYSpin_.handle()) b.repeatY = repeatYSpin_.position();
+        for (std::size_t i = 0; i < kSpins; ++i)
+            if (spin == spins_[i].handle()) b.*kSpinRows[i].field = spins_[i].position();
     }
     LoadFromSettings();
     defaultHandling();
 }
 
-void CMyPropertyPage4::onInvertOrOdd() {
+bool CMyPropertyPage4::onCheckCommand(UINT id, UINT code, HWND) {
+    if (code != BN_CLICKED) return false;
+    const auto isSender = [id](const SourceCheckBinding& r) { return int(id) == r.checkBox; };
+    const bool mine = std::any_of(std::begin(kCheckRows), std::end(kCheckRows), isSender);
+    if (!mine) return false;
     EffectSettings* settings = pageSettings();
-    if (!settings) return;
+    if (!settings) return true;
     updateData(true);
     SourceBinding& b = settings->sourceBindings[selectedParameter()];
-    b.invert = invertCheck;
-    b.oddX = oddXCheck;
-    b.oddY = oddYCheck;
+    for (std::size_t i = 0; i < kChecks; ++i) b.*kCheckRows[i].field = checks_[i];
     invalidateMap();
     refreshPreview();
+    return true;
 }
 
 void CMyPropertyPage4::invalidateMap() {
@@ -167,28 +156,16 @@ void CMyPropertyPage4::onPaint() {
 }
 
 void CMyPropertyPage4::drawMap() {
-    const RenderJob* job = currentSetupJob;
-    if (!job || !job->settings || !drawing_) return;
-    const SourceBinding& b = job->settings->sourceBindings[selectedParameter()];
-    HWND box = item(IDC_SOURCES_MAP_BOX);
-    HDC dc = GetDC(box);
-    if (!dc) return;
-    if (computeSourceMap(b, *job, mapImage)) {
-        const MapPlacement& at = mapPlacement_;
-        DrawDibDraw(drawing_, dc, at.left, at.top, at.width, at.height, &mapHeader, mapImage, 0, 0,
-                    kSourceMapWidth, kSourceMapHeight, 0);
-    }
-    ReleaseDC(box, dc);
+    const RenderJob& job = setupJob();
+    if (!job.settings || !mapPainter_.isOpen()) return;
+    const SourceBinding& b = job.settings->sourceBindings[selectedParameter()];
+    if (computeSourceMap(b, job, mapImage_.data()))
+        mapPainter_.draw(item(IDC_SOURCES_MAP_BOX), mapImage_.data(), mapTarget_);
 }
 
 void CMyPropertyPage4::onDestroy() {
-    closeDrawing();
+    mapPainter_.close();
     defaultHandling();
-}
-
-void CMyPropertyPage4::closeDrawing() {
-    if (drawing_) DrawDibClose(drawing_);
-    drawing_ = nullptr;
 }
 
 }  // namespace granulix

@@ -4,38 +4,50 @@
 // flips, and a 128 x 96 grey picture shows the map it yields.
 //
 // The spinners have no partner edit: the page writes every number and name
-// itself. Nothing is stored when the page only shows a binding.
+// itself. Nothing is stored when the page only shows a binding. The spinners
+// and boxes are bindings as rows (SourceSpinBinding, SourceCheckBinding),
+// walked as the slider pages walk theirs.
 #pragma once
 
 #include <windows.h>
-#include <vfw.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "controls.h"
-#include "property_sheet.h"
+#include "dib_painter.h"
+#include "effect_settings.h"
+#include "page_context.h"
 #include "source_map_picture.h"
 
 namespace granulix {
 
-class CMyPropertyPage4 : public fw::PropertyPage {
+// One spinner of the page: it edits one field of the selected binding, over
+// the range the settings table gives the field, and the text beside it
+// shows the field's value.
+struct SourceSpinBinding {
+    int spin;
+    int text;
+    int32_t SourceBinding::*field;
+    std::string (*show)(int32_t value);
+};
+
+// One check box: ticked stores 1 in the field of the selected binding,
+// unticked 0.
+struct SourceCheckBinding {
+    int checkBox;
+    int32_t SourceBinding::*field;
+};
+
+class CMyPropertyPage4 : public ParameterPage {
 public:
-    CMyPropertyPage4();
-    ~CMyPropertyPage4() override;
+    explicit CMyPropertyPage4(PageContext& context);
 
     // Shows the binding of the selected parameter, redraws the map and
     // refreshes the preview.
     void LoadFromSettings();
-
-    int32_t invertCheck = 0;
-    int32_t oddXCheck = 0;
-    int32_t oddYCheck = 0;
-    std::string parameterText;
-    std::string repeatXText;
-    std::string repeatYText;
-    std::string sourceText;
-    std::string legendText;
 
 protected:
     void doDataExchange(fw::DataExchange& dx) override;
@@ -44,21 +56,29 @@ protected:
     const fw::MessageMap* messageMap() const override;
 
 private:
+    static constexpr std::size_t kSpins = 3;
+    static constexpr std::size_t kChecks = 3;
+
     void onVScroll(UINT code, UINT position, HWND spin);
-    void onInvertOrOdd();
+    bool onCheckCommand(UINT id, UINT code, HWND control);
     void onPaint();
     void onDestroy();
     int selectedParameter() const;
     void invalidateMap();
     void drawMap();
-    void closeDrawing();
 
-    fw::SpinControl sourceSpin_;
-    fw::SpinControl repeatYSpin_;
-    fw::SpinControl repeatXSpin_;
     fw::SpinControl parameterSpin_;
-    MapPlacement mapPlacement_{};
-    HDRAWDIB drawing_ = nullptr;
+    std::array<fw::SpinControl, kSpins> spins_;
+    // What data exchange writes into the controls and reads back.
+    std::array<int32_t, kChecks> checks_{};
+    std::array<std::string, kSpins> spinTexts_;
+    std::string parameterText_;
+    std::string legendText_;
+
+    fw::PaintTarget mapTarget_{};
+    fw::DibPainter mapPainter_;
+    // The map picture, computed per paint.
+    std::array<uint32_t, kSourceMapWidth * kSourceMapHeight> mapImage_{};
 };
 
 // The text the page shows for a source kind: its name, or the number for a

@@ -7,7 +7,7 @@
 #include "setup_dialog_runner.h"
 #endif
 
-namespace granulix::host {
+namespace granulix {
 
 namespace {
 
@@ -20,8 +20,8 @@ public:
 
 }  // namespace
 
-int32_t runSetupCall(const abi::SetupRequest& request, int32_t fieldMode) {
-    ModuleMemory memory;
+int32_t runModuleSetupCall(const abi::SetupRequest& request, int32_t fieldMode) {
+    host::ModuleMemory memory;
 #if defined(_WIN32)
     SetupDialogWindow dialog;
     const auto baseUnits = static_cast<uint32_t>(GetDialogBaseUnits());
@@ -29,7 +29,7 @@ int32_t runSetupCall(const abi::SetupRequest& request, int32_t fieldMode) {
     NoDialog dialog;
     const uint32_t baseUnits = 0;
 #endif
-    return granulix::runSetupCall(request, fieldMode, {memory, baseUnits, dialog});
+    return runSetupCall(request, fieldMode, {memory, baseUnits, dialog});
 }
 
-}  // namespace granulix::host
+}  // namespace granulix
