@@ -16,13 +16,13 @@
 #include "entry_points.h"
 #include "literal_conversion.h"
 #include "module_host.h"
+#include "module_loader.h"
 #include "moveable_memory.h"
 #include "random_requests.h"
 #include "work_block.h"
 
 #if !defined(_WIN32)
 #include <dirent.h>
-#include <dlfcn.h>
 #include <unistd.h>
 #endif
 
@@ -315,11 +315,7 @@ int threadCount() {
 // A copy of the module under a name of its own is a module of its own,
 // loaded and unloaded apart from the one the other tests share.
 TEST(ModuleRender, ThreadsComeOnFirstCallAndLeaveWithTheModule) {
-    char self[4096];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    ASSERT_GT(length, 0);
-    self[length] = '\0';
-    const std::string folder = std::string(self).substr(0, std::string(self).rfind('/') + 1);
+    const std::string folder = programFolder();
     const std::string copy = folder + "threads-" + std::to_string(getpid()) + ".so";
     {
         std::ifstream in(folder + GRANULIX_MODULE_FILE, std::ios::binary);
@@ -330,17 +326,15 @@ TEST(ModuleRender, ThreadsComeOnFirstCallAndLeaveWithTheModule) {
         SCOPED_TRACE(std::string("GRANULIX_THREADS=") + threads);
         setenv("GRANULIX_THREADS", threads, 1);
         const int before = threadCount();
-        void* library = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(library, nullptr) << dlerror();
-        EXPECT_EQ(threadCount(), before) << "threads started as the module loaded";
-        auto apply = reinterpret_cast<abi::ApplyEffectFn>(dlsym(library, "vxDLLApplyEffect"));
-        ASSERT_NE(apply, nullptr);
-        HostFrames f(64, 48, 130);
-        std::vector<uint8_t> record = f.request(0.5f).encode();
-        ASSERT_EQ(apply(1, record.data(), 0), 1);
-        ASSERT_EQ(apply(1, record.data(), 0), 1);
-        EXPECT_EQ(threadCount(), before + std::stoi(threads) - 1);
-        ASSERT_EQ(dlclose(library), 0);
+        {
+            const ModuleLibrary module(copy);
+            EXPECT_EQ(threadCount(), before) << "threads started as the module loaded";
+            HostFrames f(64, 48, 130);
+            std::vector<uint8_t> record = f.request(0.5f).encode();
+            ASSERT_EQ(module.applyEffect(1, record.data(), 0), 1);
+            ASSERT_EQ(module.applyEffect(1, record.data(), 0), 1);
+            EXPECT_EQ(threadCount(), before + std::stoi(threads) - 1);
+        }
         EXPECT_EQ(threadCount(), before) << "threads left behind by the unloaded module";
     }
     unsetenv("GRANULIX_THREADS");
