@@ -29,44 +29,86 @@ ElementSampler::ElementSampler(const SourceBinding& b, const ElementGrid& grid,
       rowKey_(memory),
       colMask_(memory),
       rowMask_(memory) {
+    colKey_.resize(grid.columns);
+    rowKey_.resize(grid.rows);
+    const uint32_t kind = static_cast<uint32_t>(b.kind);
+    if (kind < kDiag1) {
+        setUpBytes(b, grid, kind < kRed2 ? image1 : image2);
+    } else {
+        setUpRamp(b, grid);
+    }
+}
+
+uint32_t ElementSampler::columnX(const ElementGrid& grid, uint32_t k) {
+    return (grid.columnsReversed ? grid.columns - 1 - k : k) * grid.cellWidth;
+}
+
+void ElementSampler::setUpBytes(const SourceBinding& b, const ElementGrid& grid,
+                                const uint32_t* image) {
+    const uint32_t kind = static_cast<uint32_t>(b.kind);
+    const bool oddX = b.oddX != 0, oddY = b.oddY != 0, invert = b.invert != 0;
+    family_ = kind < kRed2 ? Family::kImage1 : Family::kImage2;
+    // Kinds 0..3 and 4..7 read bits 0..7 up to 24..31 of a work pixel:
+    // its bytes 0 to 3 in memory.
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+                  "work pixels are little-endian words");
+    image_ = reinterpret_cast<const uint8_t*>(image) + (kind & 3u);
+    table_.resize(256);
+    for (int v = 0; v < 256; ++v) table_[v] = v;
+    colMask_.resize(grid.columns);
+    rowMask_.resize(grid.rows);
+    for (uint32_t k = 0; k < grid.columns; ++k) {
+        const TileCoord t =
+            tileCoord(columnX(grid, k), static_cast<uint32_t>(b.repeatX), grid.width, oddX);
+        colKey_[k] = t.pos;
+        colMask_[k] = t.odd ? 255 : 0;
+    }
+    for (uint32_t j = 0; j < grid.rows; ++j) {
+        const TileCoord t =
+            tileCoord(j * grid.cellHeight, static_cast<uint32_t>(b.repeatY), grid.height, oddY);
+        rowKey_[j] = t.pos * grid.width;
+        rowMask_[j] = (t.odd != invert) ? 255 : 0;  // the XORs commute
+    }
+}
+
+// Every kind but the bytes is a function of (column part + row part) and of
+// how many value flips the tile applies (0, 1 or 2): tabulate them all.
+void ElementSampler::setUpRamp(const SourceBinding& b, const ElementGrid& grid) {
     const uint32_t kind = static_cast<uint32_t>(b.kind);
     const uint32_t repeatX = static_cast<uint32_t>(b.repeatX);
     const uint32_t repeatY = static_cast<uint32_t>(b.repeatY);
-    const bool oddX = b.oddX != 0, oddY = b.oddY != 0, invert = b.invert != 0;
+    const bool oddX = b.oddX != 0, oddY = b.oddY != 0;
     const uint32_t W = grid.width, H = grid.height;
-    colKey_.resize(grid.columns);
-    rowKey_.resize(grid.rows);
-    auto columnX = [&](uint32_t k) {
-        return (grid.columnsReversed ? grid.columns - 1 - k : k) * grid.cellWidth;
-    };
-
-    if (kind < kDiag1) {
-        family_ = kind < kRed2 ? Family::kImage1 : Family::kImage2;
-        // Kinds 0..3 and 4..7 read bits 0..7 up to 24..31 of a work pixel:
-        // its bytes 0 to 3 in memory.
-        static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
-                      "work pixels are little-endian words");
-        image_ = reinterpret_cast<const uint8_t*>(kind < kRed2 ? image1 : image2) + (kind & 3u);
-        table_.resize(256);
-        for (int v = 0; v < 256; ++v) table_[v] = v;
-        colMask_.resize(grid.columns);
-        rowMask_.resize(grid.rows);
-        for (uint32_t k = 0; k < grid.columns; ++k) {
-            const TileCoord t = tileCoord(columnX(k), repeatX, W, oddX);
-            colKey_[k] = t.pos;
-            colMask_[k] = t.odd ? 255 : 0;
-        }
-        for (uint32_t j = 0; j < grid.rows; ++j) {
-            const TileCoord t = tileCoord(j * grid.cellHeight, repeatY, H, oddY);
-            rowKey_[j] = t.pos * W;
-            rowMask_[j] = (t.odd != invert) ? 255 : 0;  // the XORs commute
-        }
-        return;
-    }
-
-    // Every other kind is a function of (column part + row part) and of how
-    // many value flips the tile applies (0, 1 or 2): tabulate them all.
     family_ = Family::kRamp;
+    const bool mirrored = kind == kDiag1S || kind == kDiag2S;
+    const uint32_t len = tabulateRamp(kind, b.invert != 0, W, H);
+    // Mirrored kinds reflect the coordinates of odd tiles instead of the value.
+    for (uint32_t k = 0; k < grid.columns; ++k) {
+        const TileCoord t = tileCoord(columnX(grid, k), repeatX, W, oddX);
+        const uint32_t xs = (mirrored && t.odd) ? W - t.pos : t.pos;
+        uint32_t part = 0;
+        switch (kind) {
+            case kDiag1: case kDiag1S: case kGradX: part = xs; break;
+            case kDiag2: case kDiag2S: part = W - xs; break;
+            default: break;
+        }
+        colKey_[k] = part + ((t.odd && !mirrored) ? len : 0u);
+    }
+    for (uint32_t j = 0; j < grid.rows; ++j) {
+        const TileCoord t = tileCoord(j * grid.cellHeight, repeatY, H, oddY);
+        const uint32_t ys = (mirrored && t.odd) ? H - t.pos : t.pos;
+        uint32_t part = 0;
+        switch (kind) {
+            case kDiag1: case kDiag1S: case kDiag2: case kDiag2S: case kGradY: part = ys; break;
+            default: break;
+        }
+        rowKey_[j] = part + ((t.odd && !mirrored) ? len : 0u);
+    }
+}
+
+// The ramp's values for every step, once per number of flips; returns the
+// steps a flip variant takes.
+uint32_t ElementSampler::tabulateRamp(uint32_t kind, bool invert, uint32_t W, uint32_t H) {
     const bool mirrored = kind == kDiag1S || kind == kDiag2S;
     uint32_t len;
     switch (kind) {
@@ -102,28 +144,7 @@ ElementSampler::ElementSampler(const SourceBinding& b, const ElementGrid& grid,
             v = 255.0 - v;
         }
     }
-    // Mirrored kinds reflect the coordinates of odd tiles instead of the value.
-    for (uint32_t k = 0; k < grid.columns; ++k) {
-        const TileCoord t = tileCoord(columnX(k), repeatX, W, oddX);
-        const uint32_t xs = (mirrored && t.odd) ? W - t.pos : t.pos;
-        uint32_t part = 0;
-        switch (kind) {
-            case kDiag1: case kDiag1S: case kGradX: part = xs; break;
-            case kDiag2: case kDiag2S: part = W - xs; break;
-            default: break;
-        }
-        colKey_[k] = part + ((t.odd && !mirrored) ? len : 0u);
-    }
-    for (uint32_t j = 0; j < grid.rows; ++j) {
-        const TileCoord t = tileCoord(j * grid.cellHeight, repeatY, H, oddY);
-        const uint32_t ys = (mirrored && t.odd) ? H - t.pos : t.pos;
-        uint32_t part = 0;
-        switch (kind) {
-            case kDiag1: case kDiag1S: case kDiag2: case kDiag2S: case kGradY: part = ys; break;
-            default: break;
-        }
-        rowKey_[j] = part + ((t.odd && !mirrored) ? len : 0u);
-    }
+    return len;
 }
 
 double ElementSampler::value(uint32_t k, uint32_t j) const {

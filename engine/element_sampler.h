@@ -89,6 +89,13 @@ public:
     uint32_t gatherKey(uint32_t k) const { return family_ == Family::kRamp ? colKey_[k] : k; }
 
 private:
+    // The first pixel column of the element visited k-th in a row.
+    static uint32_t columnX(const ElementGrid& grid, uint32_t k);
+    // The constructor's two halves: the byte kinds of `image`, and the rest.
+    void setUpBytes(const SourceBinding& b, const ElementGrid& grid, const uint32_t* image);
+    void setUpRamp(const SourceBinding& b, const ElementGrid& grid);
+    uint32_t tabulateRamp(uint32_t kind, bool invert, uint32_t W, uint32_t H);
+
     Family family_ = Family::kRamp;
     const uint8_t* image_ = nullptr;  // byte kinds: the byte they read of the first pixel
     uint32_t width_ = 1;

@@ -20,6 +20,18 @@ namespace {
 
 constexpr double c = kInv255;
 
+// The frame values' fixed factors. Each is the double the formulas have
+// always multiplied by; the names say what it stands for.
+constexpr double kDelayStep = 0.0035294117647058825;   // 0.9 / 255: start time per delay step
+constexpr double kLifeBaseStep = 0.00390625;           // 1 / 256: shortest life per step
+constexpr double kGravityStep = 0.125;                 // 1 / 8: acceleration per gravity step
+constexpr double kWindStep = 0.25;                     // 1 / 4: acceleration per wind step
+constexpr double kTimelineStep = 0.015625;             // 1 / 64: timeline exponent per step
+constexpr double kNeutralWind = 128;                   // the wind setting that blows nowhere
+constexpr double kLinearTimeline = 127;                // the timeline setting of exponent 0
+constexpr double kScaleGuard = 0.0001;                 // keeps a scale's divisor off zero
+constexpr double kMostCompression = 8;                 // lives squeezed into at most 1/8 of the time
+
 // The per-frame tables take at most this much for each column, row and ramp
 // step of a frame.
 constexpr uint64_t kTableBytesPerLine = 256;
@@ -36,34 +48,34 @@ bool solveScale(double a, double b, double disc, double& r) {
     return !(r < 0) && !std::isnan(r);
 }
 
-}  // namespace
-
-FrameValues computeFrameValues(const EffectSettings& s, uint32_t duration, uint32_t position,
-                               int32_t width, int32_t height) {
-    FrameValues f;
-    const double N = duration;
-    const double P = position;
+// The weights, spreads and accelerations taken straight from the settings.
+// Integer fields become doubles before any arithmetic: exact within the
+// editing ranges, and free of integer overflow for any stored value.
+void settleWeights(const EffectSettings& s, double N, FrameValues& f) {
     // These three index the speed table; holding them to their limits keeps
     // every index inside it whatever block a host or a file hands over.
     f.speedNoise = clampInt(s.speedNoise, 0, 255);
     f.centerX = clampInt(s.centerX, 0, 256);
     f.centerY = clampInt(s.centerY, 0, 256);
 
-    // Integer fields become doubles before any arithmetic: exact within the
-    // editing ranges, and free of integer overflow for any stored value.
     f.keepMove = (255.0 - f.speedNoise) * c;
     f.noiseMove = static_cast<double>(f.speedNoise) * c;
     f.keepDelay = (255.0 - s.delayNoise) * c;
     f.noiseDelay = static_cast<double>(s.delayNoise) * c;
-    f.delayScale = static_cast<double>(s.delay) * N * c * 0.0035294117647058825;
+    f.delayScale = static_cast<double>(s.delay) * N * c * kDelayStep;
     f.lifeSpread = static_cast<double>(s.maximumLife) * N * c;
-    f.lifeBase = static_cast<double>(s.minimumLife) * N * 0.00390625;
+    f.lifeBase = static_cast<double>(s.minimumLife) * N * kLifeBaseStep;
     f.horizontalShare = (255.0 - s.xyBalance) * c;
     f.verticalShare = static_cast<double>(s.xyBalance) * c;
-    f.gravityAcceleration = static_cast<double>(s.gravity) * 0.125;
-    f.windAcceleration = (128.0 - s.wind) * 0.25;
+    f.gravityAcceleration = static_cast<double>(s.gravity) * kGravityStep;
+    f.windAcceleration = (kNeutralWind - s.wind) * kWindStep;
+}
 
-    f.exponent = (127.0 - s.timeline) * 0.015625;
+// T before the lives are fitted in: the position bent by the timeline curve.
+void settleTime(const EffectSettings& s, uint32_t duration, uint32_t position, FrameValues& f) {
+    const double N = duration;
+    const double P = position;
+    f.exponent = (kLinearTimeline - s.timeline) * kTimelineStep;
     double ratio;
     if (duration > 1) {
         ratio = P / (N - 1);
@@ -74,7 +86,10 @@ FrameValues computeFrameValues(const EffectSettings& s, uint32_t duration, uint3
         ratio = position == 0 ? 0.0 : HUGE_VAL;
     }
     f.time = std::pow(ratio, f.exponent) * P;
+}
 
+// The speed table: 256 speeds each way from the middle, minimum plus variance.
+void settleSpeeds(const EffectSettings& s, FrameValues& f) {
     const double V = s.speedVariance;
     const double m = (s.speedVariance == 0 && s.minimumSpeed == 0) ? 1.0 : s.minimumSpeed;
     for (int k = 1; k <= 256; ++k) {
@@ -82,7 +97,12 @@ FrameValues computeFrameValues(const EffectSettings& s, uint32_t duration, uint3
         f.speed[255 + k] = v;
         f.speed[256 - k] = -v;
     }
+}
 
+// The time window A that the last element to start still has, and the
+// latest end of a life L; when every life ends before the transition does,
+// T is squeezed so that they end with it (at most kMostCompression times).
+void settleWindow(double N, FrameValues& f) {
     const double D = f.delayScale;
     double A = N - D * 255;
     if (A >= 1) A = A - 1;
@@ -91,25 +111,31 @@ FrameValues computeFrameValues(const EffectSettings& s, uint32_t duration, uint3
     f.latestLife = f.lifeSpread + 255 * D + f.lifeBase + 1;
     const double L = f.latestLife;
     if (L < N) {
-        double factor = L > 0 ? N / L : 8;
-        factor = std::min(factor, 8.0);
+        double factor = L > 0 ? N / L : kMostCompression;
+        factor = std::min(factor, kMostCompression);
         f.time = f.time / factor;
     }
+}
 
+// The scales sX and sY that carry the fastest element just out of the
+// frame over the time window, and S, the smaller. False when no scale
+// solves (the frame then shows clip B alone).
+void settleScales(int32_t width, int32_t height, FrameValues& f) {
+    const double A = f.timeWindow;
     const double g = f.gravityAcceleration;
     const double w = f.windAcceleration;
     const double H = height;
     const double W = width;
     bool solved = true;
     if (g == 0) {
-        f.scaleY = H / (f.verticalShare * A * f.speed[256] + 0.0001);
+        f.scaleY = H / (f.verticalShare * A * f.speed[256] + kScaleGuard);
     } else {
         const double a = A * A * g;
         const double b = f.speed[f.centerY] * f.verticalShare * A;
         solved = solveScale(a, b, b * b + 4 * H * a, f.scaleY) && solved;
     }
     if (w == 0) {
-        f.scaleX = W / (f.horizontalShare * A * f.speed[256] + 0.0001);
+        f.scaleX = W / (f.horizontalShare * A * f.speed[256] + kScaleGuard);
     } else if (w > 0) {
         const double a = A * A * w;
         const double b = f.speed[256 - f.centerX] * f.horizontalShare * A;
@@ -121,7 +147,11 @@ FrameValues computeFrameValues(const EffectSettings& s, uint32_t duration, uint3
     }
     f.scalesSolved = solved;
     f.speedScale = f.scaleX <= f.scaleY ? f.scaleX : f.scaleY;
+}
 
+// The traversal's mode and the element grid: single pixels, cells of a
+// size, or a number of bands across and down.
+void settleGrid(const EffectSettings& s, int32_t width, int32_t height, FrameValues& f) {
     const bool bands = (s.cellFlags & 1) != 0;
     f.perPixel = (!bands && s.cellWidth == 1 && s.cellHeight == 1) ||
                  (bands && s.cellWidth >= width / 2 && s.cellHeight >= height / 2);
@@ -139,6 +169,19 @@ FrameValues computeFrameValues(const EffectSettings& s, uint32_t duration, uint3
         f.columns = static_cast<uint32_t>((static_cast<int64_t>(width) + f.cellWidth - 1) / f.cellWidth);
         f.rows = static_cast<uint32_t>((static_cast<int64_t>(height) + f.cellHeight - 1) / f.cellHeight);
     }
+}
+
+}  // namespace
+
+FrameValues computeFrameValues(const EffectSettings& s, uint32_t duration, uint32_t position,
+                               int32_t width, int32_t height) {
+    FrameValues f;
+    settleWeights(s, duration, f);
+    settleTime(s, duration, position, f);
+    settleSpeeds(s, f);
+    settleWindow(duration, f);
+    settleScales(width, height, f);
+    settleGrid(s, width, height, f);
     return f;
 }
 
@@ -535,93 +578,119 @@ private:
     ElementSampler::ByteRow delayBytes_{};
 };
 
+// A row's elements that land in the frame, in visiting order, kept by
+// RowDrawing between settling and drawing.
+template <class Mode>
+struct Pending {
+    uint32_t k;
+    typename Mode::Landing landing;
+};
+
+// Settles a stretch of a row and keeps the elements that land. Which of
+// them land follows the noise of the start times as often as not, so the
+// list is filled without a branch on it.
+template <class Settler, class Mode>
+class RowDrawing {
+public:
+    RowDrawing(const Traversal& t, uint32_t n, bool needed)
+        : columns_(t.columns.data()), pending_(needed ? n : 0, t.memory),
+          landings_(needed ? n : 0, t.memory) {}
+
+    // Settles elements [begin, end), the first of which draws after
+    // `state`; returns how many of them land.
+    uint32_t settle(Settler& settler, uint32_t begin, uint32_t end, uint32_t state) {
+        typename Mode::Landing* land = landings_.data();
+        for (uint32_t k = begin; k < end; ++k, state = kElement(state)) {
+            land[k] = settler(k, state);
+        }
+        uint32_t count = 0;
+        for (uint32_t k = begin; k < end; ++k) {
+            pending_[count] = {k, land[k]};
+            count += settler.mode.lands(columns_[k], land[k]);
+        }
+        return count;
+    }
+
+    const Pending<Mode>& operator[](uint32_t i) const { return pending_[i]; }
+
+private:
+    const Traversal::Column* columns_;
+    std::pmr::vector<Pending<Mode>> pending_;
+    std::pmr::vector<typename Mode::Landing> landings_;
+};
+
+// One row j of a frame with late bindings. Settled ahead, an element has read
+// the output before the elements of its row ahead of it were drawn. That
+// holds until a draw touches a pixel row that late bindings read; from the
+// element after such a draw the row is read and settled anew. The next
+// stretch is twice the last one drawn, so even a row of touching draws costs
+// at most twice the settling.
+template <class Settler, class Mode>
+void drawLateRow(Settler& settle, RowDrawing<Settler, Mode>& drawing, const Traversal& t,
+                 const ElementSampler (&samplers)[kBindingCount], uint32_t j, uint32_t state0) {
+    const uint32_t n = t.grid.columns;
+    uint32_t readRows[kBindingCount];  // pixel rows of the output that they read
+    int readCount = 0;
+    for (const ElementSampler& b : samplers) {
+        if (b.readsOutput()) readRows[readCount++] = b.imageRow(j);
+    }
+    uint32_t k = 0, stretch = n;
+    while (k < n) {
+        const uint32_t end = k + std::min(stretch, n - k);
+        settle.read(j, k, end);
+        const uint32_t count = drawing.settle(settle, k, end, lcgJump(uint64_t(4) * k)(state0));
+        uint32_t next = end;
+        for (uint32_t i = 0; i < count; ++i) {
+            const Traversal::Column& c = t.columns[drawing[i].k];
+            settle.mode.draw(c, drawing[i].landing);
+            bool touched = false;
+            for (int b = 0; b < readCount; ++b) {
+                touched |= settle.mode.touches(c, drawing[i].landing, readRows[b]);
+            }
+            if (touched) {
+                next = drawing[i].k + 1;
+                stretch = 2 * (next - k);
+                break;
+            }
+        }
+        k = next;
+    }
+}
+
 // The rows of elements in visiting order on one thread, drawn as they are
 // settled. Late: some binding is a byte kind of image 2, which reads the
-// output as the elements visited before have left it (see below).
+// output as the elements visited before have left it (drawLateRow).
 //
 // Each specialisation is kept a function of its own: inlined into the
 // dispatch below, they ran measurably slower.
 template <bool Late, bool DelayBytes, bool MoveNoise, bool Accel, class Mode>
 __attribute__((noinline)) void traverseRows(const Traversal& t,
                                             const ElementSampler (&samplers)[kBindingCount]) {
+    using Settler = ElementSettler<DelayBytes, MoveNoise, Accel, Mode>;
     const uint32_t n = t.grid.columns, rows = t.grid.rows;
     const LcgJump rowJump = lcgJump(uint64_t(4) * n);
     std::pmr::vector<double> scratch(kBindingCount * static_cast<size_t>(n), t.memory);
-    ElementSettler<DelayBytes, MoveNoise, Accel, Mode> settle(t, samplers, scratch.data());
+    Settler settle(t, samplers, scratch.data());
     Mode& mode = settle.mode;
     const Traversal::Column* columns = t.columns.data();
-    using Landing = typename Mode::Landing;
-
-    // The elements of a row that land in the frame, in visiting order. Which
-    // of them land follows the noise of the start times as often as not, so
-    // the list is filled without a branch on it.
-    struct Pending {
-        uint32_t k;
-        Landing landing;
-    };
-    std::pmr::vector<Pending> pending(Mode::kFused && !Late ? 0 : n, t.memory);
-    std::pmr::vector<Landing> landings(Mode::kFused && !Late ? 0 : n, t.memory);
-    auto settleRange = [&](uint32_t begin, uint32_t end, uint32_t state) {
-        Landing* land = landings.data();
-        for (uint32_t k = begin; k < end; ++k, state = kElement(state)) land[k] = settle(k, state);
-        uint32_t count = 0;
-        for (uint32_t k = begin; k < end; ++k) {
-            pending[count] = {k, land[k]};
-            count += mode.lands(columns[k], land[k]);
-        }
-        return count;
-    };
+    RowDrawing<Settler, Mode> drawing(t, n, Late || !Mode::kFused);
 
     uint32_t state0 = RandomStream::kSeed;
     for (uint32_t m = 0; m < rows; ++m, state0 = rowJump(state0)) {
         const uint32_t j = t.rowsReversed ? rows - 1 - m : m;
         settle.startRow(j);
-        if constexpr (!Late) {
+        if constexpr (Late) {
+            drawLateRow(settle, drawing, t, samplers, j, state0);
+        } else if constexpr (Mode::kFused) {
             settle.read(j, 0, n);
-            if constexpr (Mode::kFused) {
-                uint32_t state = state0;
-                for (uint32_t k = 0; k < n; ++k, state = kElement(state)) {
-                    mode.draw(columns[k], settle(k, state));
-                }
-            } else {
-                const uint32_t count = settleRange(0, n, state0);
-                for (uint32_t i = 0; i < count; ++i) {
-                    mode.draw(columns[pending[i].k], pending[i].landing);
-                }
+            uint32_t state = state0;
+            for (uint32_t k = 0; k < n; ++k, state = kElement(state)) {
+                mode.draw(columns[k], settle(k, state));
             }
-            continue;
-        }
-        // Settled ahead, an element has read the output before the elements
-        // of its row ahead of it were drawn. That holds until a draw touches
-        // a pixel row that late bindings read; from the element after such a
-        // draw the row is read and settled anew. The next stretch is twice
-        // the last one drawn, so even a row of touching draws costs at most
-        // twice the settling.
-        uint32_t readRows[kBindingCount];  // pixel rows of the output that they read
-        int readCount = 0;
-        for (const ElementSampler& b : samplers) {
-            if (b.readsOutput()) readRows[readCount++] = b.imageRow(j);
-        }
-        uint32_t k = 0, stretch = n;
-        while (k < n) {
-            const uint32_t end = k + std::min(stretch, n - k);
-            settle.read(j, k, end);
-            const uint32_t count = settleRange(k, end, lcgJump(uint64_t(4) * k)(state0));
-            uint32_t next = end;
-            for (uint32_t i = 0; i < count; ++i) {
-                const Traversal::Column& c = columns[pending[i].k];
-                mode.draw(c, pending[i].landing);
-                bool touched = false;
-                for (int b = 0; b < readCount; ++b) {
-                    touched |= mode.touches(c, pending[i].landing, readRows[b]);
-                }
-                if (touched) {
-                    next = pending[i].k + 1;
-                    stretch = 2 * (next - k);
-                    break;
-                }
-            }
-            k = next;
+        } else {
+            settle.read(j, 0, n);
+            const uint32_t count = drawing.settle(settle, 0, n, state0);
+            for (uint32_t i = 0; i < count; ++i) mode.draw(columns[drawing[i].k], drawing[i].landing);
         }
     }
 }
