@@ -38,8 +38,10 @@ public:
     virtual void pictureAt(int64_t index, FrameRate rate, HostFrame& out) = 0;
     // The clip's own frame rate; none for a still picture.
     virtual std::optional<FrameRate> rate() const = 0;
-    // Whether the clip brings sound, which the output leaves out.
+    // Whether the clip brings sound.
     virtual bool hasSound() const { return false; }
+    // Seconds the clip plays; none for one without an end.
+    virtual std::optional<double> length() const { return std::nullopt; }
 };
 
 }  // namespace granulix::cli

@@ -13,7 +13,9 @@ extern "C" {
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <mutex>
+#include <optional>
 
 #include "cli_error.h"
 #include "ffmpeg_util.h"
@@ -76,6 +78,8 @@ struct VideoFileClip::State {
     FrameRate ownRate;
     int64_t firstStamp = 0;
     int64_t currentTime = 0, aheadTime = 0;
+    int64_t endTime = INT64_MAX;  // pictures from this time on are cut off
+    std::optional<double> length;
 
     SwsContext* scaler = nullptr;
     std::vector<uint8_t> upright;  // a scaled picture before it is turned
@@ -178,6 +182,31 @@ struct VideoFileClip::State {
     void decodeAhead() {
         haveAhead = decode(ahead);
         if (haveAhead) aheadTime = timeOf(ahead, currentTime);
+        if (haveAhead && aheadTime >= endTime) {
+            haveAhead = false;
+            draining = true;
+        }
+    }
+
+    // Makes the first picture shown at `from` seconds the clip's first,
+    // its time 0 there.
+    void skipTo(double from) {
+        const int64_t start = firstStamp + int64_t(std::llround(from / av_q2d(timeBase)));
+        if (av_seek_frame(format, stream, start, AVSEEK_FLAG_BACKWARD) >= 0) {
+            avcodec_flush_buffers(decoder);
+            draining = false;
+        }
+        const int64_t origin = start - firstStamp;
+        bool found = false;
+        while (decode(current)) {
+            const int64_t stamp = current->best_effort_timestamp;
+            if (stamp == AV_NOPTS_VALUE || stamp - firstStamp >= origin) {
+                found = true;
+                break;
+            }
+        }
+        if (!found) throw CliError(path + " has no picture after " + std::to_string(from) + " s");
+        firstStamp = start;
     }
 
     void advance() {
@@ -262,7 +291,8 @@ struct VideoFileClip::State {
     }
 };
 
-VideoFileClip::VideoFileClip(const std::string& path, FitMode fit) : state_(std::make_unique<State>()) {
+VideoFileClip::VideoFileClip(const std::string& path, FitMode fit, double from, double to)
+    : state_(std::make_unique<State>()) {
     State& s = *state_;
     s.path = path;
     s.fit = fit;
@@ -295,9 +325,23 @@ VideoFileClip::VideoFileClip(const std::string& path, FitMode fit) : state_(std:
     if (!s.packet || !s.current || !s.ahead || !s.cropped) throw std::bad_alloc();
     if (!s.decode(s.current) || s.current->width < 1 || s.current->height < 1) s.noPicture();
     if (s.current->best_effort_timestamp != AV_NOPTS_VALUE) s.firstStamp = s.current->best_effort_timestamp;
+    const int64_t fileEnd = stream->duration != AV_NOPTS_VALUE
+                                ? (stream->start_time == AV_NOPTS_VALUE ? s.firstStamp : stream->start_time) +
+                                      stream->duration
+                                : av_rescale_q(s.format->duration, AV_TIME_BASE_Q, s.timeBase);
+    const double naturalLength =
+        s.format->duration == AV_NOPTS_VALUE && stream->duration == AV_NOPTS_VALUE
+            ? std::numeric_limits<double>::infinity()
+            : double(fileEnd - s.firstStamp) * av_q2d(s.timeBase);
+    if (from > 0) s.skipTo(from);
+    const double end = std::min(to, naturalLength);
+    if (std::isfinite(to)) s.endTime = int64_t(std::llround((to - from) / av_q2d(s.timeBase)));
     s.decodeAhead();
     s.still = !s.haveAhead;
+    if (std::isfinite(end) && (!s.still || std::isfinite(to))) s.length = std::max(0.0, end - from);
 }
+
+std::optional<double> VideoFileClip::length() const { return state_->length; }
 
 VideoFileClip::~VideoFileClip() = default;
 

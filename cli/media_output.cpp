@@ -16,6 +16,7 @@ extern "C" {
 #include <filesystem>
 #include <optional>
 
+#include "audio_output.h"
 #include "cli_error.h"
 #include "ffmpeg_util.h"
 #include "output_files.h"
@@ -121,8 +122,8 @@ private:
 class VideoSink : public FrameSink {
 public:
     VideoSink(const std::string& target, const std::string& extension, int32_t width,
-              int32_t height, FrameRate rate, bool force)
-        : target_(target), file_(target, force), temporary_(file_.path()) {
+              int32_t height, FrameRate rate, bool force, SoundTrack* sound)
+        : target_(target), file_(target, force), temporary_(file_.path()), sound_(sound), rate_(rate) {
         try {
             open(extension, width, height, rate);
         } catch (...) {
@@ -141,10 +142,12 @@ public:
         sws_scale(scaler_, source, sourceStride, 0, frame.height, picture_->data, picture_->linesize);
         picture_->pts = nextPts_++;
         send(picture_);
+        if (soundEncoder_) soundEncoder_->writeUntil(double(nextPts_) * rate_.den / rate_.num);
     }
 
     void finish() override {
         send(nullptr);
+        if (soundEncoder_) soundEncoder_->finish();
         int result = av_write_trailer(format_);
         if (result < 0) fail(result);
         result = avio_closep(&format_->pb);
@@ -217,6 +220,8 @@ private:
                                      brightness, contrast, saturation);
         }
 
+        if (sound_) soundEncoder_ = std::make_unique<SoundEncoder>(*format_, *sound_, target_);
+
         result = avio_open(&format_->pb, temporary_.c_str(), AVIO_FLAG_WRITE);
         if (result < 0) fail(result);
         AVDictionary* options = nullptr;
@@ -249,6 +254,7 @@ private:
     }
 
     void release() {
+        soundEncoder_.reset();
         sws_freeContext(scaler_);
         scaler_ = nullptr;
         av_frame_free(&picture_);
@@ -271,6 +277,9 @@ private:
     AVFrame* picture_ = nullptr;
     SwsContext* scaler_ = nullptr;
     int64_t nextPts_ = 0;
+    SoundTrack* sound_;
+    FrameRate rate_;
+    std::unique_ptr<SoundEncoder> soundEncoder_;
 };
 
 bool isVideoExtension(const std::string& ext) {
@@ -344,13 +353,15 @@ void checkSinkName(const std::string& target) {
 }
 
 std::unique_ptr<FrameSink> openSink(const std::string& target, int32_t width, int32_t height,
-                                    FrameRate rate, int frameCount, bool force) {
+                                    FrameRate rate, int frameCount, bool force, SoundTrack* sound) {
     checkSinkName(target);
     if (target == "-") return std::make_unique<RawSink>(width, height);
     const std::string ext = lowerExtension(target);
     if (ext == ".png") return std::make_unique<PngSequenceSink>(target, frameCount, force);
-    return std::make_unique<VideoSink>(target, ext, width, height, rate, force);
+    return std::make_unique<VideoSink>(target, ext, width, height, rate, force, sound);
 }
+
+bool outputTakesSound(const std::string& target) { return isVideoTarget(target); }
 
 std::vector<uint8_t> encodePng(const HostFrame& frame) {
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);

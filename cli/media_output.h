@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "audio_mix.h"
 #include "clip_source.h"
 #include "host_frame.h"
 
@@ -33,9 +34,14 @@ public:
 
 // Throws a usage error for a name of no known kind, CliError when the
 // output cannot be created or would replace a file it may not (`force`
-// allows read-only ones). `frameCount` frames will be written.
+// allows read-only ones). `frameCount` frames will be written. A video
+// output gets a sound stream made of `sound` when one is given.
 std::unique_ptr<FrameSink> openSink(const std::string& target, int32_t width, int32_t height,
-                                    FrameRate rate, int frameCount, bool force);
+                                    FrameRate rate, int frameCount, bool force,
+                                    SoundTrack* sound = nullptr);
+
+// Whether the output named `target` can carry sound.
+bool outputTakesSound(const std::string& target);
 
 // The frame size the output named `target` is written at: video outputs keep
 // 4:2:0 colour, which needs even sizes, so an odd side is rounded down (and

@@ -17,6 +17,7 @@ namespace {
 struct Slot {
     HostFrame a, b, out;
     int index = 0;
+    bool rendered = true;  // false: `out` already holds the picture of one clip
     std::vector<uint8_t> prepared;
     bool done = false;
     std::exception_ptr failure;
@@ -71,9 +72,9 @@ private:
                 waiting_.pop_front();
             }
             try {
-                const float progress = frameProgress(slot->index, plan_.frameCount);
-                if (module_.render(slot->a, slot->b, slot->out, progress, plan_.fieldMode,
-                                   plan_.region, plan_.settings) != 1) {
+                if (slot->rendered &&
+                    module_.render(slot->a, slot->b, slot->out, plan_.progressOf(slot->index),
+                                   plan_.fieldMode, plan_.region, plan_.settings) != 1) {
                     throw CliError("the module did not render frame " + std::to_string(slot->index) +
                                    " (vxDLLApplyEffect returned 0)");
                 }
@@ -144,8 +145,16 @@ void renderTransition(const Module& module, ClipSource& clipA, ClipSource& clipB
         }
         Slot* slot = idle.back();
         idle.pop_back();
-        clipA.pictureAt(index, plan.rate, slot->a);
-        clipB.pictureAt(index, plan.rate, slot->b);
+        const int64_t indexB = int64_t(index) - plan.transitionStart;
+        slot->rendered = index >= plan.transitionStart && index < plan.transitionEnd;
+        if (slot->rendered) {
+            clipA.pictureAt(index, plan.rate, slot->a);
+            clipB.pictureAt(indexB, plan.rate, slot->b);
+        } else if (index < plan.transitionStart) {
+            clipA.pictureAt(index, plan.rate, slot->out);
+        } else {
+            clipB.pictureAt(indexB, plan.rate, slot->out);
+        }
         slot->index = index;
         inFlight.push_back(slot);
         pool.submit(slot);
