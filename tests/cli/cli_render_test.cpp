@@ -2,6 +2,8 @@
 // directly with the same requests.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -324,6 +326,136 @@ TEST(Cli, ClipsArePlayedByTimeAtTheirOwnRates) {
             [&](int i) { return shown(b, 60, i); }, defaults);
         EXPECT_NE(run.errors.find("clip A runs at 25 frames/s and clip B at 60 frames/s"), std::string::npos)
             << run.errors;
+    }
+}
+
+TEST(Cli, AnEditShowsClipAThenTheTransitionThenClipB) {
+    ScratchFolder dir;
+    std::vector<Picture> a, b;
+    for (int i = 0; i < 12; ++i) a.push_back(randomPicture(kWidth, kHeight, 700 + uint32_t(i)));
+    for (int i = 0; i < 9; ++i) b.push_back(randomPicture(kWidth, kHeight, 800 + uint32_t(i)));
+    writeClip(dir / "a.mov", a, 25, 1);
+    writeClip(dir / "b.mov", b, 25, 1);
+    const EffectSettings defaults = moduleDefaults();
+    struct Case {
+        std::vector<std::string> args;
+        double offset, duration;  // seconds
+        int skippedA;             // pictures of A cut off by --from-a
+        int start, end, frames;   // the transition's frames, and all of the edit's
+    };
+    for (const Case& c : {Case{{"--offset", "0.2", "--duration", "0.16"}, 0.2, 0.16, 0, 5, 9, 14},
+                          Case{{"--from-a", "0.08", "--offset", "00:00:00.3", "--duration", "0.1", "--to-b", "0.28"},
+                               0.3, 0.1, 2, 8, 10, 15}}) {
+        std::vector<std::string> args = {"render", dir / "a.mov", dir / "b.mov", "-o", "-", "-q"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ProgramRun run = runGranulix(args);
+        ASSERT_EQ(run.status, 0) << run.errors;
+        std::vector<uint8_t> expected;
+        for (int k = 0; k < c.frames; ++k) {
+            const Picture& fromA = a[std::size_t(std::min(k + c.skippedA, 11))];
+            Picture frame = k < c.start ? fromA : b[std::size_t(k - c.start)];
+            if (k >= c.start && k < c.end) {
+                const float progress = float((k - c.offset * 25.0) / (c.duration * 25.0));
+                frame = renderDirectly(fromA, frame, progress, 0, {0, 0, kWidth, kHeight}, defaults);
+            }
+            const std::vector<uint8_t> bytes = asBgr(frame);
+            expected.insert(expected.end(), bytes.begin(), bytes.end());
+        }
+        EXPECT_EQ(run.output.size(), expected.size()) << c.args[1];
+        EXPECT_TRUE(run.output == expected) << c.args[1];
+    }
+}
+
+// What ffprobe says of a file's first sound stream.
+struct SoundFacts {
+    std::string codec, rate;
+    double duration = 0;
+};
+
+SoundFacts probeSound(const std::string& path) {
+    const ProgramRun run = runProgram({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+                                       "stream=codec_name,sample_rate,duration", "-of", "csv=p=0", path});
+    EXPECT_EQ(run.status, 0) << run.errors;
+    const std::string text(run.output.begin(), run.output.end());
+    SoundFacts facts;
+    const std::size_t first = text.find(','), second = text.find(',', first + 1);
+    if (second == std::string::npos) return facts;
+    facts.codec = text.substr(0, first);
+    facts.rate = text.substr(first + 1, second - first - 1);
+    facts.duration = std::atof(text.c_str() + second + 1);
+    return facts;
+}
+
+// The loudness (root mean square) of a file's sound, mixed to one channel,
+// in windows of a twentieth of a second.
+std::vector<double> soundLevels(const std::string& path) {
+    const ProgramRun run = runProgram({"ffmpeg", "-v", "error", "-i", path, "-map", "0:a", "-ac", "1", "-ar", "44100",
+                                       "-f", "f32le", "-"});
+    EXPECT_EQ(run.status, 0) << run.errors;
+    std::vector<float> samples(run.output.size() / sizeof(float));
+    std::memcpy(samples.data(), run.output.data(), samples.size() * sizeof(float));
+    const std::size_t window = 44100 / 20;
+    std::vector<double> levels;
+    for (std::size_t at = 0; at + window <= samples.size(); at += window) {
+        double sum = 0;
+        for (std::size_t i = at; i < at + window; ++i) sum += double(samples[i]) * samples[i];
+        levels.push_back(std::sqrt(sum / double(window)));
+    }
+    return levels;
+}
+
+TEST(Cli, AnEditIsTimedAsXfadeAndItsSoundAsAcrossfade) {
+    ScratchFolder dir;
+    // Clip A sounds all along; clip B is silent, so that the sound's level
+    // shows where and how A's sound fades out.
+    for (const std::vector<std::string>& make :
+         {std::vector<std::string>{"-f", "lavfi", "-i", "testsrc=s=64x36:r=25:d=2", "-f", "lavfi", "-i",
+                                   "sine=f=440:r=44100:d=2", "-ac", "2", "-c:v", "ffv1", "-c:a", "pcm_s16le",
+                                   dir / "a.mkv"},
+          std::vector<std::string>{"-f", "lavfi", "-i", "testsrc2=s=64x36:r=25:d=1.6", "-c:v", "ffv1", dir / "b.mkv"}}) {
+        std::vector<std::string> words = {"ffmpeg", "-v", "error"};
+        words.insert(words.end(), make.begin(), make.end());
+        const ProgramRun made = runProgram(words);
+        ASSERT_EQ(made.status, 0) << made.errors;
+    }
+    struct Case {
+        std::vector<std::string> args;
+        const char* filters;  // the same edit for ffmpeg, clip B's silence as input 2
+    };
+    for (const Case& c :
+         {Case{{"--offset", "1", "--duration", "0.5"},
+               "[0:v][1:v]xfade=offset=1:duration=0.5[v];[0:a]atrim=end=1.5[a0];[2:a]atrim=end=1.6[a1];"
+               "[a0][a1]acrossfade=d=0.5:c1=qsin:c2=qsin[a]"},
+          Case{{"--from-a", "0.4", "--offset", "00:00:00.8", "--duration", "0.4", "--to-b", "1.2", "--audio-curve",
+                "tri"},
+               "[0:v]trim=start=0.4,setpts=PTS-STARTPTS[va];[1:v]trim=end=1.2[vb];[va][vb]xfade=offset=0.8:"
+               "duration=0.4[v];[0:a]atrim=start=0.4:end=1.6,asetpts=PTS-STARTPTS[a0];[2:a]atrim=end=1.2[a1];"
+               "[a0][a1]acrossfade=d=0.4:c1=tri:c2=tri[a]"}}) {
+        std::vector<std::string> args = {"render", dir / "a.mkv", dir / "b.mkv", "-o", dir / "edit.mp4", "-q"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ProgramRun run = runGranulix(args);
+        ASSERT_EQ(run.status, 0) << run.errors;
+        const ProgramRun reference = runProgram(
+            {"ffmpeg", "-v", "error", "-y", "-i", dir / "a.mkv", "-i", dir / "b.mkv", "-f", "lavfi", "-i",
+             "anullsrc=r=44100:cl=stereo", "-filter_complex", c.filters, "-map", "[v]", "-map", "[a]",
+             dir / "xfade.mp4"});
+        ASSERT_EQ(reference.status, 0) << reference.errors;
+
+        const VideoFacts ours = probeVideo(dir / "edit.mp4"), theirs = probeVideo(dir / "xfade.mp4");
+        EXPECT_EQ(ours.frames, theirs.frames) << c.filters;
+        EXPECT_NEAR(ours.duration, theirs.duration, 0.001) << c.filters;
+        const SoundFacts sound = probeSound(dir / "edit.mp4"), theirSound = probeSound(dir / "xfade.mp4");
+        EXPECT_EQ(sound.codec, "aac");
+        EXPECT_EQ(sound.rate, "44100");
+        // AAC codes 1024 samples a packet.
+        EXPECT_NEAR(sound.duration, theirSound.duration, 1024.0 / 44100);
+        const std::vector<double> levels = soundLevels(dir / "edit.mp4"), theirLevels = soundLevels(dir / "xfade.mp4");
+        ASSERT_EQ(levels.size(), theirLevels.size()) << c.filters;
+        ASSERT_GT(levels.front(), 0.05);
+        ASSERT_LT(levels.back(), 0.001);
+        for (std::size_t i = 0; i < levels.size(); ++i) {
+            EXPECT_NEAR(levels[i], theirLevels[i], 0.004) << "at " << double(i) / 20 << " s: " << c.filters;
+        }
     }
 }
 
