@@ -29,7 +29,7 @@ public:
     int32_t width() const;
     int32_t height() const;
 
-    void pictureAt(int64_t index, FrameRate rate, HostFrame& out) override;
+    PictureTask pictureAt(int64_t index, FrameRate rate) override;
     std::optional<FrameRate> rate() const override;
     bool hasSound() const override;
     // Trimmed; none for a still picture that is not.
