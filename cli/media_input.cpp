@@ -66,8 +66,8 @@ class PictureConverter {
 public:
     PictureConverter() = default;
     ~PictureConverter() {
-        sws_freeContext(scaler);
-        av_frame_free(&cropped);
+        sws_freeContext(scaler_);
+        av_frame_free(&cropped_);
     }
     PictureConverter(const PictureConverter&) = delete;
     PictureConverter& operator=(const PictureConverter&) = delete;
@@ -76,50 +76,51 @@ public:
     void convert(const AVFrame& picture, const PicturePlacement& place, const std::string& path, HostFrame& out) {
         const AVFrame* f = &picture;
         if (place.cropWidth != picture.width || place.cropHeight != picture.height) {
-            if (!cropped && !(cropped = av_frame_alloc())) throw std::bad_alloc();
-            av_frame_unref(cropped);
-            const int result = av_frame_ref(cropped, &picture);
+            if (!cropped_ && !(cropped_ = av_frame_alloc())) throw std::bad_alloc();
+            av_frame_unref(cropped_);
+            const int result = av_frame_ref(cropped_, &picture);
             if (result < 0) throw CliError("cannot decode " + path + ": " + ffmpegError(result));
-            cropped->crop_left = size_t(place.cropX);
-            cropped->crop_top = size_t(place.cropY);
-            cropped->crop_right = size_t(picture.width - place.cropX - place.cropWidth);
-            cropped->crop_bottom = size_t(picture.height - place.cropY - place.cropHeight);
-            av_frame_apply_cropping(cropped, AV_FRAME_CROP_UNALIGNED);
-            f = cropped;
+            cropped_->crop_left = size_t(place.cropX);
+            cropped_->crop_top = size_t(place.cropY);
+            cropped_->crop_right = size_t(picture.width - place.cropX - place.cropWidth);
+            cropped_->crop_bottom = size_t(picture.height - place.cropY - place.cropHeight);
+            av_frame_apply_cropping(cropped_, AV_FRAME_CROP_UNALIGNED);
+            f = cropped_;
         }
         const Conversion wanted{f->width, f->height, f->format, f->colorspace, f->color_range,
                                 place.scaledWidth, place.scaledHeight};
-        if (!scaler || !(wanted == conversion)) {
-            sws_freeContext(scaler);
+        if (!scaler_ || !(wanted == conversion_)) {
+            sws_freeContext(scaler_);
             const bool sameSize = place.scaledWidth == f->width && place.scaledHeight == f->height;
-            scaler = sws_getContext(f->width, f->height, AVPixelFormat(f->format), place.scaledWidth,
+            scaler_ = sws_getContext(f->width, f->height, AVPixelFormat(f->format), place.scaledWidth,
                                     place.scaledHeight, AV_PIX_FMT_BGR24, sameSize ? kConvertFlags : kScaleFlags,
                                     nullptr, nullptr, nullptr);
-            if (!scaler) {
+            if (!scaler_) {
                 const char* name = av_get_pix_fmt_name(AVPixelFormat(f->format));
                 throw CliError("cannot convert the pictures of " + path + " (pixel format " +
                                (name ? name : "unknown") + ")");
             }
             useColourTags(*f);
-            conversion = wanted;
+            conversion_ = wanted;
         }
         const bool fillsFrame = place.turnedWidth() == out.width && place.turnedHeight() == out.height;
         if (place.clockwiseTurn == 0 && fillsFrame) {
             // Writing upwards from the top line turns the picture into bottom-up rows.
             uint8_t* destination[4] = {out.lineFromTop(0), nullptr, nullptr, nullptr};
             const int destinationStride[4] = {-int(out.stride), 0, 0, 0};
-            sws_scale(scaler, f->data, f->linesize, 0, f->height, destination, destinationStride);
+            sws_scale(scaler_, f->data, f->linesize, 0, f->height, destination, destinationStride);
             return;
         }
         const std::size_t rowBytes = std::size_t(place.scaledWidth) * 3;
-        upright.resize(rowBytes * std::size_t(place.scaledHeight));
-        uint8_t* destination[4] = {upright.data(), nullptr, nullptr, nullptr};
+        upright_.resize(rowBytes * std::size_t(place.scaledHeight));
+        uint8_t* destination[4] = {upright_.data(), nullptr, nullptr, nullptr};
         const int destinationStride[4] = {int(rowBytes), 0, 0, 0};
-        sws_scale(scaler, f->data, f->linesize, 0, f->height, destination, destinationStride);
+        sws_scale(scaler_, f->data, f->linesize, 0, f->height, destination, destinationStride);
         if (!fillsFrame) std::fill(out.bytes.begin(), out.bytes.end(), uint8_t(0));
         placeTurned(place, out);
     }
 
+private:
     // Copies the scaled picture into its place in `out`, turned clockwise:
     // each line of the shown picture is a straight walk through the scaled
     // one, from a corner and by a fixed step.
@@ -134,7 +135,7 @@ public:
                 case 270: from = w - 1 - y, step = w; break;
                 default: from = y * w, step = 1; break;
             }
-            const uint8_t* source = upright.data() + from * pixel;
+            const uint8_t* source = upright_.data() + from * pixel;
             uint8_t* to = out.lineFromTop(place.top + y) + std::size_t(place.left) * pixel;
             for (int32_t x = 0; x < shownWidth; ++x, to += pixel, source += step * pixel) {
                 std::memcpy(to, source, pixel);
@@ -142,7 +143,6 @@ public:
         }
     }
 
-private:
     struct Conversion {
         int width, height, format, space, range, outWidth, outHeight;
         bool operator==(const Conversion& o) const {
@@ -159,20 +159,20 @@ private:
         int* inverse;
         int* table;
         int sourceRange, destRange, brightness, contrast, saturation;
-        if (sws_getColorspaceDetails(scaler, &inverse, &sourceRange, &table, &destRange,
+        if (sws_getColorspaceDetails(scaler_, &inverse, &sourceRange, &table, &destRange,
                                      &brightness, &contrast, &saturation) < 0) {
             return;
         }
         const int matrix = f.colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : int(f.colorspace);
         if (f.color_range == AVCOL_RANGE_JPEG) sourceRange = 1;
-        sws_setColorspaceDetails(scaler, sws_getCoefficients(matrix), sourceRange, table,
+        sws_setColorspaceDetails(scaler_, sws_getCoefficients(matrix), sourceRange, table,
                                  destRange, brightness, contrast, saturation);
     }
 
-    SwsContext* scaler = nullptr;
-    Conversion conversion{};
-    AVFrame* cropped = nullptr;    // a view of part of a picture
-    std::vector<uint8_t> upright;  // a scaled picture before it is turned
+    SwsContext* scaler_ = nullptr;
+    Conversion conversion_{};
+    AVFrame* cropped_ = nullptr;    // a view of part of a picture
+    std::vector<uint8_t> upright_;  // a scaled picture before it is turned
 };
 
 }  // namespace
