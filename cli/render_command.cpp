@@ -77,7 +77,7 @@ const std::vector<OptionRule>& renderOnlyOptions() {
 const std::vector<OptionRule>& editOptions() {
     static const std::vector<OptionRule> rows = {
         {"--offset", "", "T", false, "make an edit: the transition starts T into clip A\n(needs --duration)"},
-        {"--duration", "", "D", false, "length of the transition in an edit (instead of --frames)"},
+        {"--duration", "", "D", false, "length of the transition in an edit, instead of\n--frames"},
         {"--from-a", "", "T", false, "clip A starts T into its file"},
         {"--to-a", "", "T", false, "clip A ends T into its file"},
         {"--from-b", "", "T", false, "clip B starts T into its file"},
@@ -91,13 +91,14 @@ const std::vector<OptionRule>& editOptions() {
 }
 
 std::string editHelp() {
-    return "With --offset T and --duration D, render writes the whole edit, timed as FFmpeg's\n"
-           "xfade=offset=T:duration=D: clip A up to T, the transition over D (A from T on,\n"
-           "B from its start), then the rest of clip B; it lasts T plus clip B's length.\n"
-           "Each clip is first cut to --from/--to (times in its file); T counts from the\n"
-           "cut clip A's start. A video output carries the sound: A's, crossfaded with B's\n"
-           "over the transition, then B's, at A's sample rate (AAC; Opus in .webm). A clip\n"
-           "without sound plays silence. Times are seconds (2.5) or HH:MM:SS.ms (00:01:02.5).\n";
+    return "With --offset T and --duration D, render writes the whole edit, timed as\n"
+           "FFmpeg's xfade=offset=T:duration=D: clip A up to T, the transition over D\n"
+           "(A from T on, B from its start), then the rest of clip B; the edit lasts T\n"
+           "plus clip B's length. Each clip is first cut to its --from/--to (times in\n"
+           "its file), and T counts from the cut clip A's start. A video output carries\n"
+           "the sound: A's, crossfaded with B's over the transition, then B's, at A's\n"
+           "sample rate (AAC; Opus in .webm). A clip without sound plays silence. Times\n"
+           "are seconds (2.5) or HH:MM:SS.ms (00:01:02.5).\n";
 }
 
 const std::vector<OptionRule>& sheetOnlyOptions() {
