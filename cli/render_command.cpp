@@ -319,6 +319,9 @@ int64_t planEdit(Transition& t, const Edit& edit) {
         throw usageError("clip A lasts " + secondsText(*lengthA) +
                          " s: --offset plus --duration must not pass its end");
     }
+    // A still picture lasts as long as the transition; a video of unknown
+    // length cannot say where the edit ends.
+    if (!lengthB && t.clipB->rate()) throw usageError("clip B does not say how long it lasts: give --to-b");
     const int64_t framesB = lengthB ? framesBefore(*lengthB, plan.rate) : end - start;
     if (framesB < end - start) {
         throw usageError("clip B lasts " + secondsText(*lengthB) +
