@@ -364,6 +364,10 @@ TEST(Cli, AnEditShowsClipAThenTheTransitionThenClipB) {
         EXPECT_EQ(run.output.size(), expected.size()) << c.args[1];
         EXPECT_TRUE(run.output == expected) << c.args[1];
     }
+    const ProgramRun late =
+        runGranulix({"render", dir / "a.mov", dir / "b.mov", "-o", "-", "--offset", "0.4", "--duration", "0.2"});
+    EXPECT_EQ(late.status, 2);
+    EXPECT_EQ(late.errors, "granulix: clip A lasts 0.480 s: --offset plus --duration must not pass its end\n");
 }
 
 // What ffprobe says of a file's first sound stream.
