@@ -8,6 +8,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -263,9 +264,10 @@ void SoundTrack::start(AVSampleFormat format, int frameSize, int rate) {
     inputs->next = nullptr;
 
     const SoundPlan& p = s.plan;
+    const long long crossfadeSamples = std::max<long long>(1, std::llround(p.crossfade * rate));
     const std::string description =
         s.branch(0, layoutName, p.transitionStart + p.crossfade) + ";" + s.branch(1, layoutName, p.lengthB) +
-        ";[clip0][clip1]acrossfade=d=" + seconds(p.crossfade) + ":c1=" + p.curve + ":c2=" + p.curve +
+        ";[clip0][clip1]acrossfade=ns=" + std::to_string(crossfadeSamples) + ":c1=" + p.curve + ":c2=" + p.curve +
         ",aformat=sample_fmts=" + av_get_sample_fmt_name(format) + ":sample_rates=" + std::to_string(rate) +
         ":channel_layouts=" + layoutName + "[out]";
     result = avfilter_graph_parse_ptr(s.graph, description.c_str(), &inputs, &outputs, nullptr);

@@ -296,7 +296,11 @@ struct VideoFileClip::State {
                 break;
             }
         }
-        if (!found) throw CliError(path + " has no picture after " + std::to_string(from) + " s");
+        if (!found) {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.3f", from);
+            throw CliError(path + " has no picture from " + seconds + " s on");
+        }
         firstStamp = start;
     }
 

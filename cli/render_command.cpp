@@ -285,7 +285,13 @@ struct Edit {
 // --offset and --duration, checked against the rest of the command line.
 std::optional<Edit> editOf(const CommandLine& line) {
     const std::optional<double> offset = timeOption(line, "--offset"), duration = timeOption(line, "--duration");
-    for (const char* name : {"--from-a", "--to-a", "--from-b", "--to-b"}) timeOption(line, name);
+    for (const char* clip : {"a", "b"}) {
+        const std::string from = std::string("--from-") + clip, to = std::string("--to-") + clip;
+        const double start = timeOption(line, from).value_or(0);
+        if (timeOption(line, to).value_or(std::numeric_limits<double>::infinity()) <= start) {
+            throw usageError(to + " must come after " + (line.has(from) ? from : "the clip's start"));
+        }
+    }
     if (line.has("--audio-curve") && !isSoundCurve(line.value("--audio-curve"))) {
         throw usageError("--audio-curve must be one of acrossfade's curves (see --help), not " +
                          line.value("--audio-curve"));
@@ -314,6 +320,10 @@ int64_t planEdit(Transition& t, const Edit& edit) {
     TransitionPlan& plan = t.plan;
     const int64_t start = framesBefore(edit.offset, plan.rate);
     const int64_t end = framesBefore(edit.offset + edit.duration, plan.rate);
+    if (end == start) {
+        throw usageError("--duration " + secondsText(edit.duration) + " is shorter than a frame at " +
+                         rateText(plan.rate) + " frames/s");
+    }
     const std::optional<double> lengthA = t.clipA->length(), lengthB = t.clipB->length();
     if (lengthA && edit.offset + edit.duration > *lengthA + 1e-6) {
         throw usageError("clip A lasts " + secondsText(*lengthA) +

@@ -455,6 +455,8 @@ TEST(Cli, RefusedCommandLinesSayWhyAndLeaveNoOutput) {
           "loud"},
          2, "--audio-curve must be one of acrossfade's curves (see --help), not loud"},
         {{"render", "-o", dir / "out.mp4", "--no-audio"}, 2, "--no-audio is for an edit: give --offset and --duration"},
+        {{"render", "a.mov", "b.mov", "-o", dir / "out.mp4", "--from-b", "2", "--to-b", "00:00:01.5"}, 2,
+         "--to-b must come after --from-b"},
         {{"paint"}, 2, "unknown command \"paint\" (render, sheet, settings; --help)"},
         {{"render", "--size", "8x8", "-o"}, 2, "--output needs a value"},
         {{"render", "-o=" + dir / "out.mp4"}, 2,
