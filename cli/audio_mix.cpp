@@ -164,13 +164,11 @@ struct SoundTrack::State {
         }
         std::string chain = in;
         if (c.from > 0 || std::isfinite(c.to)) {
-            chain += "atrim";
-            char sep = '=';
-            if (c.from > 0) chain += std::string(1, sep) + "start=" + seconds(c.from), sep = ':';
-            if (std::isfinite(c.to)) chain += std::string(1, sep) + "end=" + seconds(c.to);
-            chain += ",asetpts=PTS-" + seconds(c.from) + "/TB,";
+            chain += "atrim=start=" + seconds(c.from) + (std::isfinite(c.to) ? ":end=" + seconds(c.to) : "") +
+                     ",asetpts=PTS-" + seconds(c.from) + "/TB,";
         }
-        return chain + "aresample=" + rateText + ":async=1:first_pts=0,aformat=sample_fmts=fltp:channel_layouts=" +
+        return chain + "aresample=" + rateText + ":async=1:first_pts=0," +
+               "aformat=sample_fmts=fltp:channel_layouts=" +
                layoutName + ",apad=whole_dur=" + seconds(length) + ",atrim=end=" + seconds(length) + out;
     }
 

@@ -83,7 +83,8 @@ const std::vector<OptionRule>& editOptions() {
         {"--from-b", "", "T", false, "clip B starts T into its file"},
         {"--to-b", "", "T", false, "clip B ends T into its file"},
         {"--audio-curve", "", "CURVE", false,
-         "how the sounds cross: qsin, equal power (default); tri,\nesin, hsin, log, ipar, qua, cub, squ, cbr, par, exp,\n"
+         "how the sounds cross: qsin, equal power (default); tri,\n"
+         "esin, hsin, log, ipar, qua, cub, squ, cbr, par, exp,\n"
          "iqsin, ihsin, dese, desi, losi, sinc, isinc, nofade"},
         {"--no-audio", "", "", false, "leave the sound out of an edit"},
     };
@@ -298,7 +299,9 @@ std::optional<Edit> editOf(const CommandLine& line) {
     }
     if (!offset && !duration) {
         for (const char* name : {"--audio-curve", "--no-audio"}) {
-            if (line.has(name)) throw usageError(std::string(name) + " is for an edit: give --offset and --duration");
+            if (line.has(name)) {
+                throw usageError(std::string(name) + " is for an edit: give --offset and --duration");
+            }
         }
         return std::nullopt;
     }
