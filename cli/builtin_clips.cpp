@@ -93,10 +93,12 @@ void drawTiles(int frame, HostFrame& out) {
 class BuiltinClip : public ClipSource {
 public:
     explicit BuiltinClip(BuiltinPattern pattern) : pattern_(pattern) {}
-    void pictureAt(int64_t index, FrameRate rate, HostFrame& out) override {
+    PictureTask pictureAt(int64_t index, FrameRate rate) override {
         // The pattern's own frame on screen at that moment.
         const int64_t frame = index * kBuiltinRate.num * rate.den / (int64_t(kBuiltinRate.den) * rate.num);
-        drawPattern(pattern_, int(std::min<int64_t>(frame, INT32_MAX)), out);
+        return [pattern = pattern_, frame = int(std::min<int64_t>(frame, INT32_MAX))](HostFrame& out) {
+            drawPattern(pattern, frame, out);
+        };
     }
     std::optional<FrameRate> rate() const override { return kBuiltinRate; }
 

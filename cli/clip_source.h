@@ -1,12 +1,15 @@
 // Where the frames of clip A and clip B come from: a file that FFmpeg reads
 // (media_input.h) or a pattern generated in code (builtin_clips.h).
 //
-// Clips are read by time: output frame i of a transition at R frames per
+// Clips are read by time, in order, on one thread; the pictures chosen are
+// drawn (converted, scaled, placed) by work that can run on other threads.
+// Output frame i of a transition at R frames per
 // second shows, from each clip, the picture on screen i / R seconds after
 // the clip's first picture, whatever the clip's own frame rate.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 extern "C" {
@@ -41,20 +44,26 @@ enum class FitMode {
     kStretch,  // frame filled, shape lost
 };
 
+using PictureTask = std::function<void(HostFrame& out)>;
+
 class ClipSource {
 public:
     virtual ~ClipSource() = default;
-    // Writes into `out` (scaled and placed to out's size) the picture shown
-    // at output frame `index` of a `rate` output. Calls come with indices
-    // that never decrease. A clip that has run out holds its last picture.
-    // Throws CliError when the clip cannot be read or decoded.
-    virtual void pictureAt(int64_t index, FrameRate rate, HostFrame& out) = 0;
+    // The picture shown at output frame `index` of a `rate` output, as work
+    // that writes it into a frame, scaled and placed to that frame's size.
+    // Calls come with indices that never decrease, from one thread; the work
+    // may run later on any thread, beside other work of the same clip. A
+    // clip that has run out holds its last picture. Both throw CliError when
+    // the clip cannot be read, decoded or converted.
+    virtual PictureTask pictureAt(int64_t index, FrameRate rate) = 0;
     // The clip's own frame rate; none for a still picture.
     virtual std::optional<FrameRate> rate() const = 0;
-    // Whether the clip brings sound, which the output leaves out.
+    // Whether the clip brings sound.
     virtual bool hasSound() const { return false; }
     // The colour tags of the clip's first picture.
     virtual ColourTags colourTags() const { return {}; }
+    // Seconds the clip plays; none for one without an end.
+    virtual std::optional<double> length() const { return std::nullopt; }
 };
 
 }  // namespace granulix::cli

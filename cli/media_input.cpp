@@ -13,7 +13,9 @@ extern "C" {
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <mutex>
+#include <optional>
 
 #include "cli_error.h"
 #include "ffmpeg_util.h"
@@ -46,6 +48,126 @@ int clockwiseTurnOf(const AVStream& stream) {
     return int(((quarter % 4) + 4) % 4) * 90;
 }
 
+// For a picture kept at its size the filter only doubles the chroma
+// resolution; bilinear does that as well as bicubic, in half the time.
+constexpr int kConvertFlags = SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+
+// Turns decoded pictures into host frames: libswscale converts and scales,
+// then the picture is turned and placed. A converter serves one thread at a
+// time and keeps its scaler while the pictures keep their shape.
+class PictureConverter {
+public:
+    PictureConverter() = default;
+    ~PictureConverter() {
+        sws_freeContext(scaler_);
+        av_frame_free(&cropped_);
+    }
+    PictureConverter(const PictureConverter&) = delete;
+    PictureConverter& operator=(const PictureConverter&) = delete;
+
+    // `path` names the clip in messages.
+    void convert(const AVFrame& picture, const PicturePlacement& place, const std::string& path, HostFrame& out) {
+        const AVFrame* f = &picture;
+        if (place.cropWidth != picture.width || place.cropHeight != picture.height) {
+            if (!cropped_ && !(cropped_ = av_frame_alloc())) throw std::bad_alloc();
+            av_frame_unref(cropped_);
+            const int result = av_frame_ref(cropped_, &picture);
+            if (result < 0) throw CliError("cannot decode " + path + ": " + ffmpegError(result));
+            cropped_->crop_left = size_t(place.cropX);
+            cropped_->crop_top = size_t(place.cropY);
+            cropped_->crop_right = size_t(picture.width - place.cropX - place.cropWidth);
+            cropped_->crop_bottom = size_t(picture.height - place.cropY - place.cropHeight);
+            av_frame_apply_cropping(cropped_, AV_FRAME_CROP_UNALIGNED);
+            f = cropped_;
+        }
+        const Conversion wanted{f->width, f->height, f->format, f->colorspace, f->color_range,
+                                place.scaledWidth, place.scaledHeight};
+        if (!scaler_ || !(wanted == conversion_)) {
+            sws_freeContext(scaler_);
+            const bool sameSize = place.scaledWidth == f->width && place.scaledHeight == f->height;
+            scaler_ = sws_getContext(f->width, f->height, AVPixelFormat(f->format), place.scaledWidth,
+                                    place.scaledHeight, AV_PIX_FMT_BGR24, sameSize ? kConvertFlags : kScaleFlags,
+                                    nullptr, nullptr, nullptr);
+            if (!scaler_) {
+                const char* name = av_get_pix_fmt_name(AVPixelFormat(f->format));
+                throw CliError("cannot convert the pictures of " + path + " (pixel format " +
+                               (name ? name : "unknown") + ")");
+            }
+            useColourTags(*f);
+            conversion_ = wanted;
+        }
+        const bool fillsFrame = place.turnedWidth() == out.width && place.turnedHeight() == out.height;
+        if (place.clockwiseTurn == 0 && fillsFrame) {
+            // Writing upwards from the top line turns the picture into bottom-up rows.
+            uint8_t* destination[4] = {out.lineFromTop(0), nullptr, nullptr, nullptr};
+            const int destinationStride[4] = {-int(out.stride), 0, 0, 0};
+            sws_scale(scaler_, f->data, f->linesize, 0, f->height, destination, destinationStride);
+            return;
+        }
+        const std::size_t rowBytes = std::size_t(place.scaledWidth) * 3;
+        upright_.resize(rowBytes * std::size_t(place.scaledHeight));
+        uint8_t* destination[4] = {upright_.data(), nullptr, nullptr, nullptr};
+        const int destinationStride[4] = {int(rowBytes), 0, 0, 0};
+        sws_scale(scaler_, f->data, f->linesize, 0, f->height, destination, destinationStride);
+        if (!fillsFrame) std::fill(out.bytes.begin(), out.bytes.end(), uint8_t(0));
+        placeTurned(place, out);
+    }
+
+private:
+    // Copies the scaled picture into its place in `out`, turned clockwise:
+    // each line of the shown picture is a straight walk through the scaled
+    // one, from a corner and by a fixed step.
+    void placeTurned(const PicturePlacement& place, HostFrame& out) const {
+        const ptrdiff_t w = place.scaledWidth, h = place.scaledHeight, pixel = 3;
+        const int32_t shownWidth = place.turnedWidth(), shownHeight = place.turnedHeight();
+        for (int32_t y = 0; y < shownHeight; ++y) {
+            ptrdiff_t from, step;  // in pixels of the scaled picture
+            switch (place.clockwiseTurn) {
+                case 90: from = (h - 1) * w + y, step = -w; break;
+                case 180: from = (h - 1 - y) * w + (w - 1), step = -1; break;
+                case 270: from = w - 1 - y, step = w; break;
+                default: from = y * w, step = 1; break;
+            }
+            const uint8_t* source = upright_.data() + from * pixel;
+            uint8_t* to = out.lineFromTop(place.top + y) + std::size_t(place.left) * pixel;
+            for (int32_t x = 0; x < shownWidth; ++x, to += pixel, source += step * pixel) {
+                std::memcpy(to, source, pixel);
+            }
+        }
+    }
+
+    struct Conversion {
+        int width, height, format, space, range, outWidth, outHeight;
+        bool operator==(const Conversion& o) const {
+            return width == o.width && height == o.height && format == o.format &&
+                   space == o.space && range == o.range && outWidth == o.outWidth &&
+                   outHeight == o.outHeight;
+        }
+    };
+
+    // YUV pictures carry their colour matrix and range; RGB ones need neither.
+    void useColourTags(const AVFrame& f) {
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f.format));
+        if (!d || (d->flags & AV_PIX_FMT_FLAG_RGB) || d->nb_components < 3) return;
+        int* inverse;
+        int* table;
+        int sourceRange, destRange, brightness, contrast, saturation;
+        if (sws_getColorspaceDetails(scaler_, &inverse, &sourceRange, &table, &destRange,
+                                     &brightness, &contrast, &saturation) < 0) {
+            return;
+        }
+        const int matrix = f.colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : int(f.colorspace);
+        if (f.color_range == AVCOL_RANGE_JPEG) sourceRange = 1;
+        sws_setColorspaceDetails(scaler_, sws_getCoefficients(matrix), sourceRange, table,
+                                 destRange, brightness, contrast, saturation);
+    }
+
+    SwsContext* scaler_ = nullptr;
+    Conversion conversion_{};
+    AVFrame* cropped_ = nullptr;    // a view of part of a picture
+    std::vector<uint8_t> upright_;  // a scaled picture before it is turned
+};
+
 }  // namespace
 
 std::string takeLoggedErrors() {
@@ -63,7 +185,6 @@ struct VideoFileClip::State {
     AVPacket* packet = nullptr;
     AVFrame* current = nullptr;  // the picture on screen now (held at the end)
     AVFrame* ahead = nullptr;    // the one after it, decoded in advance
-    AVFrame* cropped = nullptr;  // a view of part of `current`
     bool haveAhead = false;
     bool draining = false;       // the demuxer is done; the decoder is being flushed
     bool sound = false;
@@ -76,45 +197,19 @@ struct VideoFileClip::State {
     FrameRate ownRate;
     int64_t firstStamp = 0;
     int64_t currentTime = 0, aheadTime = 0;
+    int64_t endTime = INT64_MAX;  // pictures from this time on are cut off
+    std::optional<double> length;
 
-    SwsContext* scaler = nullptr;
-    std::vector<uint8_t> upright;  // a scaled picture before it is turned
-
-    struct Conversion {
-        int width, height, format, space, range, outWidth, outHeight;
-        bool operator==(const Conversion& o) const {
-            return width == o.width && height == o.height && format == o.format &&
-                   space == o.space && range == o.range && outWidth == o.outWidth &&
-                   outHeight == o.outHeight;
-        }
-    };
-    Conversion conversion{};
+    // Converters not in use; each worker takes one while it draws a picture.
+    std::mutex convertersMutex;
+    std::vector<std::unique_ptr<PictureConverter>> idleConverters;
 
     ~State() {
-        sws_freeContext(scaler);
-        av_frame_free(&cropped);
         av_frame_free(&ahead);
         av_frame_free(&current);
         av_packet_free(&packet);
         avcodec_free_context(&decoder);
         avformat_close_input(&format);
-    }
-
-    // YUV pictures carry their colour matrix and range; RGB ones need neither.
-    void useColourTags(const AVFrame& f) {
-        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f.format));
-        if (!d || (d->flags & AV_PIX_FMT_FLAG_RGB) || d->nb_components < 3) return;
-        int* inverse;
-        int* table;
-        int sourceRange, destRange, brightness, contrast, saturation;
-        if (sws_getColorspaceDetails(scaler, &inverse, &sourceRange, &table, &destRange,
-                                     &brightness, &contrast, &saturation) < 0) {
-            return;
-        }
-        const int matrix = f.colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : int(f.colorspace);
-        if (f.color_range == AVCOL_RANGE_JPEG) sourceRange = 1;
-        sws_setColorspaceDetails(scaler, sws_getCoefficients(matrix), sourceRange, table,
-                                 destRange, brightness, contrast, saturation);
     }
 
     [[noreturn]] void fail(const std::string& what, int code) const {
@@ -178,6 +273,35 @@ struct VideoFileClip::State {
     void decodeAhead() {
         haveAhead = decode(ahead);
         if (haveAhead) aheadTime = timeOf(ahead, currentTime);
+        if (haveAhead && aheadTime >= endTime) {
+            haveAhead = false;
+            draining = true;
+        }
+    }
+
+    // Makes the first picture shown at `from` seconds the clip's first,
+    // its time 0 there.
+    void skipTo(double from) {
+        const int64_t start = firstStamp + int64_t(std::llround(from / av_q2d(timeBase)));
+        if (av_seek_frame(format, stream, start, AVSEEK_FLAG_BACKWARD) >= 0) {
+            avcodec_flush_buffers(decoder);
+            draining = false;
+        }
+        const int64_t origin = start - firstStamp;
+        bool found = false;
+        while (decode(current)) {
+            const int64_t stamp = current->best_effort_timestamp;
+            if (stamp == AV_NOPTS_VALUE || stamp - firstStamp >= origin) {
+                found = true;
+                break;
+            }
+        }
+        if (!found) {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.3f", from);
+            throw CliError(path + " has no picture from " + seconds + " s on");
+        }
+        firstStamp = start;
     }
 
     void advance() {
@@ -192,77 +316,21 @@ struct VideoFileClip::State {
         return sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;
     }
 
-    void convert(HostFrame& out) {
-        const PicturePlacement place = placePicture(current->width, current->height, pixelAspect(),
-                                                    turn, fit, out.width, out.height);
-        const AVFrame* f = current;
-        if (place.cropWidth != current->width || place.cropHeight != current->height) {
-            av_frame_unref(cropped);
-            const int result = av_frame_ref(cropped, current);
-            if (result < 0) fail("decode", result);
-            cropped->crop_left = size_t(place.cropX);
-            cropped->crop_top = size_t(place.cropY);
-            cropped->crop_right = size_t(current->width - place.cropX - place.cropWidth);
-            cropped->crop_bottom = size_t(current->height - place.cropY - place.cropHeight);
-            av_frame_apply_cropping(cropped, AV_FRAME_CROP_UNALIGNED);
-            f = cropped;
-        }
-        const Conversion wanted{f->width, f->height, f->format, f->colorspace, f->color_range,
-                                place.scaledWidth, place.scaledHeight};
-        if (!scaler || !(wanted == conversion)) {
-            sws_freeContext(scaler);
-            scaler = sws_getContext(f->width, f->height, AVPixelFormat(f->format), place.scaledWidth,
-                                    place.scaledHeight, AV_PIX_FMT_BGR24, kScaleFlags, nullptr,
-                                    nullptr, nullptr);
-            if (!scaler) {
-                const char* name = av_get_pix_fmt_name(AVPixelFormat(f->format));
-                throw CliError("cannot convert the pictures of " + path + " (pixel format " +
-                               (name ? name : "unknown") + ")");
-            }
-            useColourTags(*f);
-            conversion = wanted;
-        }
-        const bool fillsFrame = place.turnedWidth() == out.width && place.turnedHeight() == out.height;
-        if (place.clockwiseTurn == 0 && fillsFrame) {
-            // Writing upwards from the top line turns the picture into bottom-up rows.
-            uint8_t* destination[4] = {out.lineFromTop(0), nullptr, nullptr, nullptr};
-            const int destinationStride[4] = {-int(out.stride), 0, 0, 0};
-            sws_scale(scaler, f->data, f->linesize, 0, f->height, destination, destinationStride);
-            return;
-        }
-        const std::size_t rowBytes = std::size_t(place.scaledWidth) * 3;
-        upright.resize(rowBytes * std::size_t(place.scaledHeight));
-        uint8_t* destination[4] = {upright.data(), nullptr, nullptr, nullptr};
-        const int destinationStride[4] = {int(rowBytes), 0, 0, 0};
-        sws_scale(scaler, f->data, f->linesize, 0, f->height, destination, destinationStride);
-        if (!fillsFrame) std::fill(out.bytes.begin(), out.bytes.end(), uint8_t(0));
-        placeTurned(place, out);
+    std::unique_ptr<PictureConverter> takeConverter() {
+        std::lock_guard lock(convertersMutex);
+        if (idleConverters.empty()) return std::make_unique<PictureConverter>();
+        std::unique_ptr<PictureConverter> c = std::move(idleConverters.back());
+        idleConverters.pop_back();
+        return c;
     }
-
-    // Copies the scaled picture into its place in `out`, turned clockwise:
-    // each line of the shown picture is a straight walk through the scaled
-    // one, from a corner and by a fixed step.
-    void placeTurned(const PicturePlacement& place, HostFrame& out) const {
-        const ptrdiff_t w = place.scaledWidth, h = place.scaledHeight, pixel = 3;
-        const int32_t shownWidth = place.turnedWidth(), shownHeight = place.turnedHeight();
-        for (int32_t y = 0; y < shownHeight; ++y) {
-            ptrdiff_t from, step;  // in pixels of the scaled picture
-            switch (place.clockwiseTurn) {
-                case 90: from = (h - 1) * w + y, step = -w; break;
-                case 180: from = (h - 1 - y) * w + (w - 1), step = -1; break;
-                case 270: from = w - 1 - y, step = w; break;
-                default: from = y * w, step = 1; break;
-            }
-            const uint8_t* source = upright.data() + from * pixel;
-            uint8_t* to = out.lineFromTop(place.top + y) + std::size_t(place.left) * pixel;
-            for (int32_t x = 0; x < shownWidth; ++x, to += pixel, source += step * pixel) {
-                std::memcpy(to, source, pixel);
-            }
-        }
+    void giveBack(std::unique_ptr<PictureConverter> c) {
+        std::lock_guard lock(convertersMutex);
+        idleConverters.push_back(std::move(c));
     }
 };
 
-VideoFileClip::VideoFileClip(const std::string& path, FitMode fit) : state_(std::make_unique<State>()) {
+VideoFileClip::VideoFileClip(const std::string& path, FitMode fit, double from, double to)
+    : state_(std::make_unique<State>()) {
     State& s = *state_;
     s.path = path;
     s.fit = fit;
@@ -291,13 +359,26 @@ VideoFileClip::VideoFileClip(const std::string& path, FitMode fit) : state_(std:
     s.packet = av_packet_alloc();
     s.current = av_frame_alloc();
     s.ahead = av_frame_alloc();
-    s.cropped = av_frame_alloc();
-    if (!s.packet || !s.current || !s.ahead || !s.cropped) throw std::bad_alloc();
+    if (!s.packet || !s.current || !s.ahead) throw std::bad_alloc();
     if (!s.decode(s.current) || s.current->width < 1 || s.current->height < 1) s.noPicture();
     if (s.current->best_effort_timestamp != AV_NOPTS_VALUE) s.firstStamp = s.current->best_effort_timestamp;
+    const int64_t fileEnd = stream->duration != AV_NOPTS_VALUE
+                                ? (stream->start_time == AV_NOPTS_VALUE ? s.firstStamp : stream->start_time) +
+                                      stream->duration
+                                : av_rescale_q(s.format->duration, AV_TIME_BASE_Q, s.timeBase);
+    const double naturalLength =
+        s.format->duration == AV_NOPTS_VALUE && stream->duration == AV_NOPTS_VALUE
+            ? std::numeric_limits<double>::infinity()
+            : double(fileEnd - s.firstStamp) * av_q2d(s.timeBase);
+    if (from > 0) s.skipTo(from);
+    const double end = std::min(to, naturalLength);
+    if (std::isfinite(to)) s.endTime = int64_t(std::llround((to - from) / av_q2d(s.timeBase)));
     s.decodeAhead();
     s.still = !s.haveAhead;
+    if (std::isfinite(end) && (!s.still || std::isfinite(to))) s.length = std::max(0.0, end - from);
 }
+
+std::optional<double> VideoFileClip::length() const { return state_->length; }
 
 VideoFileClip::~VideoFileClip() = default;
 
@@ -332,11 +413,19 @@ std::optional<FrameRate> VideoFileClip::rate() const {
     return state_->ownRate;
 }
 
-void VideoFileClip::pictureAt(int64_t index, FrameRate rate, HostFrame& out) {
+PictureTask VideoFileClip::pictureAt(int64_t index, FrameRate rate) {
     State& s = *state_;
     const AVRational frameTime{rate.den, rate.num};
     while (s.haveAhead && av_compare_ts(s.aheadTime, s.timeBase, index, frameTime) <= 0) s.advance();
-    s.convert(out);
+    std::shared_ptr<const AVFrame> picture(av_frame_clone(s.current), [](AVFrame* f) { av_frame_free(&f); });
+    if (!picture) throw std::bad_alloc();
+    return [&s, picture, aspect = s.pixelAspect()](HostFrame& out) {
+        const PicturePlacement place =
+            placePicture(picture->width, picture->height, aspect, s.turn, s.fit, out.width, out.height);
+        std::unique_ptr<PictureConverter> converter = s.takeConverter();
+        converter->convert(*picture, place, s.path, out);
+        s.giveBack(std::move(converter));
+    };
 }
 
 void silenceFfmpegLog() { av_log_set_callback(keepErrors); }

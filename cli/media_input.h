@@ -4,6 +4,7 @@
 // with libswscale into a 24-bit bottom-up host frame, placed by a FitMode.
 #pragma once
 
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,7 +17,10 @@ class VideoFileClip : public ClipSource {
 public:
     // Opens the file and decodes its first picture; throws CliError naming the
     // file when it cannot be opened, has no video or no decodable picture.
-    VideoFileClip(const std::string& path, FitMode fit);
+    // With `from` and `to` (seconds after the first picture) the clip is the
+    // pictures shown in that span, its time counted from `from`.
+    VideoFileClip(const std::string& path, FitMode fit, double from = 0,
+                  double to = std::numeric_limits<double>::infinity());
     ~VideoFileClip() override;
     VideoFileClip(const VideoFileClip&) = delete;
     VideoFileClip& operator=(const VideoFileClip&) = delete;
@@ -25,10 +29,12 @@ public:
     int32_t width() const;
     int32_t height() const;
 
-    void pictureAt(int64_t index, FrameRate rate, HostFrame& out) override;
+    PictureTask pictureAt(int64_t index, FrameRate rate) override;
     std::optional<FrameRate> rate() const override;
     bool hasSound() const override;
     ColourTags colourTags() const override;
+    // Trimmed; none for a still picture that is not.
+    std::optional<double> length() const override;
 
 private:
     struct State;

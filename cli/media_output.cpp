@@ -17,6 +17,7 @@ extern "C" {
 #include <filesystem>
 #include <optional>
 
+#include "audio_output.h"
 #include "cli_error.h"
 #include "ffmpeg_util.h"
 #include "media_input.h"
@@ -234,8 +235,9 @@ EncoderChoice chooseEncoding(const std::string& target, const std::string& exten
 class VideoSink : public FrameSink {
 public:
     VideoSink(const std::string& target, const std::string& extension, int32_t width,
-              int32_t height, FrameRate rate, bool force, const VideoEncoding& encoding)
-        : target_(target), file_(target, force), temporary_(file_.path()) {
+              int32_t height, FrameRate rate, bool force, const VideoEncoding& encoding,
+              SoundTrack* sound)
+        : target_(target), file_(target, force), temporary_(file_.path()), sound_(sound), rate_(rate) {
         try {
             open(extension, width, height, rate, encoding);
         } catch (...) {
@@ -254,10 +256,12 @@ public:
         sws_scale(scaler_, source, sourceStride, 0, frame.height, picture_->data, picture_->linesize);
         picture_->pts = nextPts_++;
         send(picture_);
+        if (soundEncoder_) soundEncoder_->writeUntil(double(nextPts_) * rate_.den / rate_.num);
     }
 
     void finish() override {
         send(nullptr);
+        if (soundEncoder_) soundEncoder_->finish();
         int result = av_write_trailer(format_);
         if (result < 0) fail(result);
         finalSize_ = avio_size(format_->pb);
@@ -338,6 +342,8 @@ private:
                                      contrast, saturation);
         }
 
+        if (sound_) soundEncoder_ = std::make_unique<SoundEncoder>(*format_, *sound_, target_);
+
         result = avio_open(&format_->pb, temporary_.c_str(), AVIO_FLAG_WRITE);
         if (result < 0) fail(result);
         AVDictionary* options = nullptr;
@@ -410,6 +416,7 @@ private:
     }
 
     void release() {
+        soundEncoder_.reset();
         sws_freeContext(scaler_);
         scaler_ = nullptr;
         av_frame_free(&picture_);
@@ -434,6 +441,9 @@ private:
     int64_t nextPts_ = 0;
     int64_t finalSize_ = -1;
     std::string encoderName_;
+    SoundTrack* sound_;
+    FrameRate rate_;
+    std::unique_ptr<SoundEncoder> soundEncoder_;
 };
 
 bool isVideoExtension(const std::string& ext) {
@@ -513,13 +523,13 @@ void checkSinkName(const std::string& target) {
 
 std::unique_ptr<FrameSink> openSink(const std::string& target, int32_t width, int32_t height,
                                     FrameRate rate, int frameCount, bool force,
-                                    const VideoEncoding& encoding) {
+                                    const VideoEncoding& encoding, SoundTrack* sound) {
     checkSinkName(target);
     checkEncodingTarget(target, encoding);
     if (target == "-") return openRawSink(STDOUT_FILENO, "to standard output", width, height);
     const std::string ext = lowerExtension(target);
     if (ext == ".png") return std::make_unique<PngSequenceSink>(target, frameCount, force);
-    return std::make_unique<VideoSink>(target, ext, width, height, rate, force, encoding);
+    return std::make_unique<VideoSink>(target, ext, width, height, rate, force, encoding, sound);
 }
 
 std::unique_ptr<FrameSink> openRawSink(int fd, const std::string& what, int32_t width, int32_t height) {
@@ -549,6 +559,8 @@ void checkEncodingTarget(const std::string& target, const VideoEncoding& encodin
                          (target == "-" ? std::string("raw frames") : target));
     }
 }
+
+bool outputTakesSound(const std::string& target) { return isVideoTarget(target); }
 
 std::vector<uint8_t> encodePng(const HostFrame& frame) {
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);

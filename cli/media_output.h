@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "audio_mix.h"
 #include "clip_source.h"
 #include "host_frame.h"
 
@@ -59,10 +60,15 @@ public:
 // Throws a usage error for a name of no known kind or an encoding the
 // output cannot take, CliError when the output cannot be created or would
 // replace a file it may not (`force` allows read-only ones). `frameCount`
-// frames will be written.
+// frames will be written. A video output gets a sound stream made of
+// `sound` when one is given.
 std::unique_ptr<FrameSink> openSink(const std::string& target, int32_t width, int32_t height,
                                     FrameRate rate, int frameCount, bool force,
-                                    const VideoEncoding& encoding = {});
+                                    const VideoEncoding& encoding = {},
+                                    SoundTrack* sound = nullptr);
+
+// Whether the output named `target` can carry sound.
+bool outputTakesSound(const std::string& target);
 
 // Raw frames, as the output "-" writes them, into the pipe or file `fd`;
 // a failed write throws "cannot write `what`: REASON".

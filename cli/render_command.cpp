@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <functional>
 #include <optional>
 #include <cmath>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <thread>
 
+#include "audio_mix.h"
 #include "builtin_clips.h"
 #include "cli_error.h"
 #include "command_line.h"
@@ -30,6 +32,10 @@
 #include "settings_files.h"
 #include "transition.h"
 
+extern "C" {
+#include <libavutil/parseutils.h>
+}
+
 namespace granulix::cli {
 
 std::atomic<bool> gStopRequested{false};
@@ -38,6 +44,7 @@ namespace {
 
 constexpr int kMaxFrames = 100000;
 constexpr int kMaxJobs = 64;
+constexpr int64_t kMaxEditFrames = 10000000;
 
 // The options of render and sheet, one row each, in the order --help lists
 // them: those both take, then render's own, then sheet's own.
@@ -96,6 +103,35 @@ const std::vector<OptionRule>& outputOptions() {
     return rows;
 }
 
+// The edit: the transition placed inside the clips, with their sound.
+const std::vector<OptionRule>& editOptions() {
+    static const std::vector<OptionRule> rows = {
+        {"--offset", "", "T", false, "make an edit: the transition starts T into clip A\n(needs --duration)"},
+        {"--duration", "", "D", false, "length of the transition in an edit, instead of\n--frames"},
+        {"--from-a", "", "T", false, "clip A starts T into its file"},
+        {"--to-a", "", "T", false, "clip A ends T into its file"},
+        {"--from-b", "", "T", false, "clip B starts T into its file"},
+        {"--to-b", "", "T", false, "clip B ends T into its file"},
+        {"--audio-curve", "", "CURVE", false,
+         "how the sounds cross: qsin, equal power (default); tri,\n"
+         "esin, hsin, log, ipar, qua, cub, squ, cbr, par, exp,\n"
+         "iqsin, ihsin, dese, desi, losi, sinc, isinc, nofade"},
+        {"--no-audio", "", "", false, "leave the sound out of an edit"},
+    };
+    return rows;
+}
+
+std::string editHelp() {
+    return "With --offset T and --duration D, render writes the whole edit, timed as\n"
+           "FFmpeg's xfade=offset=T:duration=D: clip A up to T, the transition over D\n"
+           "(A from T on, B from its start), then the rest of clip B; the edit lasts T\n"
+           "plus clip B's length. Each clip is first cut to its --from/--to (times in\n"
+           "its file), and T counts from the cut clip A's start. A video output carries\n"
+           "the sound: A's, crossfaded with B's over the transition, then B's, at A's\n"
+           "sample rate (AAC; Opus in .webm). A clip without sound plays silence. Times\n"
+           "are seconds (2.5) or HH:MM:SS.ms (00:01:02.5).\n";
+}
+
 const std::vector<OptionRule>& sheetOnlyOptions() {
     static const std::vector<OptionRule> rows = {
         {"--count", "-k", "K", false, "frames on the sheet, evenly spread, 2 or more (default 8)"},
@@ -129,6 +165,17 @@ struct Transition {
     }
 };
 
+// A time option in seconds: "2.5" or "HH:MM:SS.ms" as FFmpeg writes times.
+std::optional<double> timeOption(const CommandLine& line, const std::string& name) {
+    if (!line.has(name)) return std::nullopt;
+    const std::string& text = line.value(name);
+    int64_t microseconds = 0;
+    if (av_parse_time(&microseconds, text.c_str(), 1) < 0 || microseconds < 0) {
+        throw usageError(name + " must be a time, in seconds (2.5) or as HH:MM:SS.ms, not " + text);
+    }
+    return double(microseconds) / 1e6;
+}
+
 FitMode fitMode(const CommandLine& line) {
     const std::string mode = line.valueOr("--fit", "pad");
     if (mode == "pad") return FitMode::kPad;
@@ -143,15 +190,21 @@ std::string rateText(FrameRate rate) {
     return text;
 }
 
+std::string secondsText(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return text;
+}
+
 // Remarks on what the clips bring that the output does not show as they are.
-void noteClips(const Transition& t, const std::vector<std::string>& inputs) {
+void noteClips(const Transition& t, const std::vector<std::string>& inputs, bool soundKept) {
     const std::optional<FrameRate> rateA = t.clipA->rate(), rateB = t.clipB->rate();
     if (rateA && rateB && !(*rateA == *rateB)) {
         t.note("clip A runs at " + rateText(*rateA) + " frames/s and clip B at " + rateText(*rateB) +
                " frames/s; both keep their speed in the " + rateText(t.plan.rate) + " frames/s output");
     }
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-        if ((i == 0 ? t.clipA : t.clipB)->hasSound()) {
+        if (!soundKept && (i == 0 ? t.clipA : t.clipB)->hasSound()) {
             t.note("the sound of " + inputs[i] + " is left out: the output has pictures only");
         }
     }
@@ -160,7 +213,7 @@ void noteClips(const Transition& t, const std::vector<std::string>& inputs) {
 // `askedRate` is --fps when given; `fitToOutput` may change the frame size
 // to one the output takes.
 Transition prepareTransition(const CommandLine& line, const char* command,
-                             std::optional<FrameRate> askedRate,
+                             std::optional<FrameRate> askedRate, bool soundKept,
                              const std::function<void(const Transition&, int32_t&, int32_t&)>& fitToOutput) {
     Transition t;
     t.quiet = line.has("--quiet");
@@ -176,6 +229,7 @@ Transition prepareTransition(const CommandLine& line, const char* command,
 
     TransitionPlan& plan = t.plan;
     plan.frameCount = int(line.integer("--frames", 50, 2, kMaxFrames));
+    plan.progressSpan = plan.frameCount - 1;
     plan.fieldMode = int32_t(line.integer("--field-mode", 0, 0, 2));
     plan.jobs = int(line.integer("--jobs", defaultJobs(), 1, kMaxJobs));
 
@@ -219,15 +273,18 @@ Transition prepareTransition(const CommandLine& line, const char* command,
         plan.width = kBuiltinWidth;
         plan.height = kBuiltinHeight;
     } else {
-        auto a = std::make_unique<VideoFileClip>(inputs[0], fit);
+        const double endless = std::numeric_limits<double>::infinity();
+        auto a = std::make_unique<VideoFileClip>(inputs[0], fit, timeOption(line, "--from-a").value_or(0),
+                                                 timeOption(line, "--to-a").value_or(endless));
         plan.width = a->width();
         plan.height = a->height();
         t.clipA = std::move(a);
-        t.clipB = std::make_unique<VideoFileClip>(inputs[1], fit);
+        t.clipB = std::make_unique<VideoFileClip>(inputs[1], fit, timeOption(line, "--from-b").value_or(0),
+                                                  timeOption(line, "--to-b").value_or(endless));
     }
     // Stills and the built-in clips keep time at 25 frames a second.
     plan.rate = askedRate ? *askedRate : t.clipA->rate().value_or(kBuiltinRate);
-    noteClips(t, inputs);
+    noteClips(t, inputs, soundKept);
     if (!size.empty()) {
         plan.width = int32_t(size[0]);
         plan.height = int32_t(size[1]);
@@ -270,6 +327,79 @@ VideoEncoding encodingOf(const CommandLine& line) {
     return encoding;
 }
 
+struct Edit {
+    double offset = 0, duration = 0;
+};
+
+// --offset and --duration, checked against the rest of the command line.
+std::optional<Edit> editOf(const CommandLine& line) {
+    const std::optional<double> offset = timeOption(line, "--offset"), duration = timeOption(line, "--duration");
+    for (const char* clip : {"a", "b"}) {
+        const std::string from = std::string("--from-") + clip, to = std::string("--to-") + clip;
+        const double start = timeOption(line, from).value_or(0);
+        if (timeOption(line, to).value_or(std::numeric_limits<double>::infinity()) <= start) {
+            throw usageError(to + " must come after " + (line.has(from) ? from : "the clip's start"));
+        }
+    }
+    if (line.has("--audio-curve") && !isSoundCurve(line.value("--audio-curve"))) {
+        throw usageError("--audio-curve must be one of acrossfade's curves (see --help), not " +
+                         line.value("--audio-curve"));
+    }
+    if (!offset && !duration) {
+        for (const char* name : {"--audio-curve", "--no-audio"}) {
+            if (line.has(name)) {
+                throw usageError(std::string(name) + " is for an edit: give --offset and --duration");
+            }
+        }
+        return std::nullopt;
+    }
+    if (!offset || !duration) throw usageError("an edit needs both --offset and --duration");
+    if (*duration <= 0) throw usageError("--duration must be more than 0");
+    if (line.has("--frames")) throw usageError("an edit takes its length from --duration, not --frames");
+    if (line.arguments().empty()) throw usageError("an edit needs clips A and B");
+    return Edit{*offset, *duration};
+}
+
+// Frames at `rate` that begin before `seconds`.
+int64_t framesBefore(double seconds, FrameRate rate) {
+    return int64_t(std::ceil(seconds * rate.value() - 1e-6));
+}
+
+// Places the transition inside the clips; returns the output frames from
+// the transition's start to the end of clip B.
+int64_t planEdit(Transition& t, const Edit& edit) {
+    TransitionPlan& plan = t.plan;
+    const int64_t start = framesBefore(edit.offset, plan.rate);
+    const int64_t end = framesBefore(edit.offset + edit.duration, plan.rate);
+    if (end == start) {
+        throw usageError("--duration " + secondsText(edit.duration) + " is shorter than a frame at " +
+                         rateText(plan.rate) + " frames/s");
+    }
+    const std::optional<double> lengthA = t.clipA->length(), lengthB = t.clipB->length();
+    if (lengthA && edit.offset + edit.duration > *lengthA + 1e-6) {
+        throw usageError("clip A lasts " + secondsText(*lengthA) +
+                         " s: --offset plus --duration must not pass its end");
+    }
+    // A still picture lasts as long as the transition; a video of unknown
+    // length cannot say where the edit ends.
+    if (!lengthB && t.clipB->rate()) throw usageError("clip B does not say how long it lasts: give --to-b");
+    const int64_t framesB = lengthB ? framesBefore(*lengthB, plan.rate) : end - start;
+    if (framesB < end - start) {
+        throw usageError("clip B lasts " + secondsText(*lengthB) +
+                         " s, less than --duration");
+    }
+    if (start + framesB > kMaxEditFrames) {
+        throw usageError("the edit would have " + std::to_string(start + framesB) + " frames, more than " +
+                         std::to_string(kMaxEditFrames));
+    }
+    plan.frameCount = int(start + framesB);
+    plan.transitionStart = int(start);
+    plan.transitionEnd = int(end);
+    plan.progressOrigin = edit.offset * plan.rate.value();
+    plan.progressSpan = edit.duration * plan.rate.value();
+    return framesB;
+}
+
 // The summary line; `seconds` run from the command's start until the output
 // was whole, as the progress bar's last figure does.
 void report(bool quiet, const std::string& what, int frames, const TransitionPlan& plan,
@@ -283,7 +413,7 @@ void report(bool quiet, const std::string& what, int frames, const TransitionPla
 }  // namespace
 
 std::vector<OptionRule> renderOptions() {
-    return joined(joined(sharedOptions(), renderOnlyOptions()), outputOptions());
+    return joined(joined(joined(sharedOptions(), renderOnlyOptions()), outputOptions()), editOptions());
 }
 
 std::vector<OptionRule> sheetOptions() { return joined(sharedOptions(), sheetOnlyOptions()); }
@@ -320,6 +450,7 @@ std::string outputNamesHelp() {
 std::string transitionOptionsHelp() {
     return "Options of render and sheet:\n" + optionsHelp(sharedOptions()) +
            "Options of render only:\n" + optionsHelp(renderOnlyOptions()) + optionsHelp(outputOptions()) +
+           "Options of render's edit:\n" + optionsHelp(editOptions()) +
            "Options of sheet only:\n" + optionsHelp(sheetOnlyOptions());
 }
 
@@ -327,7 +458,7 @@ int renderCommand(const std::vector<std::string>& args) {
     const CommandLine line("render", args, renderOptions());
     if (line.helpWanted()) {
         const std::string help = commandHelp("usage: granulix render [A B] -o OUT [options]\n\n" +
-                                                 clipsHelp() + "\n" + outputNamesHelp(),
+                                                 clipsHelp() + "\n" + editHelp() + "\n" + outputNamesHelp(),
                                              renderOptions());
         std::fputs(help.c_str(), stdout);
         return kExitOk;
@@ -347,10 +478,12 @@ int renderCommand(const std::vector<std::string>& args) {
         askedRate = frameRateOf(line.positive("--fps", 25, 1000));
         checkOutputRate(target, *askedRate);
     }
+    const std::optional<Edit> edit = editOf(line);
+    const bool soundKept = edit && !line.has("--no-audio") && outputTakesSound(target);
     const auto start = std::chrono::steady_clock::now();
 
     Transition t = prepareTransition(
-        line, "render", askedRate, [&](const Transition& t, int32_t& width, int32_t& height) {
+        line, "render", askedRate, soundKept, [&](const Transition& t, int32_t& width, int32_t& height) {
             const std::string asked = std::to_string(width) + "x" + std::to_string(height);
             bool rounded = false;
             fitFrameToOutput(target, encoding, width, height, rounded);
@@ -361,11 +494,28 @@ int renderCommand(const std::vector<std::string>& args) {
         });
     TransitionPlan& plan = t.plan;
     if (!askedRate) checkOutputRate(target, plan.rate);  // clip A's own rate
+    std::unique_ptr<SoundTrack> sound;
+    if (edit) {
+        const int64_t framesB = planEdit(t, *edit);
+        if (soundKept) {
+            const auto& inputs = line.arguments();
+            const double endless = std::numeric_limits<double>::infinity();
+            SoundPlan mix;
+            mix.a = {inputs[0], timeOption(line, "--from-a").value_or(0), timeOption(line, "--to-a").value_or(endless)};
+            mix.b = {inputs[1], timeOption(line, "--from-b").value_or(0), timeOption(line, "--to-b").value_or(endless)};
+            mix.transitionStart = plan.transitionStart / plan.rate.value();
+            mix.crossfade = edit->duration;
+            mix.lengthB = double(framesB) / plan.rate.value();
+            mix.curve = line.valueOr("--audio-curve", "qsin");
+            sound = std::make_unique<SoundTrack>(mix);
+            if (sound->silent()) sound.reset();
+        }
+    }
     for (int i = 0; i < plan.frameCount; ++i) plan.frames.push_back(i);
 
     encoding.colour = t.clipA->colourTags();
     std::unique_ptr<FrameSink> sink = openSink(target, plan.width, plan.height, plan.rate, plan.frameCount,
-                                               line.has("--force"), encoding);
+                                               line.has("--force"), encoding, sound.get());
     ProgressMeter progress(plan.frameCount, !t.quiet, start);
     FrameSink& out = *sink;
     std::optional<ProgressLog> log;
@@ -526,7 +676,7 @@ int playCommand(const std::vector<std::string>& args) {
         throw CliError("granulix play shows the transition with FFmpeg's ffplay, which is not installed "
                        "(on Debian: apt-get install ffmpeg); granulix render -o - | ffplay ... does the same");
     }
-    Transition t = prepareTransition(line, "play", askedRate, nullptr);
+    Transition t = prepareTransition(line, "play", askedRate, false, nullptr);
     TransitionPlan& plan = t.plan;
     for (int i = 0; i < plan.frameCount; ++i) plan.frames.push_back(i);
     const auto& inputs = line.arguments();
@@ -582,7 +732,7 @@ int sheetCommand(const std::vector<std::string>& args) {
     const int64_t tileWidthWanted = line.integer("--tile-width", 320, 8, kMaxFrameSide);
     const auto start = std::chrono::steady_clock::now();
 
-    Transition t = prepareTransition(line, "sheet", std::nullopt, nullptr);
+    Transition t = prepareTransition(line, "sheet", std::nullopt, false, nullptr);
     TransitionPlan& plan = t.plan;
     if (count > plan.frameCount) {
         throw usageError("--count " + std::to_string(count) + " asks for more frames than the " +

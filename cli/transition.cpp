@@ -16,7 +16,9 @@ namespace {
 
 struct Slot {
     HostFrame a, b, out;
+    PictureTask pictureA, pictureB;  // drawn into a and b, or into out alone
     int index = 0;
+    bool rendered = true;  // false: `out` shows the one picture given
     std::vector<uint8_t> prepared;
     bool done = false;
     std::exception_ptr failure;
@@ -71,11 +73,16 @@ private:
                 waiting_.pop_front();
             }
             try {
-                const float progress = frameProgress(slot->index, plan_.frameCount);
-                if (module_.render(slot->a, slot->b, slot->out, progress, plan_.fieldMode,
-                                   plan_.region, plan_.settings) != 1) {
-                    throw CliError("the module did not render frame " + std::to_string(slot->index) +
-                                   " (vxDLLApplyEffect returned 0)");
+                if (slot->rendered) {
+                    slot->pictureA(slot->a);
+                    slot->pictureB(slot->b);
+                    if (module_.render(slot->a, slot->b, slot->out, plan_.progressOf(slot->index),
+                                       plan_.fieldMode, plan_.region, plan_.settings) != 1) {
+                        throw CliError("the module did not render frame " + std::to_string(slot->index) +
+                                       " (vxDLLApplyEffect returned 0)");
+                    }
+                } else {
+                    (slot->pictureA ? slot->pictureA : slot->pictureB)(slot->out);
                 }
                 if (prepare_) slot->prepared = prepare_(slot->out);
             } catch (...) {
@@ -125,6 +132,7 @@ void renderTransition(const Module& module, ClipSource& clipA, ClipSource& clipB
         pool.waitFor(slot);
         inFlight.pop_front();
         if (slot->failure) std::rethrow_exception(slot->failure);
+        slot->pictureA = slot->pictureB = nullptr;
         consume(slot->index, slot->out, std::move(slot->prepared));
         slot->prepared.clear();
         idle.push_back(slot);
@@ -144,8 +152,11 @@ void renderTransition(const Module& module, ClipSource& clipA, ClipSource& clipB
         }
         Slot* slot = idle.back();
         idle.pop_back();
-        clipA.pictureAt(index, plan.rate, slot->a);
-        clipB.pictureAt(index, plan.rate, slot->b);
+        slot->rendered = index >= plan.transitionStart && index < plan.transitionEnd;
+        slot->pictureA = index < plan.transitionEnd ? clipA.pictureAt(index, plan.rate) : nullptr;
+        slot->pictureB = index >= plan.transitionStart
+                             ? clipB.pictureAt(int64_t(index) - plan.transitionStart, plan.rate)
+                             : nullptr;
         slot->index = index;
         inFlight.push_back(slot);
         pool.submit(slot);

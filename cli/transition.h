@@ -1,8 +1,10 @@
-// Renders the frames of a transition through the module, several at once.
+// Renders the frames of a transition through the module, several at once,
+// alone or inside an edit that shows clip A before it and clip B after it.
 //
-// The calling thread reads both clips in order and hands frames out in
+// The calling thread reads the clips in order and hands frames out in
 // order; `jobs` worker threads make the render calls, each of which stands
-// alone, so frames can be rendered side by side.
+// alone, so frames can be rendered side by side. Frames of one clip alone
+// are its pictures as read, with no render call.
 #pragma once
 
 #include <atomic>
@@ -27,6 +29,16 @@ struct TransitionPlan {
     Region region;               // in the frames' memory order
     EffectSettings settings{};
     int jobs = 1;
+
+    // Frame i renders with progress (i - progressOrigin) / progressSpan.
+    double progressOrigin = 0, progressSpan = 1;
+    // An edit: frames before `transitionStart` show clip A alone, frames from
+    // `transitionEnd` on clip B alone, and clip B's first picture comes at
+    // `transitionStart`. The plain transition has neither.
+    int transitionStart = 0;
+    int transitionEnd = INT32_MAX;
+
+    float progressOf(int index) const { return float((index - progressOrigin) / progressSpan); }
 };
 
 // Progress of frame i of n (n >= 2): 0 for the first, 1 for the last.

@@ -2,6 +2,8 @@
 // directly with the same requests.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -403,6 +405,160 @@ TEST(Cli, ClipsArePlayedByTimeAtTheirOwnRates) {
         EXPECT_NE(run.errors.find("clip A runs at 25 frames/s and clip B at 60 frames/s"), std::string::npos)
             << run.errors;
     }
+}
+
+TEST(Cli, AnEditShowsClipAThenTheTransitionThenClipB) {
+    ScratchFolder dir;
+    std::vector<Picture> a, b;
+    for (int i = 0; i < 12; ++i) a.push_back(randomPicture(kWidth, kHeight, 700 + uint32_t(i)));
+    for (int i = 0; i < 9; ++i) b.push_back(randomPicture(kWidth, kHeight, 800 + uint32_t(i)));
+    writeClip(dir / "a.mov", a, 25, 1);
+    writeClip(dir / "b.mov", b, 25, 1);
+    const EffectSettings defaults = moduleDefaults();
+    struct Case {
+        std::vector<std::string> args;
+        double offset, duration;  // seconds
+        int skippedA;             // pictures of A cut off by --from-a
+        int start, end, frames;   // the transition's frames, and all of the edit's
+    };
+    for (const Case& c : {Case{{"--offset", "0.2", "--duration", "0.16"}, 0.2, 0.16, 0, 5, 9, 14},
+                          Case{{"--from-a", "0.08", "--offset", "00:00:00.3", "--duration", "0.1", "--to-b", "0.28"},
+                               0.3, 0.1, 2, 8, 10, 15}}) {
+        std::vector<std::string> args = {"render", dir / "a.mov", dir / "b.mov", "-o", "-", "-q"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ProgramRun run = runGranulix(args);
+        ASSERT_EQ(run.status, 0) << run.errors;
+        std::vector<uint8_t> expected;
+        for (int k = 0; k < c.frames; ++k) {
+            const Picture& fromA = a[std::size_t(std::min(k + c.skippedA, 11))];
+            Picture frame = k < c.start ? fromA : b[std::size_t(k - c.start)];
+            if (k >= c.start && k < c.end) {
+                const float progress = float((k - c.offset * 25.0) / (c.duration * 25.0));
+                frame = renderDirectly(fromA, frame, progress, 0, {0, 0, kWidth, kHeight}, defaults);
+            }
+            const std::vector<uint8_t> bytes = asBgr(frame);
+            expected.insert(expected.end(), bytes.begin(), bytes.end());
+        }
+        EXPECT_EQ(run.output.size(), expected.size()) << c.args[1];
+        EXPECT_TRUE(run.output == expected) << c.args[1];
+    }
+    const ProgramRun late =
+        runGranulix({"render", dir / "a.mov", dir / "b.mov", "-o", "-", "--offset", "0.4", "--duration", "0.2"});
+    EXPECT_EQ(late.status, 2);
+    EXPECT_EQ(late.errors, "granulix: clip A lasts 0.480 s: --offset plus --duration must not pass its end\n");
+}
+
+// What ffprobe says of a file's first sound stream.
+struct SoundFacts {
+    std::string codec, rate;
+};
+
+SoundFacts probeSound(const std::string& path) {
+    const ProgramRun run = runProgram({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+                                       "stream=codec_name,sample_rate", "-of", "csv=p=0", path});
+    EXPECT_EQ(run.status, 0) << run.errors;
+    const std::string text(run.output.begin(), run.output.end());
+    const std::size_t comma = text.find(',');
+    if (comma == std::string::npos) return {};
+    return {text.substr(0, comma), text.substr(comma + 1, text.find('\n') - comma - 1)};
+}
+
+// A file's sound decoded and mixed to one channel: its length, and its
+// loudness (root mean square) in windows of a twentieth of a second.
+struct SoundLevels {
+    double seconds = 0;
+    std::vector<double> levels;
+};
+
+SoundLevels soundLevels(const std::string& path) {
+    constexpr int kRate = 44100;
+    const ProgramRun run = runProgram({"ffmpeg", "-v", "error", "-i", path, "-map", "0:a", "-ac", "1", "-ar",
+                                       std::to_string(kRate), "-f", "f32le", "-"});
+    EXPECT_EQ(run.status, 0) << run.errors;
+    std::vector<float> samples(run.output.size() / sizeof(float));
+    std::memcpy(samples.data(), run.output.data(), samples.size() * sizeof(float));
+    SoundLevels sound;
+    sound.seconds = double(samples.size()) / kRate;
+    const std::size_t window = kRate / 20;
+    for (std::size_t at = 0; at + window <= samples.size(); at += window) {
+        double sum = 0;
+        for (std::size_t i = at; i < at + window; ++i) sum += double(samples[i]) * samples[i];
+        sound.levels.push_back(std::sqrt(sum / double(window)));
+    }
+    return sound;
+}
+
+TEST(Cli, AnEditIsTimedAsXfadeAndItsSoundAsAcrossfade) {
+    ScratchFolder dir;
+    // Clip A's sound is louder than clip B's, so that the sound's level
+    // shows where and how one gives way to the other.
+    for (const std::vector<std::string>& make :
+         {std::vector<std::string>{"-f", "lavfi", "-i", "testsrc=s=64x36:r=25:d=2", "-f", "lavfi", "-i",
+                                   "sine=f=440:r=44100:d=2", "-ac", "2", "-c:v", "ffv1", "-c:a", "pcm_s16le",
+                                   dir / "a.mkv"},
+          std::vector<std::string>{"-f", "lavfi", "-i", "testsrc2=s=64x36:r=25:d=1.6", "-f", "lavfi", "-i",
+                                   "sine=f=660:r=48000:d=1.6,volume=0.3", "-c:v", "ffv1", "-c:a", "pcm_s16le",
+                                   dir / "b.mkv"},
+          std::vector<std::string>{"-f", "lavfi", "-i", "testsrc2=s=64x36:r=25:d=1.6", "-c:v", "ffv1",
+                                   dir / "silent.mkv"}}) {
+        std::vector<std::string> words = {"ffmpeg", "-v", "error"};
+        words.insert(words.end(), make.begin(), make.end());
+        const ProgramRun made = runProgram(words);
+        ASSERT_EQ(made.status, 0) << made.errors;
+    }
+    struct Case {
+        std::vector<std::string> args;
+        const char* clipB;
+        const char* output;
+        const char* codec;
+        const char* rate;     // A's, unless the codec cannot take it
+        const char* filters;  // the same edit for ffmpeg; silence is input 2
+    };
+    for (const Case& c :
+         {Case{{"--offset", "1", "--duration", "0.5"}, "b.mkv", "edit.mp4", "aac", "44100",
+               "[0:v][1:v]xfade=offset=1:duration=0.5[v];[0:a]atrim=end=1.5[a0];"
+               "[a0][1:a]acrossfade=d=0.5:c1=qsin:c2=qsin[a]"},
+          Case{{"--from-a", "0.4", "--offset", "00:00:00.8", "--duration", "0.4", "--to-b", "1.2", "--audio-curve",
+                "tri"},
+               "silent.mkv", "edit.webm", "opus", "48000",
+               "[0:v]trim=start=0.4,setpts=PTS-STARTPTS[va];[1:v]trim=end=1.2[vb];[va][vb]xfade=offset=0.8:"
+               "duration=0.4[v];[0:a]atrim=start=0.4:end=1.6,asetpts=PTS-STARTPTS[a0];[2:a]atrim=end=1.2[a1];"
+               "[a0][a1]acrossfade=d=0.4:c1=tri:c2=tri[a]"}}) {
+        const std::string ours = dir / c.output, theirs = dir / (std::string("xfade-") + c.output);
+        std::vector<std::string> args = {"render", dir / "a.mkv", dir / c.clipB, "-o", ours, "-q"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ProgramRun run = runGranulix(args);
+        ASSERT_EQ(run.status, 0) << run.errors;
+        const ProgramRun reference =
+            runProgram({"ffmpeg", "-v", "error", "-i", dir / "a.mkv", "-i", dir / c.clipB, "-f", "lavfi", "-i",
+                        "anullsrc=r=44100:cl=stereo", "-filter_complex", c.filters, "-map", "[v]", "-map", "[a]",
+                        "-c:a", c.codec == std::string("aac") ? "aac" : "libopus", theirs});
+        ASSERT_EQ(reference.status, 0) << reference.errors;
+
+        const VideoFacts pictures = probeVideo(ours), theirPictures = probeVideo(theirs);
+        EXPECT_EQ(pictures.frames, theirPictures.frames) << c.output;
+        EXPECT_NEAR(pictures.duration, theirPictures.duration, 0.001) << c.output;
+        const SoundFacts facts = probeSound(ours);
+        EXPECT_EQ(facts.codec, c.codec);
+        EXPECT_EQ(facts.rate, c.rate);
+        const SoundLevels sound = soundLevels(ours), theirSound = soundLevels(theirs);
+        // A packet of AAC holds 1024 samples, one of Opus 20 ms.
+        EXPECT_NEAR(sound.seconds, theirSound.seconds, 1024.0 / 44100) << c.output;
+        const std::vector<double>&levels = sound.levels, &theirLevels = theirSound.levels;
+        ASSERT_GE(levels.size(), theirLevels.size() - 1) << c.output;
+        ASSERT_LE(levels.size(), theirLevels.size() + 1) << c.output;
+        ASSERT_GT(levels.front(), 0.05);
+        ASSERT_NE(levels.back(), levels.front());
+        for (std::size_t i = 0; i < std::min(levels.size(), theirLevels.size()); ++i) {
+            EXPECT_NEAR(levels[i], theirLevels[i], 0.004) << "at " << double(i) / 20 << " s: " << c.output;
+        }
+    }
+
+    const ProgramRun run = runGranulix({"render", dir / "a.mkv", dir / "b.mkv", "-o", dir / "quiet.mkv", "-q",
+                                        "--offset", "1", "--duration", "0.5", "--no-audio"});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(probeSound(dir / "quiet.mkv").codec, "");
+    EXPECT_EQ(probeVideo(dir / "quiet.mkv").frames, 65);
 }
 
 TEST(Cli, PicturesAreTurnedUprightAndPlacedByTheFitMode) {
