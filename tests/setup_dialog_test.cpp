@@ -196,16 +196,8 @@ std::vector<uint32_t> expectedPreview(const FrameServer& server, const std::vect
     std::vector<uint32_t> out(a.size());
     EffectSettings settings;
     std::memcpy(&settings, block.data(), kSettingsSize);
-    RenderJob job;
-    job.duration = uint32_t(frames);
-    job.position = uint32_t(p);
-    job.width = W;
-    job.height = H;
-    job.pixelsA = a.data();
-    job.pixelsB = b.data();
-    job.pixelsOut = out.data();
-    job.settings = &settings;
-    render(job);
+    render(workFramesJob(uint32_t(frames), uint32_t(p), W, H, {a.data(), b.data(), out.data()},
+                         settings));
     return out;
 }
 
