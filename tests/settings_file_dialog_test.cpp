@@ -281,7 +281,7 @@ TEST_F(SettingsFileDialog, ASaveIntoAMissingFolderIsRefused) {
         // The Save dialog may refuse the path itself (Windows does); wine's
         // passes it on, and then the save must say so.
         HWND box = nullptr;
-        testing::eventually([&] {
+        testing::eventually(dialog, [&] {
             box = testing::waitForOwnedDialog(fileDialog, 0);
             if (!box && !IsWindow(fileDialog)) {
                 box = testing::waitForOwnedDialog(dialog, 0);
@@ -322,7 +322,7 @@ TEST_F(SettingsFileDialog, ALoadRedrawsThePreviewAndLeavesSliderAndLabelAlone) {
     std::vector<uint32_t> before, after;
     std::vector<testhost::FetchCall> calls;
     open([&](HWND dialog) {
-        ASSERT_TRUE(testing::eventually([&] { return server_.calls().size() >= 4; }));
+        ASSERT_TRUE(testing::eventually(dialog, [&] { return server_.calls().size() >= 4; }));
         testhost::scrollTo(dialog, IDC_TIMELINE, 30, TB_THUMBTRACK);
         HWND box = GetDlgItem(dialog, IDC_PREVIEW_BOX);
         int w = 0, h = 0;
