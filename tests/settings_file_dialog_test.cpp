@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -55,9 +56,9 @@ std::vector<uint8_t> settingsWithReservedBytes() {
 }
 
 std::vector<uint8_t> fileImage(const std::vector<uint8_t>& block) {
-    std::vector<uint8_t> bytes(sizeof kSettingsFileHeader);
-    std::memcpy(bytes.data(), kSettingsFileHeader, bytes.size());
-    bytes.insert(bytes.end(), block.begin(), block.end());
+    std::vector<uint8_t> bytes(sizeof kSettingsFileHeader + block.size());
+    std::memcpy(bytes.data(), kSettingsFileHeader, sizeof kSettingsFileHeader);
+    std::copy(block.begin(), block.end(), bytes.begin() + sizeof kSettingsFileHeader);
     return bytes;
 }
 

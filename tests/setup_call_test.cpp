@@ -188,7 +188,7 @@ TEST(SetupCall, FillsOneJobAndPublishesItWhileTheDialogRuns) {
         EXPECT_EQ(s.run(2), 0);
         EXPECT_EQ(s.runner.runs, 1);
         EXPECT_EQ(s.runner.owner, &s.owner);
-        EXPECT_EQ(s.memory.taken, (std::vector<std::size_t>{layout.blockBytes, kSettingsSize}));
+        EXPECT_EQ(s.memory.taken, (std::vector<std::size_t>{std::size_t(layout.blockBytes), kSettingsSize}));
         EXPECT_EQ(s.memory.outstanding, 0);
         EXPECT_EQ(s.memory.locked, 0);
         EXPECT_EQ(currentSetupJob, nullptr);
