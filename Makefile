@@ -1,13 +1,31 @@
 # The two commands that matter: `make demo` and `make test`.
 # Everything else here is a step of one of them.
 
-.PHONY: all deps demo test bench install clean screenshot fuzz fuzz-seeds test-fuzz build-fuzz \
+package-sets = native hosts windows win32 fuzz
+
+.PHONY: all deps $(addprefix deps-,$(package-sets)) demo test bench install clean screenshot fuzz fuzz-seeds test-fuzz build-fuzz \
 	$(foreach p,native sanitize win64 win32,build-$(p) test-$(p)) build-win64-renders
 
 all: build-native
 
+# The Debian packages, all of them or one set (scripts/install-deps says
+# which set holds what). Each target below asks only for the sets it needs.
 deps:
 	@scripts/install-deps
+$(addprefix deps-,$(package-sets)): deps-%:
+	@scripts/install-deps $*
+
+# The package sets each preset builds with, and the further sets its tests
+# run with: the native tests drive the frei0r plug-in through melt and
+# GStreamer.
+deps-build-native = native
+deps-build-sanitize = native
+deps-build-win64 = windows
+deps-build-win32 = windows
+deps-test-native = hosts
+deps-test-sanitize =
+deps-test-win64 =
+deps-test-win32 = win32
 
 # How a preset's tests run: the Windows ones on a private Xvfb display (the
 # setup dialog opens real windows), in a wine prefix of their own; the 64-bit
@@ -21,10 +39,10 @@ run-win32 = GRANULIX_WINEPREFIX=$(CURDIR)/build/win32/wineprefix \
 
 # configure, build and test one CMake preset
 define preset
-build-$(1): deps
+build-$(1): $(foreach d,$(deps-build-$(1)),deps-$(d))
 	@cmake --preset $(1) >/dev/null
 	@cmake --build --preset $(1)
-test-$(1): build-$(1)
+test-$(1): build-$(1) $(foreach d,$(deps-test-$(1)),deps-$(d))
 	@$(run-$(1)) ctest --preset $(1)
 endef
 $(eval $(call preset,native))
@@ -35,7 +53,7 @@ $(eval $(call preset,win32))
 # The shipping module is compared with the 64-bit one: its tests need the
 # 64-bit module and the program that renders through it.
 test-win32: build-win64-renders
-build-win64-renders: deps
+build-win64-renders: deps-windows
 	@cmake --preset win64 >/dev/null
 	@cmake --build --preset win64 --target module_renders
 
@@ -46,7 +64,7 @@ build-win64-renders: deps
 FUZZ_RUNS ?= 4000
 FUZZ_TARGETS ?= render_entry settings_file preview_hook:800 engine command_line frei0r:1000
 FUZZ_SECONDS ?= 180
-build-fuzz: deps
+build-fuzz: deps-fuzz
 	@cmake --preset fuzz >/dev/null
 	@cmake --build --preset fuzz
 test-fuzz: build-fuzz
@@ -60,7 +78,7 @@ fuzz-seeds: build-fuzz
 
 # The built-in clips through the native module: a video and a contact sheet.
 # Builds only the program and the module, so a clean clone gets there fast.
-demo: deps
+demo: deps-native
 	@cmake --preset native >/dev/null
 	@cmake --build --preset native --target granulix granulix_module
 	@mkdir -p out
@@ -80,7 +98,7 @@ bench: build-native
 # The frei0r plug-in for MLT and GStreamer: make install PREFIX=$HOME/.local
 # puts it in $(PREFIX)/lib/frei0r-1.
 PREFIX ?= /usr/local
-install: deps
+install: deps-native
 	@cmake --preset native >/dev/null
 	@cmake --build --preset native --target granulix_frei0r
 	@cmake --install build/native --prefix $(PREFIX) --component frei0r

@@ -54,14 +54,8 @@ struct Scene {
         for (auto& p : b) p = g() & 0xFFFFFFu;
         fillDefaults(settings);
         configure(settings, look, height);
-        job.duration = 65536;
-        job.position = 32768;
-        job.width = width;
-        job.height = height;
-        job.pixelsA = a.data();
-        job.pixelsB = b.data();
-        job.pixelsOut = out.data();
-        job.settings = &settings;
+        job = workFramesJob(65536, 32768, width, height, {a.data(), b.data(), out.data()},
+                            settings);
     }
 };
 

@@ -8,7 +8,7 @@ namespace granulix::cli {
 namespace {
 
 int32_t whole(double v, int32_t most) {
-    return int32_t(std::clamp<double>(std::llround(v), 1.0, double(most)));
+    return int32_t(std::clamp(double(std::llround(v)), 1.0, double(most)));
 }
 
 bool turnsSideways(int clockwiseTurn) { return clockwiseTurn % 180 != 0; }

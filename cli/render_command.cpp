@@ -483,13 +483,13 @@ int renderCommand(const std::vector<std::string>& args) {
     const auto start = std::chrono::steady_clock::now();
 
     Transition t = prepareTransition(
-        line, "render", askedRate, soundKept, [&](const Transition& t, int32_t& width, int32_t& height) {
+        line, "render", askedRate, soundKept, [&](const Transition& prepared, int32_t& width, int32_t& height) {
             const std::string asked = std::to_string(width) + "x" + std::to_string(height);
             bool rounded = false;
             fitFrameToOutput(target, encoding, width, height, rounded);
             if (rounded) {
-                t.note(target + " is written at " + std::to_string(width) + "x" + std::to_string(height) +
-                       ", not " + asked + ": its colour at half resolution needs even sizes");
+                prepared.note(target + " is written at " + std::to_string(width) + "x" + std::to_string(height) +
+                       ", not " + asked + ": its 4:2:0 colour needs even sizes");
             }
         });
     TransitionPlan& plan = t.plan;

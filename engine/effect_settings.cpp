@@ -1,5 +1,7 @@
 #include "effect_settings.h"
 
+#include "source_map.h"
+
 namespace granulix {
 
 void fillDefaults(EffectSettings& s) {
@@ -25,9 +27,9 @@ void fillDefaults(EffectSettings& s) {
     s.maximumLife = 255;
     s.cellWidth = 2;
     s.cellHeight = 2;
-    s.sourceBindings[kMovingX] = SourceBinding{8, 0, 1, 1, 0, 0};
-    s.sourceBindings[kMovingY] = SourceBinding{10, 0, 1, 1, 0, 0};
-    s.sourceBindings[kDelay] = SourceBinding{9, 0, 2, 2, 1, 1};
+    s.sourceBindings[kMovingX] = SourceBinding{kDiag1, 0, 1, 1, 0, 0};
+    s.sourceBindings[kMovingY] = SourceBinding{kDiag2, 0, 1, 1, 0, 0};
+    s.sourceBindings[kDelay] = SourceBinding{kDiag1S, 0, 2, 2, 1, 1};
 }
 
 }  // namespace granulix

@@ -5,7 +5,9 @@
 // apply. The render path fills one per output frame (duration 65536, position
 // in 16.16 fixed point); the setup call fills one for the whole dialog
 // (duration and position in frames) and reaches the host's frames through
-// fetchPreview. The job owns nothing it points at.
+// fetchPreview. The job owns nothing it points at. Callers that render
+// work frames they already hold, with no host behind them, build the job with
+// workFramesJob.
 #pragma once
 
 #include <cstdint>
@@ -44,5 +46,28 @@ struct RenderJob {
     // alone. The result is the same bytes either way.
     TaskRunner* tasks = nullptr;
 };
+
+// Three width x height work frames of one size, as a job addresses them.
+struct JobFrames {
+    uint32_t* a;
+    uint32_t* b;
+    uint32_t* out;
+};
+
+// A job over whole work frames at position out of duration, with no host,
+// region or preview behind it.
+inline RenderJob workFramesJob(uint32_t duration, uint32_t position, int32_t width,
+                               int32_t height, JobFrames frames, EffectSettings& settings) {
+    RenderJob job;
+    job.duration = duration;
+    job.position = position;
+    job.width = width;
+    job.height = height;
+    job.pixelsA = frames.a;
+    job.pixelsB = frames.b;
+    job.pixelsOut = frames.out;
+    job.settings = &settings;
+    return job;
+}
 
 }  // namespace granulix

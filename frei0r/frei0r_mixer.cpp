@@ -186,26 +186,17 @@ void Mixer::update(const uint32_t* clipA, const uint32_t* clipB, uint32_t* out) 
         return;
     }
     EffectSettings settings = this->settings();
-    RenderJob job;
-    job.duration = 65536;
-    job.position = host::positionFromProgress(float(progress()));
-    job.width = int32_t(width_);
-    job.height = int32_t(height_);
-    job.regionWidth = width_;
-    job.regionHeight = height_;
-    job.bitCount = 24;
-    job.settings = &settings;
-    job.tasks = sharedTaskPool();
-
     std::unique_ptr<WorkFrames> frames;
     try {
         frames = takeWorkFrames();
         loadWork(clipA, frames->a.data(), width_, height_);
         // Clip B goes straight where the output starts from.
         loadWork(clipB, frames->out.data(), width_, height_);
-        job.pixelsA = frames->a.data();
-        job.pixelsB = frames->out.data();
-        job.pixelsOut = frames->out.data();
+        RenderJob job = workFramesJob(65536, host::positionFromProgress(float(progress())),
+                                      int32_t(width_), int32_t(height_),
+                                      {frames->a.data(), frames->out.data(), frames->out.data()},
+                                      settings);
+        job.tasks = sharedTaskPool();
         render(job, frames->scratch);
         storeWork(frames->out.data(), out, width_, height_);
     } catch (const std::bad_alloc&) {

@@ -55,16 +55,8 @@ void checkRender(const fuzz::EngineInput& in, const uint8_t* noise, size_t noise
 
     EffectSettings settings;
     std::memcpy(&settings, in.settings, kSettingsSize);
-    RenderJob job;
-    job.duration = in.duration;
-    job.position = in.position;
-    job.width = w;
-    job.height = h;
-    job.pixelsA = a.data();
-    job.pixelsB = b.data();
-    job.pixelsOut = out.data();
-    job.settings = &settings;
-    render(job);
+    render(workFramesJob(in.duration, in.position, w, h, {a.data(), b.data(), out.data()},
+                         settings));
 
     check(a == aBefore && b == bBefore, "the clips are only read");
     check(std::memcmp(&settings, in.settings, kSettingsSize) == 0, "the settings are only read");

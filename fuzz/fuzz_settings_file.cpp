@@ -83,16 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         a[i] = uint32_t(0x10000 * i + 1);
         b[i] = uint32_t(0x200 * i + 2);
     }
-    RenderJob job;
-    job.duration = 65536;
-    job.position = uint32_t(data[size - 1]) << 8;
-    job.width = kW;
-    job.height = kH;
-    job.pixelsA = a.data();
-    job.pixelsB = b.data();
-    job.pixelsOut = out.data();
-    job.settings = &loaded;
-    render(job);
+    render(workFramesJob(65536, uint32_t(data[size - 1]) << 8, kW, kH,
+                         {a.data(), b.data(), out.data()}, loaded));
     for (size_t i = 0; i < out.size(); ++i) {
         const bool fromA = (out[i] & 0xFFFF) == 1 && out[i] / 0x10000 < a.size();
         check(out[i] == b[i] || fromA, "every output pixel is clip B's own or one of clip A's");

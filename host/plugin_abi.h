@@ -47,18 +47,23 @@ struct EffectInfo {
     char category[45];       // "F/X"
     char name[20];           // "Granulix"
     char description[131];   // "Va dissipates and reveal Vb."
-    int32_t value196;        // 1
-    int32_t value200;        // 0
-    int32_t value204;        // 0
-    int32_t value208;        // 0
-    int32_t value212;        // 0x300
-    int32_t value216;        // 0
-    int32_t value220;        // 0
-    uint8_t untouched224[24];
-    int32_t value248;        // 0
-    uint8_t untouched252[8];
-    int32_t settingsSize;    // 424
-    int32_t value264;        // 40
+    // The numbers from offset 196 on, except settingsSize, are constants the
+    // host reads to learn how to treat the effect. What each one selects is
+    // the host's business and is not recorded anywhere we have: the module
+    // never reads them back and derives nothing from them, so the only rule
+    // is to write exactly these values on every call, in every build.
+    int32_t value196;        // host constant, always 1
+    int32_t value200;        // host constant, always 0
+    int32_t value204;        // host constant, always 0
+    int32_t value208;        // host constant, always 0
+    int32_t value212;        // host constant, always 0x300 (768)
+    int32_t value216;        // host constant, always 0
+    int32_t value220;        // host constant, always 0
+    uint8_t untouched224[24];  // the host's own bytes, left as they are
+    int32_t value248;        // host constant, always 0
+    uint8_t untouched252[8];   // the host's own bytes, left as they are
+    int32_t settingsSize;    // 424: the bytes the host keeps per settings block
+    int32_t value264;        // host constant, always 40
 };
 static_assert(sizeof(EffectInfo) == 268);
 static_assert(offsetof(EffectInfo, category) == 0);

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include "thread_wait.h"
+
 namespace granulix::testhost {
 
 namespace {
@@ -26,21 +28,19 @@ BOOL CALLBACK matchDialog(HWND window, LPARAM data) {
 }  // namespace
 
 HWND waitForDialog(DWORD thread, const std::string& title, HWND owner, int timeoutMs) {
-    for (int waited = 0; waited <= timeoutMs; waited += 20) {
-        Search s{title, owner, nullptr};
-        EnumThreadWindows(thread, matchDialog, reinterpret_cast<LPARAM>(&s));
-        if (s.found) return s.found;
-        Sleep(20);
-    }
-    return nullptr;
+    Search s{title, owner, nullptr};
+    waitOnThread(
+        thread,
+        [&] {
+            EnumThreadWindows(thread, matchDialog, reinterpret_cast<LPARAM>(&s));
+            return s.found != nullptr;
+        },
+        timeoutMs);
+    return s.found;
 }
 
 bool waitUntilGone(HWND window, int timeoutMs) {
-    for (int waited = 0; waited <= timeoutMs; waited += 20) {
-        if (!IsWindow(window)) return true;
-        Sleep(20);
-    }
-    return false;
+    return waitOnThreadOf(window, [&] { return !IsWindow(window); }, timeoutMs);
 }
 
 void scrollTo(HWND dialog, int sliderId, int position, UINT code) {

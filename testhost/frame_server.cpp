@@ -96,12 +96,12 @@ Clip Clip::fromBmp(const std::string& path) {
     c.width_ = width;
     c.height_ = height;
     const uint64_t dstRow = abi::hostRowBytes(uint64_t(width));
-    c.still_.assign(dstRow * uint64_t(height), 0);
+    c.still_.assign(size_t(dstRow * uint64_t(height)), 0);
     for (int32_t row = 0; row < height; ++row) {
         // Served bottom-up whatever the file's row order.
         const int32_t fileRow = rawHeight > 0 ? row : height - 1 - row;
-        const uint8_t* src = &file[pixelOffset + srcRow * uint64_t(fileRow)];
-        uint8_t* dst = &c.still_[dstRow * uint64_t(row)];
+        const uint8_t* src = &file[size_t(pixelOffset + srcRow * uint64_t(fileRow))];
+        uint8_t* dst = &c.still_[size_t(dstRow * uint64_t(row))];
         for (int32_t x = 0; x < width; ++x)
             std::memcpy(dst + 3 * x, src + x * (bitCount / 8), 3);
     }
@@ -115,9 +115,9 @@ std::vector<uint8_t> Clip::frameAt(int32_t position) const {
         return frame;
     }
     const uint64_t rowBytes = abi::hostRowBytes(uint64_t(width_));
-    frame.resize(40 + rowBytes * uint64_t(height_), 0);
+    frame.resize(size_t(40 + rowBytes * uint64_t(height_)), 0);
     for (int32_t y = 0; y < height_; ++y) {
-        uint8_t* row = &frame[40 + rowBytes * uint64_t(y)];
+        uint8_t* row = &frame[size_t(40 + rowBytes * uint64_t(y))];
         for (int32_t x = 0; x < width_; ++x) {
             const uint32_t p = generatedPixel(look_, x, y, position, width_, height_);
             row[3 * x] = uint8_t(p);

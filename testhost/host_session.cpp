@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "thread_wait.h"
+
 namespace granulix::testhost {
 
 namespace {
@@ -45,11 +47,9 @@ bool settle(HWND hostWindow, int timeoutMs) {
     static LONG markers = 0;
     const LONG marker = InterlockedIncrement(&markers);
     PostMessageA(hostWindow, settleMessage(), 0, marker);
-    for (int waited = 0; waited <= timeoutMs; waited += 2) {
-        if (GetWindowLongPtrA(hostWindow, GWLP_USERDATA) == marker) return true;
-        Sleep(2);
-    }
-    return false;
+    return waitOnThreadOf(
+        hostWindow, [&] { return GetWindowLongPtrA(hostWindow, GWLP_USERDATA) == marker; },
+        timeoutMs);
 }
 
 int32_t runSetup(const LoadedModule& module, HWND owner, const FrameServer& server,

@@ -16,6 +16,7 @@
 
 #include "dialog_driver.h"
 #include "host_session.h"
+#include "thread_wait.h"
 
 namespace granulix::testing {
 
@@ -53,12 +54,19 @@ inline std::vector<HWND> ownedWindows(DWORD thread, HWND owner, const std::strin
 // a common file dialog or a message box opened over it.
 inline HWND waitForOwnedDialog(HWND owner, int timeoutMs = 10000) {
     const DWORD thread = GetWindowThreadProcessId(owner, nullptr);
-    for (int waited = 0; waited <= timeoutMs; waited += 20) {
-        for (HWND found : ownedWindows(thread, owner, "#32770"))
-            if (IsWindowVisible(found)) return found;
-        Sleep(20);
-    }
-    return nullptr;
+    HWND dialog = nullptr;
+    testhost::waitOnThread(
+        thread,
+        [&] {
+            for (HWND found : ownedWindows(thread, owner, "#32770"))
+                if (IsWindowVisible(found)) {
+                    dialog = found;
+                    return true;
+                }
+            return false;
+        },
+        timeoutMs);
+    return dialog;
 }
 
 // Types a file name into a common Open or Save dialog and presses its OK
@@ -110,13 +118,11 @@ inline MessageBoxSeen dismissMessageBox(HWND owner) {
     return seen;
 }
 
-// Polls a condition for up to timeoutMs.
-inline bool eventually(const std::function<bool()>& condition, int timeoutMs = 10000) {
-    for (int waited = 0; waited <= timeoutMs; waited += 10) {
-        if (condition()) return true;
-        Sleep(10);
-    }
-    return condition();
+// Waits up to timeoutMs for a condition that the thread of `window` makes
+// true.
+inline bool eventually(HWND window, const std::function<bool()>& condition,
+                       int timeoutMs = 10000) {
+    return testhost::waitOnThreadOf(window, condition, timeoutMs);
 }
 
 // Runs `open` (which shows a modal dialog titled `title`) on this thread
@@ -130,10 +136,13 @@ auto withDialog(const std::string& title, HWND owner, Open open,
     std::atomic<bool> returned{false};
     std::thread driver([&] {
         HWND dialog = nullptr;
-        for (int waited = 0; !dialog && !returned && waited < 30000; waited += 20) {
-            dialog = testhost::waitForDialog(thread, title, owner, 0);
-            if (!dialog) Sleep(20);
-        }
+        testhost::waitOnThread(
+            thread,
+            [&] {
+                dialog = testhost::waitForDialog(thread, title, owner, 0);
+                return dialog || returned;
+            },
+            30000);
         if (!dialog) {
             ADD_FAILURE() << "the dialog \"" << title << "\" did not open";
             return;
@@ -146,6 +155,7 @@ auto withDialog(const std::string& title, HWND owner, Open open,
     });
     auto result = open();
     returned = true;
+    testhost::wakeWaiter();
     driver.join();
     return result;
 }

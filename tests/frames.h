@@ -29,16 +29,8 @@ struct Frames {
     }
 
     RenderJob job(EffectSettings& s, uint32_t duration, uint32_t position) {
-        RenderJob j;
-        j.duration = duration;
-        j.position = position;
-        j.width = width;
-        j.height = height;
-        j.pixelsA = a.data();
-        j.pixelsB = b.data();
-        j.pixelsOut = out.data();
-        j.settings = &s;
-        return j;
+        return workFramesJob(duration, position, width, height, {a.data(), b.data(), out.data()},
+                             s);
     }
     uint32_t& outAt(int x, int y) { return out[size_t(y) * width + x]; }
     uint32_t aAt(int x, int y) const { return a[size_t(y) * width + x]; }

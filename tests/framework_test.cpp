@@ -130,7 +130,7 @@ TEST_F(Framework, HelpGoesFromTheFocusToItsDialog) {
     run(dialog, [&](HWND d) {
         shown = d;
         testhost::click(d, IDC_TEST_HELP);
-        testing::eventually([] { return lastHelp.count > 0; });
+        testing::eventually(d, [] { return lastHelp.count > 0; });
     });
     EXPECT_EQ(lastHelp.count, 1);
     EXPECT_EQ(lastHelp.window, shown);

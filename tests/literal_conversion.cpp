@@ -35,16 +35,9 @@ std::vector<uint8_t> expectedOutput(const HostFrames& f, const RenderRecord& r,
         }
     }
     EffectSettings s = settings;
-    RenderJob job;
-    job.duration = 65536;
-    job.position = static_cast<uint32_t>(static_cast<double>(r.progress) * 65536.0);
-    job.width = static_cast<int32_t>(W);
-    job.height = static_cast<int32_t>(workH);
-    job.pixelsA = a.data();
-    job.pixelsB = b.data();
-    job.pixelsOut = out.data();
-    job.settings = &s;
-    reference::render(job);
+    reference::render(workFramesJob(
+        65536, static_cast<uint32_t>(static_cast<double>(r.progress) * 65536.0),
+        static_cast<int32_t>(W), static_cast<int32_t>(workH), {a.data(), b.data(), out.data()}, s));
 
     HostFrame result = f.out;
     for (uint32_t row = 0; row < workH; ++row) {

@@ -121,8 +121,8 @@ TEST_F(PagesTest, EveryCellSizeShowsWholeBesideItsSpin) {
         int widest = 0, room = 0, templateWidth = 0;
         RECT editBox{}, spinBox{};
     };
-    Layout layouts[] = {{IDC_MOVEMENT_CELL_WIDTH, IDC_MOVEMENT_CELL_WIDTH_SPIN},
-                        {IDC_MOVEMENT_CELL_HEIGHT, IDC_MOVEMENT_CELL_HEIGHT_SPIN}};
+    Layout layouts[] = {{IDC_MOVEMENT_CELL_WIDTH, IDC_MOVEMENT_CELL_WIDTH_SPIN, {}},
+                        {IDC_MOVEMENT_CELL_HEIGHT, IDC_MOVEMENT_CELL_HEIGHT_SPIN, {}}};
     const int32_t result = open([&](HWND, HWND sheet) {
         HWND movement = page(sheet, "Movement");
         RECT templateBox{0, 0, 28, 12};  // the edits' width in dialog units

@@ -60,7 +60,7 @@ protected:
                               HWND sheet = testhost::parameterSheet(dialog);
                               ASSERT_NE(sheet, nullptr);
                               // Counting starts after the first paint's preview.
-                              ASSERT_TRUE(eventually([&] { return IsWindowVisible(dialog) != FALSE; }));
+                              ASSERT_TRUE(eventually(dialog, [&] { return IsWindowVisible(dialog) != FALSE; }));
                               UpdateWindow(dialog);
                               previews();
                               play(dialog, sheet);
@@ -144,11 +144,20 @@ inline std::vector<std::string> messagesFrom(DWORD uiThread, const std::function
     std::thread actor([&] {
         action();
         done = true;
+        testhost::wakeWaiter();
     });
     std::vector<std::string> said;
-    while (!done) {
-        HWND box = testhost::waitForDialog(uiThread, "granulix", nullptr, 200);
-        if (!box) continue;
+    for (;;) {
+        HWND box = nullptr;
+        const bool seen = testhost::waitOnThread(
+            uiThread,
+            [&] {
+                box = testhost::waitForDialog(uiThread, "granulix", nullptr, 0);
+                return box || done;
+            },
+            30000);
+        if (!seen) ADD_FAILURE() << "the action neither ended nor showed a message";
+        if (!box) break;
         std::string text;
         for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
             char name[32] = {};

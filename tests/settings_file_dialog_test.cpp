@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -55,9 +56,9 @@ std::vector<uint8_t> settingsWithReservedBytes() {
 }
 
 std::vector<uint8_t> fileImage(const std::vector<uint8_t>& block) {
-    std::vector<uint8_t> bytes(sizeof kSettingsFileHeader);
-    std::memcpy(bytes.data(), kSettingsFileHeader, bytes.size());
-    bytes.insert(bytes.end(), block.begin(), block.end());
+    std::vector<uint8_t> bytes(sizeof kSettingsFileHeader + block.size());
+    std::memcpy(bytes.data(), kSettingsFileHeader, sizeof kSettingsFileHeader);
+    std::copy(block.begin(), block.end(), bytes.begin() + sizeof kSettingsFileHeader);
     return bytes;
 }
 
@@ -281,7 +282,7 @@ TEST_F(SettingsFileDialog, ASaveIntoAMissingFolderIsRefused) {
         // The Save dialog may refuse the path itself (Windows does); wine's
         // passes it on, and then the save must say so.
         HWND box = nullptr;
-        testing::eventually([&] {
+        testing::eventually(dialog, [&] {
             box = testing::waitForOwnedDialog(fileDialog, 0);
             if (!box && !IsWindow(fileDialog)) {
                 box = testing::waitForOwnedDialog(dialog, 0);
@@ -322,7 +323,7 @@ TEST_F(SettingsFileDialog, ALoadRedrawsThePreviewAndLeavesSliderAndLabelAlone) {
     std::vector<uint32_t> before, after;
     std::vector<testhost::FetchCall> calls;
     open([&](HWND dialog) {
-        ASSERT_TRUE(testing::eventually([&] { return server_.calls().size() >= 4; }));
+        ASSERT_TRUE(testing::eventually(dialog, [&] { return server_.calls().size() >= 4; }));
         testhost::scrollTo(dialog, IDC_TIMELINE, 30, TB_THUMBTRACK);
         HWND box = GetDlgItem(dialog, IDC_PREVIEW_BOX);
         int w = 0, h = 0;

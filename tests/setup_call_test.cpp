@@ -121,13 +121,34 @@ TEST(PreviewSize, OnlyTenByTwentyDialogUnitsGiveTheLargePreview) {
     }
 }
 
-TEST(PreviewSize, BlockHoldsThreeFramesAtTheirOffsets) {
-    const PreviewLayout small = previewLayoutFor({240, 180});
-    EXPECT_EQ(small.blockBytes, 518620u);
-    EXPECT_EQ(small.outputAt, 40u);
-    EXPECT_EQ(small.clipAAt, 4u * 240 * 180 + 40);
-    EXPECT_EQ(small.clipBAt, 2u * (4 * 240 * 180 + 40));
-    EXPECT_EQ(previewLayoutFor({288, 216}).blockBytes, 746716u);
+// Each frame of W x H work pixels lies whole inside the block, word aligned,
+// apart from the other two, with room for a frame header before the first;
+// sizes far beyond the preview's show that nothing wraps. The two sizes the
+// dialog uses ask the host for the byte counts it has always been asked for.
+TEST(PreviewSize, BlockHoldsThreeSeparateFramesInsideIt) {
+    struct Case {
+        PreviewSize size;
+        uint64_t hostBytes;  // 0: no fixed expectation
+    };
+    const Case cases[] = {{{240, 180}, 518620}, {{288, 216}, 746716}, {{1, 1}, 0},
+                          {{7, 3}, 0},          {{65535, 65535}, 0},  {{INT32_MAX, 3}, 0}};
+    for (const Case& c : cases) {
+        const PreviewLayout l = previewLayoutFor(c.size);
+        const uint64_t frameBytes = 4 * uint64_t(c.size.width) * uint64_t(c.size.height);
+        EXPECT_EQ(l.frameBytes, frameBytes) << c.size.width << "x" << c.size.height;
+        uint64_t starts[] = {l.outputAt, l.clipAAt, l.clipBAt};
+        std::sort(std::begin(starts), std::end(starts));
+        EXPECT_GE(starts[0], sizeof(abi::FrameHeader));
+        for (size_t i = 0; i < 3; ++i) {
+            const uint64_t end = starts[i] + frameBytes;
+            EXPECT_EQ(starts[i] % 4, 0u) << c.size.width << "x" << c.size.height;
+            EXPECT_LE(end, i + 1 < 3 ? starts[i + 1] : l.blockBytes)
+                << c.size.width << "x" << c.size.height << " frame " << i;
+        }
+        if (c.hostBytes) {
+            EXPECT_EQ(l.blockBytes, c.hostBytes);
+        }
+    }
 }
 
 TEST(SetupCall, FillsOneJobAndPublishesItWhileTheDialogRuns) {
@@ -167,7 +188,7 @@ TEST(SetupCall, FillsOneJobAndPublishesItWhileTheDialogRuns) {
         EXPECT_EQ(s.run(2), 0);
         EXPECT_EQ(s.runner.runs, 1);
         EXPECT_EQ(s.runner.owner, &s.owner);
-        EXPECT_EQ(s.memory.taken, (std::vector<std::size_t>{layout.blockBytes, kSettingsSize}));
+        EXPECT_EQ(s.memory.taken, (std::vector<std::size_t>{std::size_t(layout.blockBytes), kSettingsSize}));
         EXPECT_EQ(s.memory.outstanding, 0);
         EXPECT_EQ(s.memory.locked, 0);
         EXPECT_EQ(currentSetupJob, nullptr);

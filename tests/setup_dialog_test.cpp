@@ -55,13 +55,13 @@ protected:
 
     std::size_t callCount() const { return server_.calls().size(); }
     bool waitForCalls(std::size_t n) {
-        return eventually([&] { return callCount() >= n; });
+        return eventually(host_->handle(), [&] { return callCount() >= n; });
     }
     // The parameter pages ask for previews while they load, before the
     // dialog is shown: waits until the preview of the dialog's first paint
     // is in as well, so that no preview is still running afterwards.
     bool waitForFirstPaint(HWND dialog) {
-        if (!eventually([&] { return IsWindowVisible(dialog) != FALSE; })) return false;
+        if (!eventually(dialog, [&] { return IsWindowVisible(dialog) != FALSE; })) return false;
         UpdateWindow(dialog);
         return testhost::settle(host_->handle());
     }
@@ -196,16 +196,8 @@ std::vector<uint32_t> expectedPreview(const FrameServer& server, const std::vect
     std::vector<uint32_t> out(a.size());
     EffectSettings settings;
     std::memcpy(&settings, block.data(), kSettingsSize);
-    RenderJob job;
-    job.duration = uint32_t(frames);
-    job.position = uint32_t(p);
-    job.width = W;
-    job.height = H;
-    job.pixelsA = a.data();
-    job.pixelsB = b.data();
-    job.pixelsOut = out.data();
-    job.settings = &settings;
-    render(job);
+    render(workFramesJob(uint32_t(frames), uint32_t(p), W, H, {a.data(), b.data(), out.data()},
+                         settings));
     return out;
 }
 
@@ -323,7 +315,7 @@ TEST_F(SetupDialog, ParameterWindowStaysGluedToThePreviewBox) {
             GetWindowRect(box, &s.box);
             seen.push_back(s);
         };
-        eventually([&] { return IsWindowVisible(frame) != FALSE; });
+        eventually(frame, [&] { return IsWindowVisible(frame) != FALSE; });
         look();
         RECT d;
         GetWindowRect(dialog, &d);
