@@ -43,6 +43,9 @@ struct RenderJob {
     // Threads to share the call's work with; nullptr: the calling thread
     // alone. The result is the same bytes either way.
     TaskRunner* tasks = nullptr;
+    // false: only the instructions every x86 has, not the wider ones that
+    // the processor may offer. The result is the same bytes either way.
+    bool wideVectors = true;
 };
 
 }  // namespace granulix
