@@ -45,6 +45,9 @@ struct RenderJob {
     // Threads to share the call's work with; nullptr: the calling thread
     // alone. The result is the same bytes either way.
     TaskRunner* tasks = nullptr;
+    // false: only the instructions every x86 has, not the wider ones that
+    // the processor may offer. The result is the same bytes either way.
+    bool wideVectors = true;
 };
 
 // Three width x height work frames of one size, as a job addresses them.

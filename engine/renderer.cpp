@@ -14,6 +14,16 @@
 #include "source_map.h"
 #include "random_stream.h"
 
+// x86-64 Linux builds choose wider vector code at run time where the
+// processor has it; every other build keeps to what every x86 runs.
+#if defined(__x86_64__) && defined(__linux__)
+#define GRANULIX_WIDE 1
+#define GRANULIX_AVX2 __attribute__((target("avx2")))
+#include <immintrin.h>
+#else
+#define GRANULIX_WIDE 0
+#endif
+
 namespace granulix {
 
 namespace {
@@ -215,6 +225,7 @@ struct Traversal {
     const uint32_t* a = nullptr;
     uint32_t* out = nullptr;
     bool rowsReversed = false;
+    bool wide = false;  // the processor has the wider vectors that settleFours takes
     // Everything an element looks up by a random number, side by side.
     struct ByRandom {
         double startNoise[256];  // noiseDelay x r1
@@ -257,6 +268,7 @@ inline int32_t truncate(double v) { return _mm_cvttsd_si32(_mm_set_sd(v)); }
 class PixelMode {
 public:
     static constexpr bool kFused = true;  // drawing straight away is cheaper than a second pass
+    static constexpr bool kFourWide = true;  // settleFours where the processor has the vectors
     using Landing = uint32_t*;
     static Landing nowhere() { return nullptr; }
 
@@ -270,7 +282,11 @@ public:
           rowStart_(t.rowStart.data()),
           W_(t.W),
           lastRow_(static_cast<uint32_t>(t.H - 1)),
-          lastColumn_(static_cast<uint32_t>(t.W - 1)) {}
+          lastColumn_(static_cast<uint32_t>(t.W - 1)) {
+#if GRANULIX_WIDE
+        step_ = t.grid.columnsReversed ? _mm_set_epi32(-3, -2, -1, 0) : _mm_set_epi32(3, 2, 1, 0);
+#endif
+    }
 
     void startRow(uint32_t y) {
         yd_ = y;
@@ -292,6 +308,42 @@ public:
     void draw(const Traversal::Column& c, Landing l) const {
         if (l) *l = aRow_[c.x];
     }
+
+#if GRANULIX_WIDE
+    // The landings of the elements c[0..3] into to[0..3], lane i being
+    // element i's: in place where `moves` is clear, else displaced by
+    // (dy, dx) if `alive` and inside, else nowhere. Returns bit i set when
+    // element i lands.
+    GRANULIX_AVX2 __attribute__((always_inline)) int landFour(
+        const Traversal::Column* c, __m256d moves, __m256d alive, __m256d dy, __m256d dx,
+        Landing* to) const {
+        const __m128i x = _mm_add_epi32(_mm_set1_epi32(c->x), step_);
+        const __m128i ny = _mm256_cvttpd_epi32(_mm256_sub_pd(_mm256_set1_pd(yd_), dy));
+        const __m128i nx = _mm256_cvttpd_epi32(_mm256_sub_pd(_mm256_cvtepi32_pd(x), dx));
+        // n - 1 < last, unsigned: signed with the top bits flipped.
+        const __m128i one = _mm_set1_epi32(1), top = _mm_set1_epi32(INT32_MIN);
+        const __m128i inside = _mm_and_si128(
+            _mm_cmpgt_epi32(_mm_xor_si128(_mm_set1_epi32(static_cast<int32_t>(lastRow_)), top),
+                            _mm_xor_si128(_mm_sub_epi32(ny, one), top)),
+            _mm_cmpgt_epi32(_mm_xor_si128(_mm_set1_epi32(static_cast<int32_t>(lastColumn_)), top),
+                            _mm_xor_si128(_mm_sub_epi32(nx, one), top)));
+        const __m256d lands = _mm256_and_pd(_mm256_and_pd(moves, alive),
+                                            _mm256_castsi256_pd(_mm256_cvtepi32_epi64(inside)));
+        // Inside, ny x W + nx is below W x H, which t.wide holds below 2^31.
+        const __m128i pixel = _mm_and_si128(
+            _mm_add_epi32(_mm_mullo_epi32(ny, _mm_set1_epi32(W_)), nx), inside);
+        const __m256i moved =
+            _mm256_add_epi64(_mm256_set1_epi64x(reinterpret_cast<intptr_t>(out_)),
+                             _mm256_slli_epi64(_mm256_cvtepi32_epi64(pixel), 2));
+        const __m256i inPlace =
+            _mm256_add_epi64(_mm256_set1_epi64x(reinterpret_cast<intptr_t>(outRow_)),
+                             _mm256_slli_epi64(_mm256_cvtepi32_epi64(x), 2));
+        const __m256d away = _mm256_and_pd(_mm256_castsi256_pd(moved), lands);
+        _mm256_storeu_pd(reinterpret_cast<double*>(to),
+                         _mm256_blendv_pd(_mm256_castsi256_pd(inPlace), away, moves));
+        return _mm256_movemask_pd(lands) | (~_mm256_movemask_pd(moves) & 15);
+    }
+#endif
 
     bool lands(const Traversal::Column&, Landing l) const { return l != nullptr; }
 
@@ -332,6 +384,9 @@ private:
     double yd_ = 0;
     const uint32_t* aRow_ = nullptr;
     uint32_t* outRow_ = nullptr;
+#if GRANULIX_WIDE
+    __m128i step_;  // from the first pixel column of four elements to each one's
+#endif
 };
 
 // Copies `w` words.
@@ -351,6 +406,7 @@ inline void copyRows(uint32_t* dst, const uint32_t* src, int64_t h, int64_t stri
 class CellMode {
 public:
     static constexpr bool kFused = false;
+    static constexpr bool kFourWide = false;
     // The shift of a cell (x, y); kNowhere in x: not drawn.
     struct Landing {
         int32_t x, y;
@@ -494,6 +550,83 @@ inline uint32_t randomByte(uint32_t state) {
 }
 constexpr LcgJump kElement = lcgJump(4);
 
+#if GRANULIX_WIDE
+// The jumps from the state before element k's draws to draw `n` of
+// elements k..k+3, pre-shifted by 8 as in randomByte.
+struct FourJumps {
+    alignas(16) uint32_t mul[4];
+    alignas(16) uint32_t add[4];
+};
+constexpr FourJumps fourJumps(unsigned n) {
+    FourJumps j{};
+    for (unsigned lane = 0; lane < 4; ++lane) {
+        j.mul[lane] = lcgJump(4 * lane + n).mul << 8;
+        j.add[lane] = lcgJump(4 * lane + n).add << 8;
+    }
+    return j;
+}
+
+// Draw `N` of elements k..k+3, AND 255: randomByte on each lane.
+template <unsigned N>
+GRANULIX_AVX2 inline __m128i fourBytes(__m128i state) {
+    static constexpr FourJumps j = fourJumps(N);
+    const __m128i mul = _mm_load_si128(reinterpret_cast<const __m128i*>(j.mul));
+    const __m128i add = _mm_load_si128(reinterpret_cast<const __m128i*>(j.add));
+    return _mm_srli_epi32(_mm_add_epi32(_mm_mullo_epi32(state, mul), add), 24);
+}
+constexpr LcgJump kFourElements = lcgJump(16);
+
+// table[index[i]] of lanes 0..3.
+GRANULIX_AVX2 inline __m256d pick(const double* table, __m128i index) {
+    alignas(16) uint32_t i[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(i), index);
+    return _mm256_set_pd(table[i[3]], table[i[2]], table[i[1]], table[i[0]]);
+}
+
+// For each set of four lanes (bit i: lane i), the byte shuffle that moves
+// the 32-bit lanes in the set to the front, in order, and their count.
+struct LanePack {
+    uint8_t shuffle[16][16];
+    uint8_t count[16];
+};
+constexpr LanePack makeLanePack() {
+    LanePack p{};
+    for (int set = 0; set < 16; ++set) {
+        int n = 0;
+        for (int lane = 0; lane < 4; ++lane) {
+            if (!((set >> lane) & 1)) continue;
+            for (int b = 0; b < 4; ++b) {
+                p.shuffle[set][4 * n + b] = static_cast<uint8_t>(4 * lane + b);
+            }
+            ++n;
+        }
+        for (int b = 4 * n; b < 16; ++b) p.shuffle[set][b] = 0x80;
+        p.count[set] = static_cast<uint8_t>(n);
+    }
+    return p;
+}
+constexpr LanePack kLanePack = makeLanePack();
+
+// table[c[i].key[b]] of the elements c[0..3].
+GRANULIX_AVX2 inline __m256d pickByKey(const double* table, const Traversal::Column* c, int b) {
+    const __m256d low = _mm256_blend_pd(_mm256_broadcast_sd(table + c[0].key[b]),
+                                        _mm256_broadcast_sd(table + c[1].key[b]), 0b1010);
+    const __m256d high = _mm256_blend_pd(_mm256_broadcast_sd(table + c[2].key[b]),
+                                         _mm256_broadcast_sd(table + c[3].key[b]), 0b1000);
+    return _mm256_blend_pd(low, high, 0b1100);
+}
+
+// The speeds that movement terms and draws `r` pick, as the scalar settling
+// does: table[int(term + (r - 128) x noiseMove + bias)].
+GRANULIX_AVX2 inline __m256d pickSpeed(const double* table, __m256d term, __m128i r,
+                                       double noiseMove, double bias) {
+    const __m256d noise = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_sub_epi32(r, _mm_set1_epi32(128))),
+                                        _mm256_set1_pd(noiseMove));
+    const __m256d index = _mm256_add_pd(_mm256_add_pd(term, noise), _mm256_set1_pd(bias));
+    return pick(table, _mm256_cvttpd_epi32(index));
+}
+#endif
+
 // The generator's state before the draws of element k of visiting row m.
 inline uint32_t rowState(uint32_t m, uint32_t n) {
     return lcgJump(uint64_t(4) * n * m)(RandomStream::kSeed);
@@ -526,7 +659,7 @@ public:
           T_(t.f->time), D_(t.f->delayScale), S_(t.f->speedScale),
           g_(t.f->gravityAcceleration), w_(t.f->windAcceleration),
           rowBias_(t.rowBias), colBias_(t.colBias),
-          r_(t.byRandom), speedY_(t.speedY), speedX_(t.speedX),
+          f_(*t.f), r_(t.byRandom), speedY_(t.speedY), speedX_(t.speedX),
           delaySampler_(samplers[kDelay]),
           delay_{&samplers[kDelay], scratch},
           moveY_{&samplers[kMovingY], scratch + t.grid.columns},
@@ -565,11 +698,73 @@ public:
         return mode.moving(c, vy * time, vx * time);
     }
 
+#if GRANULIX_WIDE
+    // The landings of elements [begin, end) into land[k], four side by side
+    // while four are left: on every lane the double operations of
+    // operator() in its order, with the values of Traversal::byRandom
+    // computed as they were tabulated. Those that land are appended to
+    // kept[count..], four words written at a time: kept has three to spare
+    // beyond the row. Returns the first element not settled; `state` then
+    // precedes its draws. For modes with kFourWide.
+    GRANULIX_AVX2 uint32_t settleFours(uint32_t begin, uint32_t end, uint32_t& state,
+                                       Landing* land, uint32_t* kept, uint32_t& count) const {
+        const Mode mode = this->mode;  // a copy that the stores to `land` cannot alias
+        const double* const delay = delay_.base;
+        const double* const moveY = moveY_.base;
+        const double* const moveX = moveX_.base;
+        const __m256d T = _mm256_set1_pd(T_), D = _mm256_set1_pd(D_), S = _mm256_set1_pd(S_);
+        const __m256d noiseDelay = _mm256_set1_pd(f_.noiseDelay);
+        const __m256d lifeSpread = _mm256_set1_pd(f_.lifeSpread);
+        const __m256d lifeBase = _mm256_set1_pd(f_.lifeBase);
+        const __m256d inv255 = _mm256_set1_pd(c), g = _mm256_set1_pd(g_), w = _mm256_set1_pd(w_);
+        uint32_t k = begin, next = state;
+        for (; end - k >= 4; k += 4, next = kFourElements(next)) {
+            const Traversal::Column* col = columns + k;
+            const __m128i s = _mm_set1_epi32(static_cast<int32_t>(next));
+            const __m256d d =
+                DelayBytes ? _mm256_set_pd(delayBytes_.at(k + 3), delayBytes_.at(k + 2),
+                                           delayBytes_.at(k + 1), delayBytes_.at(k))
+                           : pickByKey(delay, col, kDelay);
+            const __m256d r1 = _mm256_cvtepi32_pd(fourBytes<1>(s));
+            const __m256d start = _mm256_mul_pd(D, _mm256_add_pd(d, _mm256_mul_pd(noiseDelay, r1)));
+            const __m256d moves = _mm256_cmp_pd(T, start, _CMP_GT_OQ);
+            const __m256d age = _mm256_sub_pd(T, start);
+            const __m256d r2 = _mm256_cvtepi32_pd(fourBytes<2>(s));
+            const __m256d life =
+                _mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(r2, lifeSpread), inv255), lifeBase);
+            const __m256d alive = _mm256_cmp_pd(life, age, _CMP_GE_OQ);
+            const __m256d time = _mm256_mul_pd(S, age);
+            __m256d vy = pickByKey(moveY, col, kMovingY), vx = pickByKey(moveX, col, kMovingX);
+            if constexpr (MoveNoise) {
+                // The indices do not depend on the element's time: whether
+                // it moves or not, they stay inside the speed tables.
+                vy = pickSpeed(speedY_, vy, fourBytes<3>(s), f_.noiseMove, rowBias_);
+                vx = pickSpeed(speedX_, vx, fourBytes<4>(s), f_.noiseMove, colBias_);
+            }
+            __m256d dy = _mm256_mul_pd(vy, time), dx = _mm256_mul_pd(vx, time);
+            if constexpr (Accel) {
+                dy = _mm256_add_pd(dy, _mm256_mul_pd(_mm256_mul_pd(g, time), time));
+                dx = _mm256_add_pd(dx, _mm256_mul_pd(_mm256_mul_pd(w, time), time));
+            }
+            const int lands = mode.landFour(col, moves, alive, dy, dx, land + k);
+            const __m128i ks =
+                _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(k)), _mm_setr_epi32(0, 1, 2, 3));
+            const __m128i pack =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(kLanePack.shuffle[lands]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(kept + count), _mm_shuffle_epi8(ks, pack));
+            count += kLanePack.count[lands];
+        }
+        state = next;
+        return k;
+    }
+#endif
+
     Mode mode;
     const Traversal::Column* const columns;
 
 private:
     const double T_, D_, S_, g_, w_, rowBias_, colBias_;
+    const FrameValues& f_;
     const Traversal::ByRandom& r_;
     const double* const speedY_;
     const double* const speedX_;
@@ -578,45 +773,52 @@ private:
     ElementSampler::ByteRow delayBytes_{};
 };
 
-// A row's elements that land in the frame, in visiting order, kept by
-// RowDrawing between settling and drawing.
+// A row's element that lands in the frame, as RowDrawing hands it out.
 template <class Mode>
 struct Pending {
     uint32_t k;
     typename Mode::Landing landing;
 };
 
-// Settles a stretch of a row and keeps the elements that land. Which of
-// them land follows the noise of the start times as often as not, so the
-// list is filled without a branch on it.
+// Settles a stretch of a row and keeps the elements that land, in visiting
+// order. Which of them land follows the noise of the start times as often
+// as not, so the list is filled without a branch on it.
 template <class Settler, class Mode>
 class RowDrawing {
 public:
     RowDrawing(const Traversal& t, uint32_t n, bool needed)
-        : columns_(t.columns.data()), pending_(needed ? n : 0, t.memory),
-          landings_(needed ? n : 0, t.memory) {}
+        : columns_(t.columns.data()), kept_(needed ? n + 3 : 0, t.memory),
+          landings_(needed ? n : 0, t.memory), wide_(Mode::kFourWide && t.wide) {}
 
     // Settles elements [begin, end), the first of which draws after
     // `state`; returns how many of them land.
     uint32_t settle(Settler& settler, uint32_t begin, uint32_t end, uint32_t state) {
         typename Mode::Landing* land = landings_.data();
-        for (uint32_t k = begin; k < end; ++k, state = kElement(state)) {
-            land[k] = settler(k, state);
+        uint32_t k = begin, count = 0;
+#if GRANULIX_WIDE
+        if constexpr (Mode::kFourWide) {
+            if (wide_) k = settler.settleFours(begin, end, state, land, kept_.data(), count);
         }
-        uint32_t count = 0;
-        for (uint32_t k = begin; k < end; ++k) {
-            pending_[count] = {k, land[k]};
+#endif
+        const uint32_t first = k;
+        for (; k < end; ++k, state = kElement(state)) land[k] = settler(k, state);
+        for (k = first; k < end; ++k) {
+            kept_[count] = k;
             count += settler.mode.lands(columns_[k], land[k]);
         }
         return count;
     }
 
-    const Pending<Mode>& operator[](uint32_t i) const { return pending_[i]; }
+    Pending<Mode> operator[](uint32_t i) const {
+        const uint32_t k = kept_[i];
+        return {k, landings_[k]};
+    }
 
 private:
     const Traversal::Column* columns_;
-    std::pmr::vector<Pending<Mode>> pending_;
+    std::pmr::vector<uint32_t> kept_;  // three beyond the row for settleFours
     std::pmr::vector<typename Mode::Landing> landings_;
+    bool wide_;
 };
 
 // One row j of a frame with late bindings. Settled ahead, an element has read
@@ -673,7 +875,8 @@ __attribute__((noinline)) void traverseRows(const Traversal& t,
     Settler settle(t, samplers, scratch.data());
     Mode& mode = settle.mode;
     const Traversal::Column* columns = t.columns.data();
-    RowDrawing<Settler, Mode> drawing(t, n, Late || !Mode::kFused);
+    const bool fused = Mode::kFused && !(Mode::kFourWide && t.wide);
+    RowDrawing<Settler, Mode> drawing(t, n, Late || !fused);
 
     uint32_t state0 = RandomStream::kSeed;
     for (uint32_t m = 0; m < rows; ++m, state0 = rowJump(state0)) {
@@ -681,7 +884,7 @@ __attribute__((noinline)) void traverseRows(const Traversal& t,
         settle.startRow(j);
         if constexpr (Late) {
             drawLateRow(settle, drawing, t, samplers, j, state0);
-        } else if constexpr (Mode::kFused) {
+        } else if (fused) {
             settle.read(j, 0, n);
             uint32_t state = state0;
             for (uint32_t k = 0; k < n; ++k, state = kElement(state)) {
@@ -818,6 +1021,15 @@ void traverse(const Traversal& t, const ElementSampler (&samplers)[kBindingCount
     }
 }
 
+bool haveWideVectors() {
+#if GRANULIX_WIDE
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+#else
+    return false;
+#endif
+}
+
 void renderWith(const RenderJob& job, std::pmr::memory_resource* memory) {
     if (job.width < 1 || job.height < 1) return;
     const int32_t W = job.width, H = job.height;
@@ -854,6 +1066,7 @@ void renderWith(const RenderJob& job, std::pmr::memory_resource* memory) {
     t.grid.rows = f.rows;
     t.grid.columnsReversed = (s.orderFlags & 2) != 0;
     t.rowsReversed = (s.orderFlags & 1) != 0;
+    t.wide = job.wideVectors && haveWideVectors() && pixels <= INT32_MAX;
     for (int r = 0; r < 256; ++r) {
         t.byRandom.startNoise[r] = f.noiseDelay * r;
         t.byRandom.life[r] = r * f.lifeSpread * c + f.lifeBase;
