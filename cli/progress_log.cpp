@@ -45,7 +45,7 @@ void ProgressLog::write(int frames, bool end, std::chrono::steady_clock::time_po
     char bitrate[32] = "N/A", total[32] = "N/A", speed[32] = "N/A";
     if (size >= 0) {
         std::snprintf(total, sizeof total, "%" PRId64, size);
-        if (outSeconds > 0) std::snprintf(bitrate, sizeof bitrate, "%.1fkbits/s", size * 8 / outSeconds / 1000);
+        if (outSeconds > 0) std::snprintf(bitrate, sizeof bitrate, "%.1fkbits/s", double(size) * 8 / outSeconds / 1000);
     }
     if (elapsed > 0) std::snprintf(speed, sizeof speed, "%.3gx", outSeconds / elapsed);
     const int64_t s = outUs / 1000000;

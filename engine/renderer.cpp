@@ -28,7 +28,6 @@ namespace granulix {
 
 namespace {
 
-constexpr double c = kInv255;
 
 // The frame values' fixed factors. Each is the double the formulas have
 // always multiplied by; the names say what it stands for.
@@ -68,15 +67,15 @@ void settleWeights(const EffectSettings& s, double N, FrameValues& f) {
     f.centerX = clampInt(s.centerX, 0, 256);
     f.centerY = clampInt(s.centerY, 0, 256);
 
-    f.keepMove = (255.0 - f.speedNoise) * c;
-    f.noiseMove = static_cast<double>(f.speedNoise) * c;
-    f.keepDelay = (255.0 - s.delayNoise) * c;
-    f.noiseDelay = static_cast<double>(s.delayNoise) * c;
-    f.delayScale = static_cast<double>(s.delay) * N * c * kDelayStep;
-    f.lifeSpread = static_cast<double>(s.maximumLife) * N * c;
+    f.keepMove = (255.0 - f.speedNoise) * kInv255;
+    f.noiseMove = static_cast<double>(f.speedNoise) * kInv255;
+    f.keepDelay = (255.0 - s.delayNoise) * kInv255;
+    f.noiseDelay = static_cast<double>(s.delayNoise) * kInv255;
+    f.delayScale = static_cast<double>(s.delay) * N * kInv255 * kDelayStep;
+    f.lifeSpread = static_cast<double>(s.maximumLife) * N * kInv255;
     f.lifeBase = static_cast<double>(s.minimumLife) * N * kLifeBaseStep;
-    f.horizontalShare = (255.0 - s.xyBalance) * c;
-    f.verticalShare = static_cast<double>(s.xyBalance) * c;
+    f.horizontalShare = (255.0 - s.xyBalance) * kInv255;
+    f.verticalShare = static_cast<double>(s.xyBalance) * kInv255;
     f.gravityAcceleration = static_cast<double>(s.gravity) * kGravityStep;
     f.windAcceleration = (kNeutralWind - s.wind) * kWindStep;
 }
@@ -103,7 +102,7 @@ void settleSpeeds(const EffectSettings& s, FrameValues& f) {
     const double V = s.speedVariance;
     const double m = (s.speedVariance == 0 && s.minimumSpeed == 0) ? 1.0 : s.minimumSpeed;
     for (int k = 1; k <= 256; ++k) {
-        const double v = m - (k * V) * (-c);
+        const double v = m - (k * V) * (-kInv255);
         f.speed[255 + k] = v;
         f.speed[256 - k] = -v;
     }
@@ -708,7 +707,7 @@ public:
     // precedes its draws. For modes with kFourWide.
     GRANULIX_AVX2 uint32_t settleFours(uint32_t begin, uint32_t end, uint32_t& state,
                                        Landing* land, uint32_t* kept, uint32_t& count) const {
-        const Mode mode = this->mode;  // a copy that the stores to `land` cannot alias
+        const Mode local = this->mode;  // a copy that the stores to `land` cannot alias
         const double* const delay = delay_.base;
         const double* const moveY = moveY_.base;
         const double* const moveX = moveX_.base;
@@ -716,7 +715,7 @@ public:
         const __m256d noiseDelay = _mm256_set1_pd(f_.noiseDelay);
         const __m256d lifeSpread = _mm256_set1_pd(f_.lifeSpread);
         const __m256d lifeBase = _mm256_set1_pd(f_.lifeBase);
-        const __m256d inv255 = _mm256_set1_pd(c), g = _mm256_set1_pd(g_), w = _mm256_set1_pd(w_);
+        const __m256d inv255 = _mm256_set1_pd(kInv255), g = _mm256_set1_pd(g_), w = _mm256_set1_pd(w_);
         uint32_t k = begin, next = state;
         for (; end - k >= 4; k += 4, next = kFourElements(next)) {
             const Traversal::Column* col = columns + k;
@@ -746,7 +745,7 @@ public:
                 dy = _mm256_add_pd(dy, _mm256_mul_pd(_mm256_mul_pd(g, time), time));
                 dx = _mm256_add_pd(dx, _mm256_mul_pd(_mm256_mul_pd(w, time), time));
             }
-            const int lands = mode.landFour(col, moves, alive, dy, dx, land + k);
+            const int lands = local.landFour(col, moves, alive, dy, dx, land + k);
             const __m128i ks =
                 _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(k)), _mm_setr_epi32(0, 1, 2, 3));
             const __m128i pack =
@@ -1069,7 +1068,7 @@ void renderWith(const RenderJob& job, std::pmr::memory_resource* memory) {
     t.wide = job.wideVectors && haveWideVectors() && pixels <= INT32_MAX;
     for (int r = 0; r < 256; ++r) {
         t.byRandom.startNoise[r] = f.noiseDelay * r;
-        t.byRandom.life[r] = r * f.lifeSpread * c + f.lifeBase;
+        t.byRandom.life[r] = r * f.lifeSpread * kInv255 + f.lifeBase;
         t.byRandom.moveNoise[r] = (r - 128) * f.noiseMove;
     }
     for (int k = 0; k < 512; ++k) {
