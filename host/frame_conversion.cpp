@@ -178,7 +178,8 @@ int32_t renderHostFrames(RenderJob& job, const HostFrames& frames) {
     job.pixelsOut = workOut;
     job.height = static_cast<int32_t>(g.workRows);
     std::pmr::monotonic_buffer_resource workspace(
-        static_cast<std::byte*>(block.data()) + framesBytes, workspaceBytes,
+        static_cast<std::byte*>(block.data()) + static_cast<size_t>(framesBytes),
+        static_cast<size_t>(workspaceBytes),
         std::pmr::new_delete_resource());
     render(job, &workspace);
     job.pixelsA = job.pixelsB = job.pixelsOut = nullptr;
