@@ -19,7 +19,7 @@ struct Slot {
     PictureTask pictureA, pictureB;  // drawn into a and b, or into out alone
     int index = 0;
     bool rendered = true;  // false: `out` shows the one picture given
-    std::vector<uint8_t> prepared;
+    PreparedFrame prepared;
     bool done = false;
     std::exception_ptr failure;
 
@@ -134,7 +134,7 @@ void renderTransition(const Module& module, ClipSource& clipA, ClipSource& clipB
         if (slot->failure) std::rethrow_exception(slot->failure);
         slot->pictureA = slot->pictureB = nullptr;
         consume(slot->index, slot->out, std::move(slot->prepared));
-        slot->prepared.clear();
+        slot->prepared = {};
         idle.push_back(slot);
         progress.update(++delivered);
     };

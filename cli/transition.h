@@ -15,6 +15,7 @@
 #include "clip_source.h"
 #include "effect_settings.h"
 #include "host_frame.h"
+#include "media_output.h"
 #include "module_host.h"
 #include "progress_meter.h"
 
@@ -46,9 +47,9 @@ float frameProgress(int index, int frameCount);
 
 // Work on a finished frame that may run on a worker thread (e.g. PNG
 // compression); may be empty.
-using FramePreparer = std::function<std::vector<uint8_t>(const HostFrame&)>;
+using FramePreparer = std::function<PreparedFrame(const HostFrame&)>;
 // Receives every rendered frame, in order, on the calling thread.
-using FrameConsumer = std::function<void(int index, const HostFrame&, std::vector<uint8_t>&&)>;
+using FrameConsumer = std::function<void(int index, const HostFrame&, PreparedFrame&&)>;
 
 // Throws CliError when a clip fails, a render call returns 0, a consumer
 // throws, or `stop` becomes true (then with "interrupted").
