@@ -247,6 +247,32 @@ bool hasRange(AVPixelFormat format) {
     return d && !(d->flags & AV_PIX_FMT_FLAG_RGB);
 }
 
+bool hasMatrix(AVPixelFormat format) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    return hasRange(format) && d->nb_components >= 3;
+}
+
+bool sameMatrix(const int* a, const int* b) { return std::memcmp(a, b, 4 * sizeof(int)) == 0; }
+
+// How a decoded picture's colours are read: an untagged matrix as
+// libswscale's default, as the clips' own conversion reads it; RGB in
+// full range.
+ColourForm formOf(const AVFrame& f) {
+    const AVPixelFormat format = AVPixelFormat(f.format);
+    const bool fullFormat = format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
+                            format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P ||
+                            format == AV_PIX_FMT_YUVJ411P;
+    return {format,
+            sws_getCoefficients(f.colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : int(f.colorspace)),
+            !hasRange(format) || fullFormat || f.color_range == AVCOL_RANGE_JPEG};
+}
+
+// Whether pictures of form `a` are pictures of form `b`, byte for byte.
+bool sameForm(const ColourForm& a, const ColourForm& b) {
+    return a.format == b.format && (!hasRange(a.format) || a.fullRange == b.fullRange) &&
+           (!hasMatrix(a.format) || sameMatrix(a.matrix, b.matrix));
+}
+
 // A conversion into the encoder's pixel format at the frame's size, kept
 // while the pictures keep their form; used by one thread at a time.
 struct EncoderScaler {
@@ -278,6 +304,23 @@ public:
         const uint8_t* source[4] = {frame.lineFromTop(0), nullptr, nullptr, nullptr};
         const int sourceStride[4] = {-int(frame.stride), 0, 0, 0};
         return {{}, convert(source, sourceStride, hostForm())};
+    }
+
+    // A picture of the frame's size is taken: as it is when it has the
+    // encoder's form, else converted once, unless that would need a change
+    // of colour matrix, which libswscale does not make between YUV forms.
+    std::optional<PreparedFrame> preparePicture(const AVFrame& f) const override {
+        if (f.width != width_ || f.height != height_) return std::nullopt;
+        const ColourForm from = formOf(f);
+        if (sameForm(from, encoderForm_) && f.buf[0] && f.nb_extended_buf == 0) {
+            return PreparedFrame{{}, shareBuffers(f)};
+        }
+        if (hasMatrix(from.format) && hasMatrix(encoderForm_.format) &&
+            !sameMatrix(from.matrix, encoderForm_.matrix)) {
+            return std::nullopt;
+        }
+        if (!sws_isSupportedInput(from.format)) return std::nullopt;
+        return PreparedFrame{{}, convert(f.data, f.linesize, from)};
     }
 
     void write(const HostFrame& frame, PreparedFrame&& prepared) override {
@@ -434,6 +477,22 @@ private:
         picture->height = height_;
         const int result = av_frame_get_buffer(picture.get(), 0);
         if (result < 0) fail(result);
+        return picture;
+    }
+
+    // A picture that shares `f`'s pixels and nothing else: none of its frame
+    // type, side data or timing reaches the encoder.
+    std::shared_ptr<AVFrame> shareBuffers(const AVFrame& f) const {
+        std::shared_ptr<AVFrame> picture(av_frame_alloc(), [](AVFrame* p) { av_frame_free(&p); });
+        if (!picture) throw std::bad_alloc();
+        picture->format = f.format;
+        picture->width = f.width;
+        picture->height = f.height;
+        for (int i = 0; i < AV_NUM_DATA_POINTERS; ++i) {
+            if (f.buf[i] && !(picture->buf[i] = av_buffer_ref(f.buf[i]))) throw std::bad_alloc();
+            picture->data[i] = f.data[i];
+            picture->linesize[i] = f.linesize[i];
+        }
         return picture;
     }
 

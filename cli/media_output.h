@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,7 +57,12 @@ public:
     // Work that may run on any thread before write(), such as compressing
     // a PNG; sinks without such work return nothing.
     virtual PreparedFrame prepare(const HostFrame&) const { return {}; }
-    // Frames arrive in order, each with what prepare() made of it.
+    // The same for a clip's decoded picture that is to be written as it is,
+    // without being drawn into a host frame first; none when the sink only
+    // takes host frames, or not this picture.
+    virtual std::optional<PreparedFrame> preparePicture(const AVFrame&) const { return std::nullopt; }
+    // Frames arrive in order, each with what prepare() or preparePicture()
+    // made of it; after preparePicture(), `frame` is not looked at.
     virtual void write(const HostFrame& frame, PreparedFrame&& prepared) = 0;
     // Completes the output and gives it its name.
     virtual void finish() = 0;

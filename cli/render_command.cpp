@@ -527,7 +527,7 @@ int renderCommand(const std::vector<std::string>& args) {
         *t.module, *t.clipA, *t.clipB, plan,
         [&out](const HostFrame& frame) { return out.prepare(frame); },
         [&out](int, const HostFrame& frame, PreparedFrame&& prepared) { out.write(frame, std::move(prepared)); },
-        progress, gStopRequested);
+        progress, gStopRequested, [&out](const AVFrame& picture) { return out.preparePicture(picture); });
     sink->finish();
     report(t.quiet, target == "-" ? "standard output" : target, plan.frameCount, plan,
            progress.finish());
