@@ -10,9 +10,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
 extern "C" {
+#include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
 }
 
@@ -45,6 +47,8 @@ enum class FitMode {
 };
 
 using PictureTask = std::function<void(HostFrame& out)>;
+// A picture as its decoder made it, shared by the work that reads it.
+using DecodedPicture = std::shared_ptr<const AVFrame>;
 
 class ClipSource {
 public:
@@ -56,6 +60,14 @@ public:
     // clip that has run out holds its last picture. Both throw CliError when
     // the clip cannot be read, decoded or converted.
     virtual PictureTask pictureAt(int64_t index, FrameRate rate) = 0;
+    // The decoded picture that pictureAt() gives for `index`, when drawing
+    // it into a `width`x`height` frame would change only the form of its
+    // colours: stored at that size, upright, nothing cut off or scaled.
+    // None otherwise, and for clips that are not decoded. Same calling
+    // rules as pictureAt(), whose calls it may share an index with.
+    virtual DecodedPicture unchangedPictureAt(int64_t, FrameRate, int32_t /*width*/, int32_t /*height*/) {
+        return nullptr;
+    }
     // The clip's own frame rate; none for a still picture.
     virtual std::optional<FrameRate> rate() const = 0;
     // Whether the clip brings sound.

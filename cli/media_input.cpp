@@ -311,6 +311,18 @@ struct VideoFileClip::State {
         decodeAhead();
     }
 
+    // Makes `current` the picture on screen at output frame `index`.
+    void advanceTo(int64_t index, FrameRate rate) {
+        const AVRational frameTime{rate.den, rate.num};
+        while (haveAhead && av_compare_ts(aheadTime, timeBase, index, frameTime) <= 0) advance();
+    }
+
+    DecodedPicture shareCurrent() const {
+        DecodedPicture picture(av_frame_clone(current), [](AVFrame* f) { av_frame_free(&f); });
+        if (!picture) throw std::bad_alloc();
+        return picture;
+    }
+
     double pixelAspect() const {
         const AVRational sar = av_guess_sample_aspect_ratio(format, format->streams[stream], current);
         return sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;
@@ -415,10 +427,8 @@ std::optional<FrameRate> VideoFileClip::rate() const {
 
 PictureTask VideoFileClip::pictureAt(int64_t index, FrameRate rate) {
     State& s = *state_;
-    const AVRational frameTime{rate.den, rate.num};
-    while (s.haveAhead && av_compare_ts(s.aheadTime, s.timeBase, index, frameTime) <= 0) s.advance();
-    std::shared_ptr<const AVFrame> picture(av_frame_clone(s.current), [](AVFrame* f) { av_frame_free(&f); });
-    if (!picture) throw std::bad_alloc();
+    s.advanceTo(index, rate);
+    const DecodedPicture picture = s.shareCurrent();
     return [&s, picture, aspect = s.pixelAspect()](HostFrame& out) {
         const PicturePlacement place =
             placePicture(picture->width, picture->height, aspect, s.turn, s.fit, out.width, out.height);
@@ -426,6 +436,17 @@ PictureTask VideoFileClip::pictureAt(int64_t index, FrameRate rate) {
         converter->convert(*picture, place, s.path, out);
         s.giveBack(std::move(converter));
     };
+}
+
+DecodedPicture VideoFileClip::unchangedPictureAt(int64_t index, FrameRate rate, int32_t width, int32_t height) {
+    State& s = *state_;
+    s.advanceTo(index, rate);
+    const AVFrame& f = *s.current;
+    if (f.width != width || f.height != height || s.turn != 0) return nullptr;
+    const PicturePlacement place = placePicture(f.width, f.height, s.pixelAspect(), s.turn, s.fit, width, height);
+    const bool whole = place.cropX == 0 && place.cropY == 0 && place.cropWidth == width &&
+                       place.cropHeight == height && place.scaledWidth == width && place.scaledHeight == height;
+    return whole ? s.shareCurrent() : nullptr;
 }
 
 void silenceFfmpegLog() { av_log_set_callback(keepErrors); }

@@ -15,6 +15,7 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 
 #include "audio_output.h"
@@ -85,7 +86,7 @@ public:
         }
         buffer_.resize(row_ * std::size_t(height));
     }
-    void write(const HostFrame& frame, std::vector<uint8_t>&&) override {
+    void write(const HostFrame& frame, PreparedFrame&&) override {
         for (int32_t line = 0; line < height_; ++line) {
             std::memcpy(buffer_.data() + row_ * std::size_t(line), frame.lineFromTop(line), row_);
         }
@@ -114,8 +115,9 @@ public:
         }
         staging_.emplace(pattern_.directory(), pattern);
     }
-    std::vector<uint8_t> prepare(const HostFrame& frame) const override { return encodePng(frame); }
-    void write(const HostFrame&, std::vector<uint8_t>&& png) override {
+    PreparedFrame prepare(const HostFrame& frame) const override { return {encodePng(frame), nullptr}; }
+    void write(const HostFrame& frame, PreparedFrame&& prepared) override {
+        const std::vector<uint8_t> png = prepared.bytes.empty() ? encodePng(frame) : std::move(prepared.bytes);
         staging_->write(pattern_.fileName(count_++), png);
         written_ += int64_t(png.size());
     }
@@ -232,6 +234,56 @@ EncoderChoice chooseEncoding(const std::string& target, const std::string& exten
                            encoding.pixelFormat.empty() ? row.pixelFormat : encoding.pixelFormat)};
 }
 
+// A pixel format with the way its colours are coded, as libswscale takes
+// them: the matrix's coefficients and whether the range is full.
+struct ColourForm {
+    AVPixelFormat format = AV_PIX_FMT_NONE;
+    const int* matrix = nullptr;
+    int fullRange = 0;
+};
+
+bool hasRange(AVPixelFormat format) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    return d && !(d->flags & AV_PIX_FMT_FLAG_RGB);
+}
+
+bool hasMatrix(AVPixelFormat format) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    return hasRange(format) && d->nb_components >= 3;
+}
+
+bool sameMatrix(const int* a, const int* b) { return std::memcmp(a, b, 4 * sizeof(int)) == 0; }
+
+// How a decoded picture's colours are read: an untagged matrix as
+// libswscale's default, as the clips' own conversion reads it; RGB in
+// full range.
+ColourForm formOf(const AVFrame& f) {
+    const AVPixelFormat format = AVPixelFormat(f.format);
+    const bool fullFormat = format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
+                            format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P ||
+                            format == AV_PIX_FMT_YUVJ411P;
+    return {format,
+            sws_getCoefficients(f.colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : int(f.colorspace)),
+            !hasRange(format) || fullFormat || f.color_range == AVCOL_RANGE_JPEG};
+}
+
+// Whether pictures of form `a` are pictures of form `b`, byte for byte.
+bool sameForm(const ColourForm& a, const ColourForm& b) {
+    return a.format == b.format && (!hasRange(a.format) || a.fullRange == b.fullRange) &&
+           (!hasMatrix(a.format) || sameMatrix(a.matrix, b.matrix));
+}
+
+// A conversion into the encoder's pixel format at the frame's size, kept
+// while the pictures keep their form; used by one thread at a time.
+struct EncoderScaler {
+    SwsContext* context = nullptr;
+    ColourForm from;
+    EncoderScaler() = default;
+    ~EncoderScaler() { sws_freeContext(context); }
+    EncoderScaler(const EncoderScaler&) = delete;
+    EncoderScaler& operator=(const EncoderScaler&) = delete;
+};
+
 class VideoSink : public FrameSink {
 public:
     VideoSink(const std::string& target, const std::string& extension, int32_t width,
@@ -247,15 +299,35 @@ public:
     }
     ~VideoSink() override { release(); }
 
-    void write(const HostFrame& frame, std::vector<uint8_t>&&) override {
-        int result = av_frame_make_writable(picture_);
-        if (result < 0) fail(result);
+    PreparedFrame prepare(const HostFrame& frame) const override {
         // Reading upwards from the top line turns bottom-up rows into a picture.
         const uint8_t* source[4] = {frame.lineFromTop(0), nullptr, nullptr, nullptr};
         const int sourceStride[4] = {-int(frame.stride), 0, 0, 0};
-        sws_scale(scaler_, source, sourceStride, 0, frame.height, picture_->data, picture_->linesize);
-        picture_->pts = nextPts_++;
-        send(picture_);
+        return {{}, convert(source, sourceStride, hostForm())};
+    }
+
+    // A picture of the frame's size is taken: as it is when it has the
+    // encoder's form, else converted once, unless that would need a change
+    // of colour matrix, which libswscale does not make between YUV forms.
+    std::optional<PreparedFrame> preparePicture(const AVFrame& f) const override {
+        if (f.width != width_ || f.height != height_) return std::nullopt;
+        const ColourForm from = formOf(f);
+        if (sameForm(from, encoderForm_) && f.buf[0] && f.nb_extended_buf == 0) {
+            return PreparedFrame{{}, shareBuffers(f)};
+        }
+        if (hasMatrix(from.format) && hasMatrix(encoderForm_.format) &&
+            !sameMatrix(from.matrix, encoderForm_.matrix)) {
+            return std::nullopt;
+        }
+        if (!sws_isSupportedInput(from.format)) return std::nullopt;
+        return PreparedFrame{{}, convert(f.data, f.linesize, from)};
+    }
+
+    void write(const HostFrame& frame, PreparedFrame&& prepared) override {
+        const std::shared_ptr<AVFrame> picture = prepared.picture ? std::move(prepared.picture)
+                                                                  : prepare(frame).picture;
+        picture->pts = nextPts_++;
+        send(picture.get());
         if (soundEncoder_) soundEncoder_->writeUntil(double(nextPts_) * rate_.den / rate_.num);
     }
 
@@ -287,8 +359,7 @@ private:
         stream_ = avformat_new_stream(format_, nullptr);
         encoder_ = avcodec_alloc_context3(codec);
         packet_ = av_packet_alloc();
-        picture_ = av_frame_alloc();
-        if (!stream_ || !encoder_ || !packet_ || !picture_) throw std::bad_alloc();
+        if (!stream_ || !encoder_ || !packet_) throw std::bad_alloc();
 
         const AVRational rate{frameRate.num, frameRate.den};
         encoder_->width = width;
@@ -322,25 +393,15 @@ private:
         if (result < 0) fail(result);
         stream_->time_base = encoder_->time_base;
 
-        picture_->format = encoder_->pix_fmt;
-        picture_->width = width;
-        picture_->height = height;
-        result = av_frame_get_buffer(picture_, 0);
-        if (result < 0) fail(result);
-
-        scaler_ = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, encoder_->pix_fmt,
-                                 kScaleFlags, nullptr, nullptr, nullptr);
-        if (!scaler_) throw CliError("cannot write " + target_ + ": no colour conversion");
-        int* inverse;
-        int* table;
-        int sourceRange, destRange, brightness, contrast, saturation;
-        if (encoder_->colorspace != AVCOL_SPC_RGB &&
-            sws_getColorspaceDetails(scaler_, &inverse, &sourceRange, &table, &destRange,
-                                     &brightness, &contrast, &saturation) >= 0) {
-            sws_setColorspaceDetails(scaler_, inverse, 1, sws_getCoefficients(int(encoder_->colorspace)),
-                                     encoder_->color_range == AVCOL_RANGE_JPEG ? 1 : 0, brightness,
-                                     contrast, saturation);
-        }
+        width_ = width;
+        height_ = height;
+        encoderForm_ = {encoder_->pix_fmt, sws_getCoefficients(int(encoder_->colorspace)),
+                        encoder_->color_range == AVCOL_RANGE_JPEG};
+        // The conversion of rendered frames is made now, so that one the
+        // encoder's format cannot take fails before any frame is rendered.
+        auto first = std::make_unique<EncoderScaler>();
+        scalerFor(*first, hostForm());
+        giveBack(std::move(first));
 
         if (sound_) soundEncoder_ = std::make_unique<SoundEncoder>(*format_, *sound_, target_);
 
@@ -372,6 +433,79 @@ private:
                                  colour.matrix == AVCOL_SPC_SMPTE240M || colour.matrix == AVCOL_SPC_BT2020_NCL;
         encoder_->colorspace = matrixKnown ? colour.matrix : AVCOL_SPC_BT709;
         encoder_->color_range = colour.range == AVCOL_RANGE_JPEG ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    }
+
+    static ColourForm hostForm() { return {AV_PIX_FMT_BGR24, sws_getCoefficients(SWS_CS_DEFAULT), 1}; }
+
+    // Makes `scaler` convert pictures of form `from`.
+    void scalerFor(EncoderScaler& scaler, const ColourForm& from) const {
+        if (scaler.context && scaler.from.format == from.format && scaler.from.matrix == from.matrix &&
+            scaler.from.fullRange == from.fullRange) {
+            return;
+        }
+        sws_freeContext(scaler.context);
+        scaler.context = sws_getContext(width_, height_, from.format, width_, height_, encoderForm_.format,
+                                        kScaleFlags, nullptr, nullptr, nullptr);
+        if (!scaler.context) throw CliError("cannot write " + target_ + ": no colour conversion");
+        scaler.from = from;
+        int* inverse;
+        int* table;
+        int sourceRange, destRange, brightness, contrast, saturation;
+        if ((hasRange(from.format) || hasRange(encoderForm_.format)) &&
+            sws_getColorspaceDetails(scaler.context, &inverse, &sourceRange, &table, &destRange, &brightness,
+                                     &contrast, &saturation) >= 0) {
+            sws_setColorspaceDetails(scaler.context, from.matrix, from.fullRange, encoderForm_.matrix,
+                                     encoderForm_.fullRange, brightness, contrast, saturation);
+        }
+    }
+
+    // A new picture in the encoder's format, converted from `data`.
+    std::shared_ptr<AVFrame> convert(const uint8_t* const data[], const int stride[], const ColourForm& from) const {
+        std::shared_ptr<AVFrame> picture = newPicture();
+        std::unique_ptr<EncoderScaler> scaler = takeScaler();
+        scalerFor(*scaler, from);
+        sws_scale(scaler->context, data, stride, 0, height_, picture->data, picture->linesize);
+        giveBack(std::move(scaler));
+        return picture;
+    }
+
+    std::shared_ptr<AVFrame> newPicture() const {
+        std::shared_ptr<AVFrame> picture(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
+        if (!picture) throw std::bad_alloc();
+        picture->format = encoderForm_.format;
+        picture->width = width_;
+        picture->height = height_;
+        const int result = av_frame_get_buffer(picture.get(), 0);
+        if (result < 0) fail(result);
+        return picture;
+    }
+
+    // A picture that shares `f`'s pixels and nothing else: none of its frame
+    // type, side data or timing reaches the encoder.
+    std::shared_ptr<AVFrame> shareBuffers(const AVFrame& f) const {
+        std::shared_ptr<AVFrame> picture(av_frame_alloc(), [](AVFrame* p) { av_frame_free(&p); });
+        if (!picture) throw std::bad_alloc();
+        picture->format = f.format;
+        picture->width = f.width;
+        picture->height = f.height;
+        for (int i = 0; i < AV_NUM_DATA_POINTERS; ++i) {
+            if (f.buf[i] && !(picture->buf[i] = av_buffer_ref(f.buf[i]))) throw std::bad_alloc();
+            picture->data[i] = f.data[i];
+            picture->linesize[i] = f.linesize[i];
+        }
+        return picture;
+    }
+
+    std::unique_ptr<EncoderScaler> takeScaler() const {
+        std::lock_guard lock(scalersMutex_);
+        if (idleScalers_.empty()) return std::make_unique<EncoderScaler>();
+        std::unique_ptr<EncoderScaler> scaler = std::move(idleScalers_.back());
+        idleScalers_.pop_back();
+        return scaler;
+    }
+    void giveBack(std::unique_ptr<EncoderScaler> scaler) const {
+        std::lock_guard lock(scalersMutex_);
+        idleScalers_.push_back(std::move(scaler));
     }
 
     void setOption(const std::string& key, const std::string& value) {
@@ -417,9 +551,7 @@ private:
 
     void release() {
         soundEncoder_.reset();
-        sws_freeContext(scaler_);
-        scaler_ = nullptr;
-        av_frame_free(&picture_);
+        idleScalers_.clear();
         av_packet_free(&packet_);
         avcodec_free_context(&encoder_);
         if (format_) {
@@ -436,8 +568,10 @@ private:
     AVStream* stream_ = nullptr;
     AVCodecContext* encoder_ = nullptr;
     AVPacket* packet_ = nullptr;
-    AVFrame* picture_ = nullptr;
-    SwsContext* scaler_ = nullptr;
+    int32_t width_ = 0, height_ = 0;
+    ColourForm encoderForm_;
+    mutable std::mutex scalersMutex_;
+    mutable std::vector<std::unique_ptr<EncoderScaler>> idleScalers_;  // not in use by a worker
     int64_t nextPts_ = 0;
     int64_t finalSize_ = -1;
     std::string encoderName_;

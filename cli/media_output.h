@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,15 +43,27 @@ std::string codecNames();
 // pixel format its encoder lacks; CliError when FFmpeg lacks the encoder.
 void checkEncodingTarget(const std::string& target, const VideoEncoding& encoding);
 
+// What a sink makes of a frame before it writes it: a file's bytes, or a
+// picture in the encoder's pixel format.
+struct PreparedFrame {
+    std::vector<uint8_t> bytes;
+    std::shared_ptr<AVFrame> picture;
+};
+
 class FrameSink {
 public:
     virtual ~FrameSink() = default;
 
     // Work that may run on any thread before write(), such as compressing
-    // a PNG; sinks without such work return an empty vector.
-    virtual std::vector<uint8_t> prepare(const HostFrame&) const { return {}; }
-    // Frames arrive in order, each with what prepare() made of it.
-    virtual void write(const HostFrame& frame, std::vector<uint8_t>&& prepared) = 0;
+    // a PNG; sinks without such work return nothing.
+    virtual PreparedFrame prepare(const HostFrame&) const { return {}; }
+    // The same for a clip's decoded picture that is to be written as it is,
+    // without being drawn into a host frame first; none when the sink only
+    // takes host frames, or not this picture.
+    virtual std::optional<PreparedFrame> preparePicture(const AVFrame&) const { return std::nullopt; }
+    // Frames arrive in order, each with what prepare() or preparePicture()
+    // made of it; after preparePicture(), `frame` is not looked at.
+    virtual void write(const HostFrame& frame, PreparedFrame&& prepared) = 0;
     // Completes the output and gives it its name.
     virtual void finish() = 0;
     // Bytes written so far; -1 when not known.

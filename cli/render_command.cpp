@@ -526,10 +526,8 @@ int renderCommand(const std::vector<std::string>& args) {
     renderTransition(
         *t.module, *t.clipA, *t.clipB, plan,
         [&out](const HostFrame& frame) { return out.prepare(frame); },
-        [&out](int, const HostFrame& frame, std::vector<uint8_t>&& prepared) {
-            out.write(frame, std::move(prepared));
-        },
-        progress, gStopRequested);
+        [&out](int, const HostFrame& frame, PreparedFrame&& prepared) { out.write(frame, std::move(prepared)); },
+        progress, gStopRequested, [&out](const AVFrame& picture) { return out.preparePicture(picture); });
     sink->finish();
     report(t.quiet, target == "-" ? "standard output" : target, plan.frameCount, plan,
            progress.finish());
@@ -696,7 +694,7 @@ int playCommand(const std::vector<std::string>& args) {
     try {
         renderTransition(
             *t.module, *t.clipA, *t.clipB, plan, nullptr,
-            [&out](int, const HostFrame& frame, std::vector<uint8_t>&&) { out.write(frame, {}); }, progress,
+            [&out](int, const HostFrame& frame, PreparedFrame&&) { out.write(frame, {}); }, progress,
             gStopRequested);
     } catch (const CliError&) {
         // Closing the window before the end is no failure.
@@ -755,7 +753,7 @@ int sheetCommand(const std::vector<std::string>& args) {
     ProgressMeter progress(count, !t.quiet, start);
     renderTransition(
         *t.module, *t.clipA, *t.clipB, plan, nullptr,
-        [&](int index, const HostFrame& frame, std::vector<uint8_t>&&) {
+        [&](int index, const HostFrame& frame, PreparedFrame&&) {
             tiles.push_back({scaleFrame(frame, tileW, tileH), frameProgress(index, plan.frameCount)});
         },
         progress, gStopRequested);

@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -17,9 +18,10 @@ namespace {
 struct Slot {
     HostFrame a, b, out;
     PictureTask pictureA, pictureB;  // drawn into a and b, or into out alone
+    DecodedPicture unchanged;        // the one picture given, when it fills out as it is
     int index = 0;
     bool rendered = true;  // false: `out` shows the one picture given
-    std::vector<uint8_t> prepared;
+    PreparedFrame prepared;
     bool done = false;
     std::exception_ptr failure;
 
@@ -28,8 +30,9 @@ struct Slot {
 
 class RenderPool {
 public:
-    RenderPool(const Module& module, const TransitionPlan& plan, const FramePreparer& prepare)
-        : module_(module), plan_(plan), prepare_(prepare) {
+    RenderPool(const Module& module, const TransitionPlan& plan, const FramePreparer& prepare,
+               const PicturePreparer& preparePicture)
+        : module_(module), plan_(plan), prepare_(prepare), preparePicture_(preparePicture) {
         for (int i = 0; i < plan.jobs; ++i) workers_.emplace_back([this] { work(); });
     }
     ~RenderPool() {
@@ -73,7 +76,11 @@ private:
                 waiting_.pop_front();
             }
             try {
-                if (slot->rendered) {
+                std::optional<PreparedFrame> passed;
+                if (slot->unchanged) passed = preparePicture_(*slot->unchanged);
+                if (passed) {
+                    slot->prepared = std::move(*passed);
+                } else if (slot->rendered) {
                     slot->pictureA(slot->a);
                     slot->pictureB(slot->b);
                     if (module_.render(slot->a, slot->b, slot->out, plan_.progressOf(slot->index),
@@ -84,7 +91,7 @@ private:
                 } else {
                     (slot->pictureA ? slot->pictureA : slot->pictureB)(slot->out);
                 }
-                if (prepare_) slot->prepared = prepare_(slot->out);
+                if (!passed && prepare_) slot->prepared = prepare_(slot->out);
             } catch (...) {
                 slot->failure = std::current_exception();
             }
@@ -99,6 +106,7 @@ private:
     const Module& module_;
     const TransitionPlan& plan_;
     const FramePreparer& prepare_;
+    const PicturePreparer& preparePicture_;
     std::mutex mutex_;
     std::condition_variable queued_, finished_;
     std::deque<Slot*> waiting_;
@@ -115,7 +123,7 @@ float frameProgress(int index, int frameCount) {
 void renderTransition(const Module& module, ClipSource& clipA, ClipSource& clipB,
                       const TransitionPlan& plan, const FramePreparer& prepare,
                       const FrameConsumer& consume, ProgressMeter& progress,
-                      const std::atomic<bool>& stop) {
+                      const std::atomic<bool>& stop, const PicturePreparer& preparePicture) {
     // Enough frames in flight to keep every worker busy while the calling
     // thread reads the next pair and writes the oldest result.
     const std::size_t slotCount = std::size_t(plan.jobs) + 2;
@@ -125,7 +133,7 @@ void renderTransition(const Module& module, ClipSource& clipA, ClipSource& clipB
     int delivered = 0;
 
     // Declared after the slots: its workers stop before the slots go.
-    RenderPool pool(module, plan, prepare);
+    RenderPool pool(module, plan, prepare, preparePicture);
 
     auto deliverOldest = [&] {
         Slot* slot = inFlight.front();
@@ -133,8 +141,9 @@ void renderTransition(const Module& module, ClipSource& clipA, ClipSource& clipB
         inFlight.pop_front();
         if (slot->failure) std::rethrow_exception(slot->failure);
         slot->pictureA = slot->pictureB = nullptr;
+        slot->unchanged = nullptr;
         consume(slot->index, slot->out, std::move(slot->prepared));
-        slot->prepared.clear();
+        slot->prepared = {};
         idle.push_back(slot);
         progress.update(++delivered);
     };
@@ -157,6 +166,11 @@ void renderTransition(const Module& module, ClipSource& clipA, ClipSource& clipB
         slot->pictureB = index >= plan.transitionStart
                              ? clipB.pictureAt(int64_t(index) - plan.transitionStart, plan.rate)
                              : nullptr;
+        if (!slot->rendered && preparePicture) {
+            slot->unchanged = slot->pictureA ? clipA.unchangedPictureAt(index, plan.rate, plan.width, plan.height)
+                                             : clipB.unchangedPictureAt(int64_t(index) - plan.transitionStart,
+                                                                        plan.rate, plan.width, plan.height);
+        }
         slot->index = index;
         inFlight.push_back(slot);
         pool.submit(slot);

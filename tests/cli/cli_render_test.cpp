@@ -2,6 +2,7 @@
 // directly with the same requests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -446,6 +447,38 @@ TEST(Cli, AnEditShowsClipAThenTheTransitionThenClipB) {
         runGranulix({"render", dir / "a.mov", dir / "b.mov", "-o", "-", "--offset", "0.4", "--duration", "0.2"});
     EXPECT_EQ(late.status, 2);
     EXPECT_EQ(late.errors, "granulix: clip A lasts 0.480 s: --offset plus --duration must not pass its end\n");
+
+    // Written losslessly in the clips' own pixel format and colours, the
+    // frames outside the transition are the clips' decoded pictures, byte
+    // for byte: passed on, not converted to the module's colours and back.
+    auto yuv = [&](const std::string& path) {
+        const ProgramRun run = runProgram({"ffmpeg", "-v", "error", "-i", path, "-f", "rawvideo", "-"});
+        EXPECT_EQ(run.status, 0) << run.errors;
+        return run.output;
+    };
+    for (const auto& [name, source] : {std::pair{"tagged-a.mkv", "testsrc2"}, std::pair{"tagged-b.mkv", "testsrc"}}) {
+        const ProgramRun made = runProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                                            std::string(source) + "=s=64x36:r=25:d=1", "-c:v", "ffv1", "-pix_fmt",
+                                            "yuv420p", "-colorspace", "bt709", "-color_range", "tv", dir / name});
+        ASSERT_EQ(made.status, 0) << made.errors;
+    }
+    const ProgramRun lossless = runGranulix({"render", dir / "tagged-a.mkv", dir / "tagged-b.mkv", "-o",
+                                             dir / "lossless.mkv", "-q", "--offset", "0.4", "--duration", "0.2",
+                                             "--codec", "ffv1", "--pix-fmt", "yuv420p"});
+    ASSERT_EQ(lossless.status, 0) << lossless.errors;
+    const std::vector<uint8_t> out = yuv(dir / "lossless.mkv"), fromA = yuv(dir / "tagged-a.mkv"),
+                               fromB = yuv(dir / "tagged-b.mkv");
+    const std::size_t frame = 64 * 36 * 3 / 2;
+    ASSERT_EQ(out.size(), 35 * frame);
+    ASSERT_EQ(fromB.size(), 25 * frame);
+    auto same = [&](int k, const std::vector<uint8_t>& clip, int picture) {
+        return std::equal(out.begin() + std::ptrdiff_t(k * frame), out.begin() + std::ptrdiff_t((k + 1) * frame),
+                          clip.begin() + std::ptrdiff_t(picture * frame));
+    };
+    for (int k = 0; k < 35; ++k) {
+        const bool alone = k < 10 || k >= 15;  // the transition is frames 10 to 14
+        EXPECT_EQ(same(k, k < 10 ? fromA : fromB, k < 10 ? k : k - 10), alone) << "frame " << k;
+    }
 }
 
 // What ffprobe says of a file's first sound stream.
