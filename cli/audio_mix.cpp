@@ -91,33 +91,13 @@ struct SoundReader {
     // The next decoded frame, its time counted from the first picture;
     // false at the end.
     bool decode(AVFrame* into) {
-        for (;;) {
-            int result = avcodec_receive_frame(decoder, into);
-            if (result == 0) {
-                into->pts = into->best_effort_timestamp == AV_NOPTS_VALUE
-                                ? AV_NOPTS_VALUE
-                                : into->best_effort_timestamp - origin;
-                return true;
-            }
-            if (result == AVERROR_EOF) return false;
-            if (result != AVERROR(EAGAIN)) fail("decode", result);
-            if (draining) return false;
-            result = av_read_frame(format, packet);
-            if (result == AVERROR_EOF) {
-                draining = true;
-                avcodec_send_packet(decoder, nullptr);
-                continue;
-            }
-            if (result < 0) fail("read", result);
-            if (packet->stream_index == stream) {
-                result = avcodec_send_packet(decoder, packet);
-                if (result < 0 && result != AVERROR(EAGAIN) && result != AVERROR_INVALIDDATA) {
-                    av_packet_unref(packet);
-                    fail("decode", result);
-                }
-            }
-            av_packet_unref(packet);
-        }
+        const char* what = nullptr;
+        const int result = decodeNext(format, stream, decoder, packet, draining, into, true, what);
+        if (result == AVERROR_EOF) return false;
+        if (result < 0) fail(what, result);
+        into->pts = into->best_effort_timestamp == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
+                                                                  : into->best_effort_timestamp - origin;
+        return true;
     }
 };
 

@@ -104,17 +104,8 @@ bool SoundEncoder::encodeNext() {
 }
 
 void SoundEncoder::send(const AVFrame* frame) {
-    int result = avcodec_send_frame(encoder_, frame);
+    const int result = encodeAndWrite(encoder_, frame, packet_, &format_, stream_);
     if (result < 0) fail(result);
-    for (;;) {
-        result = avcodec_receive_packet(encoder_, packet_);
-        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
-        if (result < 0) fail(result);
-        av_packet_rescale_ts(packet_, encoder_->time_base, stream_->time_base);
-        packet_->stream_index = stream_->index;
-        result = av_interleaved_write_frame(&format_, packet_);
-        if (result < 0) fail(result);
-    }
 }
 
 void SoundEncoder::fail(int code) const {

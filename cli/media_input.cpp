@@ -235,27 +235,11 @@ struct VideoFileClip::State {
 
     // Decodes the next picture of the stream into `into`; false at the end.
     bool decode(AVFrame* into) {
-        for (;;) {
-            int result = avcodec_receive_frame(decoder, into);
-            if (result == 0) return true;
-            if (result == AVERROR_EOF) return false;
-            if (result != AVERROR(EAGAIN)) fail("decode", result);
-            if (draining) return false;
-            result = av_read_frame(format, packet);
-            if (result == AVERROR_EOF) {
-                draining = true;
-                avcodec_send_packet(decoder, nullptr);
-                continue;
-            }
-            if (result < 0) fail("read", result);
-            if (packet->stream_index == stream) {
-                result = avcodec_send_packet(decoder, packet);
-                av_packet_unref(packet);
-                if (result < 0 && result != AVERROR(EAGAIN)) fail("decode", result);
-            } else {
-                av_packet_unref(packet);
-            }
-        }
+        const char* what = nullptr;
+        const int result = decodeNext(format, stream, decoder, packet, draining, into, false, what);
+        if (result == AVERROR_EOF) return false;
+        if (result < 0) fail(what, result);
+        return true;
     }
 
     // When `f` comes on screen; a picture without a timestamp follows the

@@ -527,22 +527,12 @@ private:
         }
     }
 
+    // Every picture lasts one frame. Without a duration on each packet, MP4
+    // and MOV end the track where the last packet in decoding order starts,
+    // which cuts the last picture off.
     void send(const AVFrame* frame) {
-        int result = avcodec_send_frame(encoder_, frame);
+        const int result = encodeAndWrite(encoder_, frame, packet_, format_, stream_, 1);
         if (result < 0) fail(result);
-        for (;;) {
-            result = avcodec_receive_packet(encoder_, packet_);
-            if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
-            if (result < 0) fail(result);
-            // Every picture lasts one frame. Without a duration on each packet,
-            // MP4 and MOV end the track where the last packet in decoding
-            // order starts, which cuts the last picture off.
-            if (packet_->duration == 0) packet_->duration = 1;
-            av_packet_rescale_ts(packet_, encoder_->time_base, stream_->time_base);
-            packet_->stream_index = stream_->index;
-            result = av_interleaved_write_frame(format_, packet_);
-            if (result < 0) fail(result);
-        }
     }
 
     [[noreturn]] void fail(int code) const {
