@@ -31,7 +31,11 @@ enum Look { kDefault, kPerPixel, kBands, kRed2Delay };
 void configure(EffectSettings& s, int look, int32_t height) {
     switch (look) {
         case kPerPixel: s.cellWidth = s.cellHeight = 1; break;
-        case kBands: s.cellFlags = 1; s.cellWidth = 1; s.cellHeight = height; break;
+        case kBands:
+            s.cellFlags = 1;
+            s.cellWidth = 1;
+            s.cellHeight = height;
+            break;
         case kRed2Delay: s.sourceBindings[kDelay].kind = kRed2; break;
         default: break;
     }
@@ -47,15 +51,18 @@ struct Scene {
     RenderJob job;
 
     Scene(int look, int32_t rows)
-        : width(widthFor(rows)), height(rows), a(size_t(width) * height), b(a.size()),
+        : width(widthFor(rows)),
+          height(rows),
+          a(size_t(width) * height),
+          b(a.size()),
           out(a.size()) {
         std::mt19937 g(7);
         for (auto& p : a) p = g() & 0xFFFFFFu;
         for (auto& p : b) p = g() & 0xFFFFFFu;
         fillDefaults(settings);
         configure(settings, look, height);
-        job = workFramesJob(65536, 32768, width, height, {a.data(), b.data(), out.data()},
-                            settings);
+        job =
+            workFramesJob(65536, 32768, width, height, {a.data(), b.data(), out.data()}, settings);
     }
 };
 
@@ -77,9 +84,9 @@ void BM_Render(benchmark::State& state) {
         benchmark::DoNotOptimize(scene.out.data());
         benchmark::ClobberMemory();
     }
-    state.counters["ns/pixel"] = benchmark::Counter(
-        double(scene.a.size()), benchmark::Counter::kIsIterationInvariantRate |
-                                    benchmark::Counter::kInvert);
+    state.counters["ns/pixel"] =
+        benchmark::Counter(double(scene.a.size()), benchmark::Counter::kIsIterationInvariantRate |
+                                                       benchmark::Counter::kInvert);
 }
 
 // The host's side of one render call: three 24-bit frames with padded rows,
@@ -128,10 +135,9 @@ void BM_Export(benchmark::State& state) {
         benchmark::DoNotOptimize(call.out.data());
         benchmark::ClobberMemory();
     }
-    state.counters["ns/pixel"] =
-        benchmark::Counter(double(call.header.width) * call.header.height,
-                           benchmark::Counter::kIsIterationInvariantRate |
-                               benchmark::Counter::kInvert);
+    state.counters["ns/pixel"] = benchmark::Counter(
+        double(call.header.width) * call.header.height,
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void renderArgs(benchmark::internal::Benchmark* b) {

@@ -20,9 +20,9 @@ namespace granulix::cli {
 
 namespace {
 
-const char* const kCurves[] = {"qsin", "tri", "esin", "hsin", "log", "ipar", "qua", "cub", "squ", "cbr",
-                               "par", "exp", "iqsin", "ihsin", "dese", "desi", "losi", "sinc", "isinc",
-                               "nofade", nullptr};
+const char* const kCurves[] = {"qsin", "tri",  "esin", "hsin", "log",   "ipar",   "qua",
+                               "cub",  "squ",  "cbr",  "par",  "exp",   "iqsin",  "ihsin",
+                               "dese", "desi", "losi", "sinc", "isinc", "nofade", nullptr};
 
 std::string seconds(double value) {
     char text[40];
@@ -65,8 +65,8 @@ struct SoundReader {
         AVStream* s = format->streams[stream];
         const int video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
         if (video >= 0 && format->streams[video]->start_time != AV_NOPTS_VALUE) {
-            origin = av_rescale_q(format->streams[video]->start_time, format->streams[video]->time_base,
-                                  s->time_base);
+            origin = av_rescale_q(format->streams[video]->start_time,
+                                  format->streams[video]->time_base, s->time_base);
         } else if (s->start_time != AV_NOPTS_VALUE) {
             origin = s->start_time;
         }
@@ -79,9 +79,11 @@ struct SoundReader {
         result = avcodec_open2(decoder, codec, nullptr);
         if (result < 0) fail("decode", result);
         if (clip.from > 0) {
-            const int64_t at = origin + av_rescale_q(int64_t(std::llround(clip.from * AV_TIME_BASE)),
-                                                     AV_TIME_BASE_Q, s->time_base);
-            if (av_seek_frame(format, stream, at, AVSEEK_FLAG_BACKWARD) >= 0) avcodec_flush_buffers(decoder);
+            const int64_t at =
+                origin + av_rescale_q(int64_t(std::llround(clip.from * AV_TIME_BASE)),
+                                      AV_TIME_BASE_Q, s->time_base);
+            if (av_seek_frame(format, stream, at, AVSEEK_FLAG_BACKWARD) >= 0)
+                avcodec_flush_buffers(decoder);
         }
         return true;
     }
@@ -95,8 +97,9 @@ struct SoundReader {
         const int result = decodeNext(format, stream, decoder, packet, draining, into, true, what);
         if (result == AVERROR_EOF) return false;
         if (result < 0) fail(what, result);
-        into->pts = into->best_effort_timestamp == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
-                                                                  : into->best_effort_timestamp - origin;
+        into->pts = into->best_effort_timestamp == AV_NOPTS_VALUE
+                        ? AV_NOPTS_VALUE
+                        : into->best_effort_timestamp - origin;
         return true;
     }
 };
@@ -137,26 +140,30 @@ struct SoundTrack::State {
     // has sound) to [clipN].
     std::string branch(int clip, const std::string& layoutName, double length) const {
         const SoundClip& c = clip == 0 ? plan.a : plan.b;
-        const std::string in = "[in" + std::to_string(clip) + "]", out = "[clip" + std::to_string(clip) + "]";
+        const std::string in = "[in" + std::to_string(clip) + "]",
+                          out = "[clip" + std::to_string(clip) + "]";
         const std::string rateText = std::to_string(rate);
         if (!hasSound[clip]) {
-            return "anullsrc=r=" + rateText + ":cl=" + layoutName + ",atrim=end=" + seconds(length) + out;
+            return "anullsrc=r=" + rateText + ":cl=" + layoutName +
+                   ",atrim=end=" + seconds(length) + out;
         }
         std::string chain = in;
         if (c.from > 0 || std::isfinite(c.to)) {
-            chain += "atrim=start=" + seconds(c.from) + (std::isfinite(c.to) ? ":end=" + seconds(c.to) : "") +
-                     ",asetpts=PTS-" + seconds(c.from) + "/TB,";
+            chain += "atrim=start=" + seconds(c.from) +
+                     (std::isfinite(c.to) ? ":end=" + seconds(c.to) : "") + ",asetpts=PTS-" +
+                     seconds(c.from) + "/TB,";
         }
         return chain + "aresample=" + rateText + ":async=1:first_pts=0," +
-               "aformat=sample_fmts=fltp:channel_layouts=" +
-               layoutName + ",apad=whole_dur=" + seconds(length) + ",atrim=end=" + seconds(length) + out;
+               "aformat=sample_fmts=fltp:channel_layouts=" + layoutName +
+               ",apad=whole_dur=" + seconds(length) + ",atrim=end=" + seconds(length) + out;
     }
 
     void feed(int clip) {
         SoundReader& r = readers[clip];
         int result;
         if (!r.ended && r.decode(decoded)) {
-            result = av_buffersrc_add_frame_flags(sources[clip], decoded, AV_BUFFERSRC_FLAG_KEEP_REF);
+            result =
+                av_buffersrc_add_frame_flags(sources[clip], decoded, AV_BUFFERSRC_FLAG_KEEP_REF);
             av_frame_unref(decoded);
         } else {
             r.ended = true;
@@ -215,13 +222,14 @@ void SoundTrack::start(AVSampleFormat format, int frameSize, int rate) {
         av_channel_layout_describe(&decodedLayout, channels, sizeof channels);
         av_channel_layout_uninit(&decodedLayout);
         const AVRational tb = s.readers[clip].timeBase();
-        const std::string args = "time_base=" + std::to_string(tb.num) + "/" + std::to_string(tb.den) +
-                                 ":sample_rate=" + std::to_string(d->sample_rate) +
-                                 ":sample_fmt=" + av_get_sample_fmt_name(d->sample_fmt) +
-                                 ":channel_layout=" + channels;
+        const std::string args =
+            "time_base=" + std::to_string(tb.num) + "/" + std::to_string(tb.den) +
+            ":sample_rate=" + std::to_string(d->sample_rate) +
+            ":sample_fmt=" + av_get_sample_fmt_name(d->sample_fmt) + ":channel_layout=" + channels;
         const std::string name = "in" + std::to_string(clip);
-        const int result = avfilter_graph_create_filter(&s.sources[clip], avfilter_get_by_name("abuffer"),
-                                                        name.c_str(), args.c_str(), nullptr, s.graph);
+        const int result =
+            avfilter_graph_create_filter(&s.sources[clip], avfilter_get_by_name("abuffer"),
+                                         name.c_str(), args.c_str(), nullptr, s.graph);
         if (result < 0) s.failMix(result);
         AVFilterInOut* out = avfilter_inout_alloc();
         if (!out) throw std::bad_alloc();
@@ -231,8 +239,8 @@ void SoundTrack::start(AVSampleFormat format, int frameSize, int rate) {
         out->next = outputs;
         outputs = out;
     }
-    int result = avfilter_graph_create_filter(&s.sink, avfilter_get_by_name("abuffersink"), "out", nullptr,
-                                              nullptr, s.graph);
+    int result = avfilter_graph_create_filter(&s.sink, avfilter_get_by_name("abuffersink"), "out",
+                                              nullptr, nullptr, s.graph);
     if (result < 0) s.failMix(result);
     AVFilterInOut* inputs = avfilter_inout_alloc();
     if (!inputs) throw std::bad_alloc();
@@ -244,10 +252,11 @@ void SoundTrack::start(AVSampleFormat format, int frameSize, int rate) {
     const SoundPlan& p = s.plan;
     const long long crossfadeSamples = std::max<long long>(1, std::llround(p.crossfade * rate));
     const std::string description =
-        s.branch(0, layoutName, p.transitionStart + p.crossfade) + ";" + s.branch(1, layoutName, p.lengthB) +
-        ";[clip0][clip1]acrossfade=ns=" + std::to_string(crossfadeSamples) + ":c1=" + p.curve + ":c2=" + p.curve +
-        ",aformat=sample_fmts=" + av_get_sample_fmt_name(format) + ":sample_rates=" + std::to_string(rate) +
-        ":channel_layouts=" + layoutName + "[out]";
+        s.branch(0, layoutName, p.transitionStart + p.crossfade) + ";" +
+        s.branch(1, layoutName, p.lengthB) +
+        ";[clip0][clip1]acrossfade=ns=" + std::to_string(crossfadeSamples) + ":c1=" + p.curve +
+        ":c2=" + p.curve + ",aformat=sample_fmts=" + av_get_sample_fmt_name(format) +
+        ":sample_rates=" + std::to_string(rate) + ":channel_layouts=" + layoutName + "[out]";
     result = avfilter_graph_parse_ptr(s.graph, description.c_str(), &inputs, &outputs, nullptr);
     avfilter_inout_free(&inputs);
     avfilter_inout_free(&outputs);

@@ -22,7 +22,7 @@ namespace granulix::cli {
 
 struct SoundClip {
     std::string path;
-    double from = 0;                                        // seconds after its first picture
+    double from = 0;  // seconds after its first picture
     double to = std::numeric_limits<double>::infinity();
 };
 

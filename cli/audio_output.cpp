@@ -43,7 +43,8 @@ SoundEncoder::SoundEncoder(AVFormatContext& format, SoundTrack& track, const std
     const char* encoderName = webm ? "libopus" : "aac";
     const AVCodec* codec = avcodec_find_encoder_by_name(encoderName);
     if (!codec) {
-        throw CliError("cannot write " + target_ + ": FFmpeg lacks the " + encoderName + " encoder");
+        throw CliError("cannot write " + target_ + ": FFmpeg lacks the " + encoderName +
+                       " encoder");
     }
     stream_ = avformat_new_stream(&format, nullptr);
     encoder_ = avcodec_alloc_context3(codec);
@@ -59,14 +60,16 @@ SoundEncoder::SoundEncoder(AVFormatContext& format, SoundTrack& track, const std
         encoder_->time_base = AVRational{1, encoder_->sample_rate};
         int result = av_channel_layout_copy(&encoder_->ch_layout, &track.layout());
         if (result < 0) fail(result);
-        if (format.oformat->flags & AVFMT_GLOBALHEADER) encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        if (format.oformat->flags & AVFMT_GLOBALHEADER)
+            encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         result = avcodec_open2(encoder_, codec, nullptr);
         if (result < 0) fail(result);
         result = avcodec_parameters_from_context(stream_->codecpar, encoder_);
         if (result < 0) fail(result);
         stream_->time_base = encoder_->time_base;
         const bool anySize = codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE;
-        track.start(encoder_->sample_fmt, anySize ? 0 : encoder_->frame_size, encoder_->sample_rate);
+        track.start(encoder_->sample_fmt, anySize ? 0 : encoder_->frame_size,
+                    encoder_->sample_rate);
     } catch (...) {
         release();
         throw;

@@ -50,8 +50,8 @@ void drawRings(int frame, HostFrame& out) {
             double ring = wave(d * 28 - t * 5);
             ring = ring * ring * ring;
             const double glow = wave(u * 9 + v * 4 + t * 1.3) * 0.25;
-            put(p, baseR + (255 - baseR) * ring + 40 * glow, baseG + (225 - baseG) * ring + 60 * glow,
-                baseB + (120 - baseB) * ring);
+            put(p, baseR + (255 - baseR) * ring + 40 * glow,
+                baseG + (225 - baseG) * ring + 60 * glow, baseB + (120 - baseB) * ring);
         }
     }
 }
@@ -75,9 +75,9 @@ void drawTiles(int frame, HostFrame& out) {
             const int64_t column = int64_t(std::floor(tx));
             double r, g, b;
             if (((row + column) & 1) == 0) {
-                r = 20, g = 150 - 40 * v, b = 170;   // teal
+                r = 20, g = 150 - 40 * v, b = 170;  // teal
             } else {
-                r = 25, g = 45, b = 110 - 30 * v;    // navy
+                r = 25, g = 45, b = 110 - 30 * v;  // navy
             }
             if (fx < 0.05 || fy < 0.05) r = 10, g = 20, b = 40;  // grout
             const double bar = std::abs(x - barX - 0.3 * (y - h / 2));
@@ -95,10 +95,10 @@ public:
     explicit BuiltinClip(BuiltinPattern pattern) : pattern_(pattern) {}
     PictureTask pictureAt(int64_t index, FrameRate rate) override {
         // The pattern's own frame on screen at that moment.
-        const int64_t frame = index * kBuiltinRate.num * rate.den / (int64_t(kBuiltinRate.den) * rate.num);
-        return [pattern = pattern_, frame = int(std::min<int64_t>(frame, INT32_MAX))](HostFrame& out) {
-            drawPattern(pattern, frame, out);
-        };
+        const int64_t frame =
+            index * kBuiltinRate.num * rate.den / (int64_t(kBuiltinRate.den) * rate.num);
+        return [pattern = pattern_, frame = int(std::min<int64_t>(frame, INT32_MAX))](
+                   HostFrame& out) { drawPattern(pattern, frame, out); };
     }
     std::optional<FrameRate> rate() const override { return kBuiltinRate; }
 

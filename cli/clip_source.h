@@ -27,7 +27,9 @@ struct FrameRate {
     int num = 25;
     int den = 1;
     double value() const { return double(num) / double(den); }
-    bool operator==(const FrameRate& o) const { return int64_t(num) * o.den == int64_t(o.num) * den; }
+    bool operator==(const FrameRate& o) const {
+        return int64_t(num) * o.den == int64_t(o.num) * den;
+    }
 };
 
 // How a clip's colours are to be read, as its file tags them; a video output
@@ -65,7 +67,8 @@ public:
     // colours: stored at that size, upright, nothing cut off or scaled.
     // None otherwise, and for clips that are not decoded. Same calling
     // rules as pictureAt(), whose calls it may share an index with.
-    virtual DecodedPicture unchangedPictureAt(int64_t, FrameRate, int32_t /*width*/, int32_t /*height*/) {
+    virtual DecodedPicture unchangedPictureAt(int64_t, FrameRate, int32_t /*width*/,
+                                              int32_t /*height*/) {
         return nullptr;
     }
     // The clip's own frame rate; none for a still picture.

@@ -56,7 +56,8 @@ CommandLine::CommandLine(const std::string& command, const std::vector<std::stri
                              ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     std::vector<CLI::Option*> options;
     for (const OptionRule& rule : rules) {
-        const std::string names = rule.shortName.empty() ? rule.name : rule.shortName + "," + rule.name;
+        const std::string names =
+            rule.shortName.empty() ? rule.name : rule.shortName + "," + rule.name;
         CLI::Option* option = rule.valueName.empty() ? app.add_flag(names) : app.add_option(names);
         options.push_back(option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll));
     }
@@ -87,7 +88,8 @@ CommandLine::CommandLine(const std::string& command, const std::vector<std::stri
         // -q=1 comes back as "-=1", the rest after the switch -q.
         for (const OptionRule& rule : rules) {
             if (word.rfind("-=", 0) == 0 && rule.valueName.empty() && !rule.shortName.empty() &&
-                std::find(args.begin(), args.end(), rule.shortName + word.substr(1)) != args.end()) {
+                std::find(args.begin(), args.end(), rule.shortName + word.substr(1)) !=
+                    args.end()) {
                 throw usageError(rule.name + " takes no value");
             }
         }
@@ -100,14 +102,15 @@ CommandLine::CommandLine(const std::string& command, const std::vector<std::stri
         if (given.empty()) continue;
         if (!rule.repeatable && given.size() > 1) throw usageError(rule.name + " is given twice");
         for (const std::string& value : given) {
-            if (rule.valueName.empty() && value != "true") throw usageError(rule.name + " takes no value");
+            if (rule.valueName.empty() && value != "true")
+                throw usageError(rule.name + " takes no value");
             // -o=x.mp4 would name the file "=x.mp4", which no one means.
             const std::string word = rule.shortName + value;
             if (!rule.valueName.empty() && !rule.shortName.empty() && value.rfind('=', 0) == 0 &&
                 std::find(args.begin(), args.end(), word) != args.end()) {
                 const std::string meant = value.substr(1);
-                throw usageError(word + ": write " + rule.shortName + " " + meant + " or " + rule.name +
-                                 "=" + meant);
+                throw usageError(word + ": write " + rule.shortName + " " + meant + " or " +
+                                 rule.name + "=" + meant);
             }
         }
         values_[rule.name] = given;
@@ -157,8 +160,8 @@ int64_t CommandLine::integer(const std::string& name, int64_t fallback, int64_t 
     if (!has(name)) return fallback;
     int64_t v;
     if (!parseWhole(value(name), v) || v < minimum || v > maximum) {
-        throw usageError(name + " must be a whole number from " + std::to_string(minimum) +
-                         " to " + std::to_string(maximum) + ", not " + value(name));
+        throw usageError(name + " must be a whole number from " + std::to_string(minimum) + " to " +
+                         std::to_string(maximum) + ", not " + value(name));
     }
     return v;
 }

@@ -20,7 +20,7 @@ struct OptionRule {
     std::string shortName;  // "-n", or empty
     std::string valueName;  // "N" for an option that takes a value; empty for a switch
     bool repeatable;
-    std::string help;       // its text in --help; '\n' starts a continuation line
+    std::string help;  // its text in --help; '\n' starts a continuation line
 };
 
 class CommandLine {
@@ -34,7 +34,7 @@ public:
     bool helpWanted() const { return helpWanted_; }
 
     bool has(const std::string& name) const { return values_.count(name) != 0; }
-    const std::string& value(const std::string& name) const;   // last given
+    const std::string& value(const std::string& name) const;  // last given
     std::string valueOr(const std::string& name, const std::string& fallback) const;
     const std::vector<std::string>& values(const std::string& name) const;
     const std::vector<std::string>& arguments() const { return arguments_; }

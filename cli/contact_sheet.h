@@ -10,7 +10,7 @@
 namespace granulix::cli {
 
 struct SheetTile {
-    HostFrame picture;   // all tiles of one sheet share a size
+    HostFrame picture;  // all tiles of one sheet share a size
     float progress;
 };
 

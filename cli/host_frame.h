@@ -13,11 +13,11 @@ namespace granulix::cli {
 struct HostFrame {
     int32_t width = 0;
     int32_t height = 0;
-    uint64_t stride = 0;        // bytes per row, a multiple of 4
+    uint64_t stride = 0;  // bytes per row, a multiple of 4
     std::vector<uint8_t> bytes;
 
     HostFrame() = default;
-    HostFrame(int32_t w, int32_t h);   // throws CliError when the size is unusable
+    HostFrame(int32_t w, int32_t h);  // throws CliError when the size is unusable
 
     uint8_t* row(int32_t memoryRow) { return bytes.data() + stride * uint64_t(memoryRow); }
     const uint8_t* row(int32_t memoryRow) const {

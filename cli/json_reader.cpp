@@ -27,8 +27,8 @@ private:
     }
 
     void skipSpace() {
-        while (at_ < text_.size() &&
-               (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\n' || text_[at_] == '\r')) {
+        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' ||
+                                      text_[at_] == '\n' || text_[at_] == '\r')) {
             ++at_;
         }
     }
@@ -130,10 +130,14 @@ private:
         for (int i = 0; i < 4; ++i) {
             const char h = text_[at_++];
             v <<= 4;
-            if (h >= '0' && h <= '9') v |= unsigned(h - '0');
-            else if (h >= 'a' && h <= 'f') v |= unsigned(h - 'a' + 10);
-            else if (h >= 'A' && h <= 'F') v |= unsigned(h - 'A' + 10);
-            else fail("a \\u escape needs four hex digits");
+            if (h >= '0' && h <= '9')
+                v |= unsigned(h - '0');
+            else if (h >= 'a' && h <= 'f')
+                v |= unsigned(h - 'a' + 10);
+            else if (h >= 'A' && h <= 'F')
+                v |= unsigned(h - 'A' + 10);
+            else
+                fail("a \\u escape needs four hex digits");
         }
         return v;
     }
@@ -171,7 +175,9 @@ private:
             if (at_ >= text_.size()) fail("a string is not closed");
             const char e = text_[at_++];
             switch (e) {
-                case '"': case '\\': case '/': out += e; break;
+                case '"':
+                case '\\':
+                case '/': out += e; break;
                 case 'b': out += '\b'; break;
                 case 'f': out += '\f'; break;
                 case 'n': out += '\n'; break;

@@ -104,7 +104,8 @@ int main(int argc, char** argv) {
         if (command == "sheet") return sheetCommand(rest);
         if (command == "play") return playCommand(rest);
         if (command == "settings") return settingsCommand(rest);
-        throw usageError("unknown command \"" + command + "\" (render, sheet, play, settings; --help)");
+        throw usageError("unknown command \"" + command +
+                         "\" (render, sheet, play, settings; --help)");
     } catch (const CliError& e) {
         if (stopSignal() != 0) {
             reportStop();

@@ -42,7 +42,8 @@ extern "C" void keepErrors(void*, int level, const char* format, va_list args) {
 int clockwiseTurnOf(const AVStream& stream) {
     const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
     if (!matrix) return 0;
-    const double counterClockwise = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+    const double counterClockwise =
+        av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
     if (!std::isfinite(counterClockwise)) return 0;
     const long quarter = std::lround(-counterClockwise / 90.0);
     return int(((quarter % 4) + 4) % 4) * 90;
@@ -66,7 +67,8 @@ public:
     PictureConverter& operator=(const PictureConverter&) = delete;
 
     // `path` names the clip in messages.
-    void convert(const AVFrame& picture, const PicturePlacement& place, const std::string& path, HostFrame& out) {
+    void convert(const AVFrame& picture, const PicturePlacement& place, const std::string& path,
+                 HostFrame& out) {
         const AVFrame* f = &picture;
         if (place.cropWidth != picture.width || place.cropHeight != picture.height) {
             if (!cropped_ && !(cropped_ = av_frame_alloc())) throw std::bad_alloc();
@@ -80,14 +82,15 @@ public:
             av_frame_apply_cropping(cropped_, AV_FRAME_CROP_UNALIGNED);
             f = cropped_;
         }
-        const Conversion wanted{f->width, f->height, f->format, f->colorspace, f->color_range,
-                                place.scaledWidth, place.scaledHeight};
+        const Conversion wanted{f->width,       f->height,         f->format,         f->colorspace,
+                                f->color_range, place.scaledWidth, place.scaledHeight};
         if (!scaler_ || !(wanted == conversion_)) {
             sws_freeContext(scaler_);
             const bool sameSize = place.scaledWidth == f->width && place.scaledHeight == f->height;
-            scaler_ = sws_getContext(f->width, f->height, AVPixelFormat(f->format), place.scaledWidth,
-                                    place.scaledHeight, AV_PIX_FMT_BGR24, sameSize ? kConvertFlags : kScaleFlags,
-                                    nullptr, nullptr, nullptr);
+            scaler_ =
+                sws_getContext(f->width, f->height, AVPixelFormat(f->format), place.scaledWidth,
+                               place.scaledHeight, AV_PIX_FMT_BGR24,
+                               sameSize ? kConvertFlags : kScaleFlags, nullptr, nullptr, nullptr);
             if (!scaler_) {
                 const char* name = av_get_pix_fmt_name(AVPixelFormat(f->format));
                 throw CliError("cannot convert the pictures of " + path + " (pixel format " +
@@ -96,7 +99,8 @@ public:
             useColourTags(*f);
             conversion_ = wanted;
         }
-        const bool fillsFrame = place.turnedWidth() == out.width && place.turnedHeight() == out.height;
+        const bool fillsFrame =
+            place.turnedWidth() == out.width && place.turnedHeight() == out.height;
         if (place.clockwiseTurn == 0 && fillsFrame) {
             // Writing upwards from the top line turns the picture into bottom-up rows.
             uint8_t* destination[4] = {out.lineFromTop(0), nullptr, nullptr, nullptr};
@@ -156,7 +160,8 @@ private:
                                      &brightness, &contrast, &saturation) < 0) {
             return;
         }
-        const int matrix = f.colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : int(f.colorspace);
+        const int matrix =
+            f.colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : int(f.colorspace);
         if (f.color_range == AVCOL_RANGE_JPEG) sourceRange = 1;
         sws_setColorspaceDetails(scaler_, sws_getCoefficients(matrix), sourceRange, table,
                                  destRange, brightness, contrast, saturation);
@@ -186,9 +191,9 @@ struct VideoFileClip::State {
     AVFrame* current = nullptr;  // the picture on screen now (held at the end)
     AVFrame* ahead = nullptr;    // the one after it, decoded in advance
     bool haveAhead = false;
-    bool draining = false;       // the demuxer is done; the decoder is being flushed
+    bool draining = false;  // the demuxer is done; the decoder is being flushed
     bool sound = false;
-    bool still = false;          // a single picture
+    bool still = false;  // a single picture
     int stream = -1;
     int turn = 0;
 
@@ -227,7 +232,8 @@ struct VideoFileClip::State {
         const std::string logged = takeLoggedErrors();
         unsigned w = 0, h = 0;
         const std::size_t at = logged.find("Picture size ");
-        if (at != std::string::npos && std::sscanf(logged.c_str() + at, "Picture size %ux%u", &w, &h) == 2) {
+        if (at != std::string::npos &&
+            std::sscanf(logged.c_str() + at, "Picture size %ux%u", &w, &h) == 2) {
             throw CliError("the picture in " + path + " is " + std::to_string(w) + "x" +
                            std::to_string(h) + " pixels, too large to decode");
         }
@@ -308,7 +314,8 @@ struct VideoFileClip::State {
     }
 
     double pixelAspect() const {
-        const AVRational sar = av_guess_sample_aspect_ratio(format, format->streams[stream], current);
+        const AVRational sar =
+            av_guess_sample_aspect_ratio(format, format->streams[stream], current);
         return sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;
     }
 
@@ -357,11 +364,13 @@ VideoFileClip::VideoFileClip(const std::string& path, FitMode fit, double from, 
     s.ahead = av_frame_alloc();
     if (!s.packet || !s.current || !s.ahead) throw std::bad_alloc();
     if (!s.decode(s.current) || s.current->width < 1 || s.current->height < 1) s.noPicture();
-    if (s.current->best_effort_timestamp != AV_NOPTS_VALUE) s.firstStamp = s.current->best_effort_timestamp;
-    const int64_t fileEnd = stream->duration != AV_NOPTS_VALUE
-                                ? (stream->start_time == AV_NOPTS_VALUE ? s.firstStamp : stream->start_time) +
-                                      stream->duration
-                                : av_rescale_q(s.format->duration, AV_TIME_BASE_Q, s.timeBase);
+    if (s.current->best_effort_timestamp != AV_NOPTS_VALUE)
+        s.firstStamp = s.current->best_effort_timestamp;
+    const int64_t fileEnd =
+        stream->duration != AV_NOPTS_VALUE
+            ? (stream->start_time == AV_NOPTS_VALUE ? s.firstStamp : stream->start_time) +
+                  stream->duration
+            : av_rescale_q(s.format->duration, AV_TIME_BASE_Q, s.timeBase);
     const double naturalLength =
         s.format->duration == AV_NOPTS_VALUE && stream->duration == AV_NOPTS_VALUE
             ? std::numeric_limits<double>::infinity()
@@ -380,13 +389,15 @@ VideoFileClip::~VideoFileClip() = default;
 
 int32_t VideoFileClip::width() const {
     int32_t w, h;
-    displaySize(state_->current->width, state_->current->height, state_->pixelAspect(), state_->turn, w, h);
+    displaySize(state_->current->width, state_->current->height, state_->pixelAspect(),
+                state_->turn, w, h);
     return w;
 }
 
 int32_t VideoFileClip::height() const {
     int32_t w, h;
-    displaySize(state_->current->width, state_->current->height, state_->pixelAspect(), state_->turn, w, h);
+    displaySize(state_->current->width, state_->current->height, state_->pixelAspect(),
+                state_->turn, w, h);
     return h;
 }
 
@@ -414,22 +425,25 @@ PictureTask VideoFileClip::pictureAt(int64_t index, FrameRate rate) {
     s.advanceTo(index, rate);
     const DecodedPicture picture = s.shareCurrent();
     return [&s, picture, aspect = s.pixelAspect()](HostFrame& out) {
-        const PicturePlacement place =
-            placePicture(picture->width, picture->height, aspect, s.turn, s.fit, out.width, out.height);
+        const PicturePlacement place = placePicture(picture->width, picture->height, aspect, s.turn,
+                                                    s.fit, out.width, out.height);
         std::unique_ptr<PictureConverter> converter = s.takeConverter();
         converter->convert(*picture, place, s.path, out);
         s.giveBack(std::move(converter));
     };
 }
 
-DecodedPicture VideoFileClip::unchangedPictureAt(int64_t index, FrameRate rate, int32_t width, int32_t height) {
+DecodedPicture VideoFileClip::unchangedPictureAt(int64_t index, FrameRate rate, int32_t width,
+                                                 int32_t height) {
     State& s = *state_;
     s.advanceTo(index, rate);
     const AVFrame& f = *s.current;
     if (f.width != width || f.height != height || s.turn != 0) return nullptr;
-    const PicturePlacement place = placePicture(f.width, f.height, s.pixelAspect(), s.turn, s.fit, width, height);
+    const PicturePlacement place =
+        placePicture(f.width, f.height, s.pixelAspect(), s.turn, s.fit, width, height);
     const bool whole = place.cropX == 0 && place.cropY == 0 && place.cropWidth == width &&
-                       place.cropHeight == height && place.scaledWidth == width && place.scaledHeight == height;
+                       place.cropHeight == height && place.scaledWidth == width &&
+                       place.scaledHeight == height;
     return whole ? s.shareCurrent() : nullptr;
 }
 

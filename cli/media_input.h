@@ -30,7 +30,8 @@ public:
     int32_t height() const;
 
     PictureTask pictureAt(int64_t index, FrameRate rate) override;
-    DecodedPicture unchangedPictureAt(int64_t index, FrameRate rate, int32_t width, int32_t height) override;
+    DecodedPicture unchangedPictureAt(int64_t index, FrameRate rate, int32_t width,
+                                      int32_t height) override;
     std::optional<FrameRate> rate() const override;
     bool hasSound() const override;
     ColourTags colourTags() const override;

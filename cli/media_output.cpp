@@ -55,9 +55,11 @@ public:
             ++conversions;
             i = j;
         }
-        if (conversions != 1 || fs::path(pattern).parent_path().string().find('%') != std::string::npos) {
-            throw usageError("an image sequence needs one frame number such as %04d in its file name: " +
-                             pattern);
+        if (conversions != 1 ||
+            fs::path(pattern).parent_path().string().find('%') != std::string::npos) {
+            throw usageError(
+                "an image sequence needs one frame number such as %04d in its file name: " +
+                pattern);
         }
     }
 
@@ -65,7 +67,8 @@ public:
         const std::string file = fs::path(pattern_).filename().string();
         char name[4096];
         const int n = std::snprintf(name, sizeof name, file.c_str(), index);
-        if (n < 0 || std::size_t(n) >= sizeof name) throw usageError("frame name too long: " + pattern_);
+        if (n < 0 || std::size_t(n) >= sizeof name)
+            throw usageError("frame name too long: " + pattern_);
         return name;
     }
     fs::path directory() const {
@@ -82,7 +85,8 @@ public:
     RawSink(int fd, const std::string& what, int32_t width, int32_t height)
         : fd_(fd), what_(what), row_(std::size_t(width) * 3), height_(height) {
         if (isatty(fd)) {
-            throw usageError("raw frames are not for a terminal: redirect standard output or pipe it");
+            throw usageError(
+                "raw frames are not for a terminal: redirect standard output or pipe it");
         }
         buffer_.resize(row_ * std::size_t(height));
     }
@@ -115,9 +119,12 @@ public:
         }
         staging_.emplace(pattern_.directory(), pattern);
     }
-    PreparedFrame prepare(const HostFrame& frame) const override { return {encodePng(frame), nullptr}; }
+    PreparedFrame prepare(const HostFrame& frame) const override {
+        return {encodePng(frame), nullptr};
+    }
     void write(const HostFrame& frame, PreparedFrame&& prepared) override {
-        const std::vector<uint8_t> png = prepared.bytes.empty() ? encodePng(frame) : std::move(prepared.bytes);
+        const std::vector<uint8_t> png =
+            prepared.bytes.empty() ? encodePng(frame) : std::move(prepared.bytes);
         staging_->write(pattern_.fileName(count_++), png);
         written_ += int64_t(png.size());
     }
@@ -144,10 +151,18 @@ struct EncoderRow {
 const std::vector<EncoderRow>& encoderRows() {
     static const std::vector<EncoderRow> rows = {
         {"h264", "libx264", "yuv420p", {{"crf", "18"}, {"preset", "medium"}}},
-        {"h265", "libx265", "yuv420p", {{"crf", "20"}, {"preset", "medium"}, {"x265-params", "log-level=error"}}},
-        {"vp9", "libvpx-vp9", "yuv420p",
+        {"h265",
+         "libx265",
+         "yuv420p",
+         {{"crf", "20"}, {"preset", "medium"}, {"x265-params", "log-level=error"}}},
+        {"vp9",
+         "libvpx-vp9",
+         "yuv420p",
          {{"b", "0"}, {"crf", "30"}, {"deadline", "good"}, {"cpu-used", "4"}, {"row-mt", "1"}}},
-        {"av1", "libaom-av1", "yuv420p", {{"b", "0"}, {"crf", "30"}, {"cpu-used", "6"}, {"row-mt", "1"}}},
+        {"av1",
+         "libaom-av1",
+         "yuv420p",
+         {{"b", "0"}, {"crf", "30"}, {"cpu-used", "6"}, {"row-mt", "1"}}},
         {"av1", "libsvtav1", "yuv420p", {}},
         {"av1", "librav1e", "yuv420p", {}},
         // Intermediates: 10-bit 4:2:2 ProRes, and lossless FFV1 that keeps the rendered RGB.
@@ -171,7 +186,8 @@ const char* containerOf(const std::string& extension) {
 bool holds(const char* container, AVCodecID codec) {
     // FFmpeg's MOV writer lists VP9 and AV1 among its codecs but refuses
     // them when it writes the header: they belong in MP4.
-    if (std::strcmp(container, "mov") == 0 && (codec == AV_CODEC_ID_VP9 || codec == AV_CODEC_ID_AV1)) {
+    if (std::strcmp(container, "mov") == 0 &&
+        (codec == AV_CODEC_ID_VP9 || codec == AV_CODEC_ID_AV1)) {
         return false;
     }
     const AVOutputFormat* format = av_guess_format(container, nullptr, nullptr);
@@ -183,8 +199,9 @@ bool holds(const char* container, AVCodecID codec) {
 // hold what it makes.
 const EncoderRow& chooseEncoder(const std::string& target, const std::string& extension,
                                 const std::string& codec) {
-    const std::string wanted = codec.empty() ? (extension == ".webm" ? "vp9" : "h264")
-                               : codec == "hevc" ? "h265" : codec;
+    const std::string wanted = codec.empty()     ? (extension == ".webm" ? "vp9" : "h264")
+                               : codec == "hevc" ? "h265"
+                                                 : codec;
     bool known = false;
     for (const EncoderRow& row : encoderRows()) {
         if (wanted != row.codec) continue;
@@ -197,26 +214,30 @@ const EncoderRow& chooseEncoder(const std::string& target, const std::string& ex
                 if (holds(name, found->id)) others += std::string(others.empty() ? "" : ", ") + ext;
             }
             throw usageError("a " + extension + " file cannot hold " + wanted + " video" +
-                             (others.empty() ? std::string() : "; use " + others) + " for " + target);
+                             (others.empty() ? std::string() : "; use " + others) + " for " +
+                             target);
         }
         return row;
     }
     if (!known) throw usageError("--codec must be one of " + codecNames() + ", not " + codec);
-    throw CliError("cannot write " + target + ": this build of FFmpeg has no " + wanted + " encoder");
+    throw CliError("cannot write " + target + ": this build of FFmpeg has no " + wanted +
+                   " encoder");
 }
 
 // The format named `name`, when the encoder takes it.
-AVPixelFormat pixelFormatFor(const AVCodec& codec, const char* encoderName, const std::string& name) {
+AVPixelFormat pixelFormatFor(const AVCodec& codec, const char* encoderName,
+                             const std::string& name) {
     const AVPixelFormat wanted = av_get_pix_fmt(name.c_str());
-    if (wanted == AV_PIX_FMT_NONE) throw usageError("--pix-fmt: FFmpeg knows no pixel format " + name);
+    if (wanted == AV_PIX_FMT_NONE)
+        throw usageError("--pix-fmt: FFmpeg knows no pixel format " + name);
     if (!codec.pix_fmts) return wanted;
     std::string taken;
     for (const AVPixelFormat* f = codec.pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
         if (*f == wanted) return wanted;
         taken += std::string(taken.empty() ? "" : ", ") + av_get_pix_fmt_name(*f);
     }
-    throw usageError("--pix-fmt: the " + std::string(encoderName) + " encoder does not take " + name +
-                     "; it takes " + taken);
+    throw usageError("--pix-fmt: the " + std::string(encoderName) + " encoder does not take " +
+                     name + "; it takes " + taken);
 }
 
 struct EncoderChoice {
@@ -263,7 +284,8 @@ ColourForm formOf(const AVFrame& f) {
                             format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P ||
                             format == AV_PIX_FMT_YUVJ411P;
     return {format,
-            sws_getCoefficients(f.colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : int(f.colorspace)),
+            sws_getCoefficients(f.colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT
+                                                                      : int(f.colorspace)),
             !hasRange(format) || fullFormat || f.color_range == AVCOL_RANGE_JPEG};
 }
 
@@ -289,7 +311,11 @@ public:
     VideoSink(const std::string& target, const std::string& extension, int32_t width,
               int32_t height, FrameRate rate, bool force, const VideoEncoding& encoding,
               SoundTrack* sound)
-        : target_(target), file_(target, force), temporary_(file_.path()), sound_(sound), rate_(rate) {
+        : target_(target),
+          file_(target, force),
+          temporary_(file_.path()),
+          sound_(sound),
+          rate_(rate) {
         try {
             open(extension, width, height, rate, encoding);
         } catch (...) {
@@ -324,8 +350,8 @@ public:
     }
 
     void write(const HostFrame& frame, PreparedFrame&& prepared) override {
-        const std::shared_ptr<AVFrame> picture = prepared.picture ? std::move(prepared.picture)
-                                                                  : prepare(frame).picture;
+        const std::shared_ptr<AVFrame> picture =
+            prepared.picture ? std::move(prepared.picture) : prepare(frame).picture;
         picture->pts = nextPts_++;
         send(picture.get());
         if (soundEncoder_) soundEncoder_->writeUntil(double(nextPts_) * rate_.den / rate_.num);
@@ -375,7 +401,8 @@ private:
         for (const auto& [key, value] : row.defaults) setOption(key, value);
         if (!encoding.crf.empty()) setNamedOption("--crf", "crf", encoding.crf);
         if (!encoding.preset.empty()) setNamedOption("--preset", "preset", encoding.preset);
-        for (const auto& [key, value] : encoding.options) setNamedOption("--encoder-option", key, value);
+        for (const auto& [key, value] : encoding.options)
+            setNamedOption("--encoder-option", key, value);
         takeLoggedErrors();
         result = avcodec_open2(encoder_, codec, nullptr);
         if (result < 0) {
@@ -383,9 +410,11 @@ private:
             while (!logged.empty() && logged.back() == '\n') logged.pop_back();
             const std::size_t lastLine = logged.rfind('\n');
             if (lastLine != std::string::npos) logged.erase(0, lastLine + 1);
-            const bool asked = !encoding.codec.empty() || !encoding.crf.empty() || !encoding.preset.empty() ||
-                               !encoding.pixelFormat.empty() || !encoding.options.empty();
-            throw CliError("cannot write " + target_ + ": the " + encoderName_ + " encoder refuses its settings (" +
+            const bool asked = !encoding.codec.empty() || !encoding.crf.empty() ||
+                               !encoding.preset.empty() || !encoding.pixelFormat.empty() ||
+                               !encoding.options.empty();
+            throw CliError("cannot write " + target_ + ": the " + encoderName_ +
+                               " encoder refuses its settings (" +
                                (logged.empty() ? ffmpegError(result) : logged) + ")",
                            asked ? kExitUsage : kExitFailure);
         }
@@ -408,7 +437,8 @@ private:
         result = avio_open(&format_->pb, temporary_.c_str(), AVIO_FLAG_WRITE);
         if (result < 0) fail(result);
         AVDictionary* options = nullptr;
-        if (extension == ".mp4" || extension == ".mov") av_dict_set(&options, "movflags", "+faststart", 0);
+        if (extension == ".mp4" || extension == ".mov")
+            av_dict_set(&options, "movflags", "+faststart", 0);
         result = avformat_write_header(format_, &options);
         av_dict_free(&options);
         if (result < 0) fail(result);
@@ -421,46 +451,54 @@ private:
         const bool rgb = d && (d->flags & AV_PIX_FMT_FLAG_RGB);
         encoder_->color_primaries =
             colour.primaries == AVCOL_PRI_UNSPECIFIED ? AVCOL_PRI_BT709 : colour.primaries;
-        encoder_->color_trc = colour.transfer == AVCOL_TRC_UNSPECIFIED ? AVCOL_TRC_BT709 : colour.transfer;
+        encoder_->color_trc =
+            colour.transfer == AVCOL_TRC_UNSPECIFIED ? AVCOL_TRC_BT709 : colour.transfer;
         if (rgb) {
             encoder_->colorspace = AVCOL_SPC_RGB;
             encoder_->color_range = AVCOL_RANGE_JPEG;
             return;
         }
         // The matrices the conversion knows; another would be tagged but not used.
-        const bool matrixKnown = colour.matrix == AVCOL_SPC_BT709 || colour.matrix == AVCOL_SPC_FCC ||
-                                 colour.matrix == AVCOL_SPC_BT470BG || colour.matrix == AVCOL_SPC_SMPTE170M ||
-                                 colour.matrix == AVCOL_SPC_SMPTE240M || colour.matrix == AVCOL_SPC_BT2020_NCL;
+        const bool matrixKnown =
+            colour.matrix == AVCOL_SPC_BT709 || colour.matrix == AVCOL_SPC_FCC ||
+            colour.matrix == AVCOL_SPC_BT470BG || colour.matrix == AVCOL_SPC_SMPTE170M ||
+            colour.matrix == AVCOL_SPC_SMPTE240M || colour.matrix == AVCOL_SPC_BT2020_NCL;
         encoder_->colorspace = matrixKnown ? colour.matrix : AVCOL_SPC_BT709;
-        encoder_->color_range = colour.range == AVCOL_RANGE_JPEG ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+        encoder_->color_range =
+            colour.range == AVCOL_RANGE_JPEG ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
     }
 
-    static ColourForm hostForm() { return {AV_PIX_FMT_BGR24, sws_getCoefficients(SWS_CS_DEFAULT), 1}; }
+    static ColourForm hostForm() {
+        return {AV_PIX_FMT_BGR24, sws_getCoefficients(SWS_CS_DEFAULT), 1};
+    }
 
     // Makes `scaler` convert pictures of form `from`.
     void scalerFor(EncoderScaler& scaler, const ColourForm& from) const {
-        if (scaler.context && scaler.from.format == from.format && scaler.from.matrix == from.matrix &&
-            scaler.from.fullRange == from.fullRange) {
+        if (scaler.context && scaler.from.format == from.format &&
+            scaler.from.matrix == from.matrix && scaler.from.fullRange == from.fullRange) {
             return;
         }
         sws_freeContext(scaler.context);
-        scaler.context = sws_getContext(width_, height_, from.format, width_, height_, encoderForm_.format,
-                                        kScaleFlags, nullptr, nullptr, nullptr);
+        scaler.context =
+            sws_getContext(width_, height_, from.format, width_, height_, encoderForm_.format,
+                           kScaleFlags, nullptr, nullptr, nullptr);
         if (!scaler.context) throw CliError("cannot write " + target_ + ": no colour conversion");
         scaler.from = from;
         int* inverse;
         int* table;
         int sourceRange, destRange, brightness, contrast, saturation;
         if ((hasRange(from.format) || hasRange(encoderForm_.format)) &&
-            sws_getColorspaceDetails(scaler.context, &inverse, &sourceRange, &table, &destRange, &brightness,
-                                     &contrast, &saturation) >= 0) {
-            sws_setColorspaceDetails(scaler.context, from.matrix, from.fullRange, encoderForm_.matrix,
-                                     encoderForm_.fullRange, brightness, contrast, saturation);
+            sws_getColorspaceDetails(scaler.context, &inverse, &sourceRange, &table, &destRange,
+                                     &brightness, &contrast, &saturation) >= 0) {
+            sws_setColorspaceDetails(scaler.context, from.matrix, from.fullRange,
+                                     encoderForm_.matrix, encoderForm_.fullRange, brightness,
+                                     contrast, saturation);
         }
     }
 
     // A new picture in the encoder's format, converted from `data`.
-    std::shared_ptr<AVFrame> convert(const uint8_t* const data[], const int stride[], const ColourForm& from) const {
+    std::shared_ptr<AVFrame> convert(const uint8_t* const data[], const int stride[],
+                                     const ColourForm& from) const {
         std::shared_ptr<AVFrame> picture = newPicture();
         std::unique_ptr<EncoderScaler> scaler = takeScaler();
         scalerFor(*scaler, from);
@@ -514,7 +552,8 @@ private:
 
     // Sets an option the user asked for through `option`; refuses one the
     // encoder lacks or a value it does not take.
-    void setNamedOption(const std::string& option, const std::string& key, const std::string& value) {
+    void setNamedOption(const std::string& option, const std::string& key,
+                        const std::string& value) {
         const std::string given = option == "--encoder-option" ? key + "=" + value : value;
         if (!av_opt_find(encoder_, key.c_str(), nullptr, 0, AV_OPT_SEARCH_CHILDREN)) {
             throw usageError(option + " " + given + ": the " + encoderName_ + " encoder has no " +
@@ -522,8 +561,8 @@ private:
         }
         const int result = av_opt_set(encoder_, key.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
         if (result < 0) {
-            throw usageError(option + " " + given + ": the " + encoderName_ + " encoder refuses it (" +
-                             ffmpegError(result) + ")");
+            throw usageError(option + " " + given + ": the " + encoderName_ +
+                             " encoder refuses it (" + ffmpegError(result) + ")");
         }
     }
 
@@ -603,9 +642,10 @@ void fitFrameToOutput(const std::string& target, const VideoEncoding& encoding, 
     const int32_t evenHeight = halfHeight ? std::max(2, height & ~1) : height;
     changed = evenWidth != width || evenHeight != height;
     if (av_image_check_size(unsigned(evenWidth), unsigned(evenHeight), 0, nullptr) < 0) {
-        throw usageError("a frame of " + sizeText(evenWidth, evenHeight) + " is too large for " + target +
-                         ": FFmpeg's encoders take frames of up to about 268 million pixels with margins, "
-                         "such as 16000x16000; choose a smaller --size");
+        throw usageError(
+            "a frame of " + sizeText(evenWidth, evenHeight) + " is too large for " + target +
+            ": FFmpeg's encoders take frames of up to about 268 million pixels with margins, "
+            "such as 16000x16000; choose a smaller --size");
     }
     width = evenWidth;
     height = evenHeight;
@@ -615,7 +655,8 @@ void checkOutputRate(const std::string& target, FrameRate rate) {
     if (!isVideoTarget(target)) return;
     if (int64_t(rate.num) * kSlowestVideoRate.den < int64_t(kSlowestVideoRate.num) * rate.den) {
         throw usageError("a video output needs at least one frame an hour (--fps 1/3600), not " +
-                         std::to_string(rate.num) + "/" + std::to_string(rate.den) + " frames per second");
+                         std::to_string(rate.num) + "/" + std::to_string(rate.den) +
+                         " frames per second");
     }
 }
 
@@ -627,9 +668,10 @@ FrameRate frameRateOf(double framesPerSecond) {
 void checkPngSize(const std::string& target, int64_t width, int64_t height) {
     if (width > INT32_MAX || height > INT32_MAX ||
         av_image_check_size(unsigned(width), unsigned(height), 0, nullptr) < 0) {
-        throw usageError("a picture of " + sizeText(width, height) + " is too large for " + target +
-                         ": FFmpeg's PNG encoder takes up to about 268 million pixels with margins, "
-                         "such as 16000x16000");
+        throw usageError(
+            "a picture of " + sizeText(width, height) + " is too large for " + target +
+            ": FFmpeg's PNG encoder takes up to about 268 million pixels with margins, "
+            "such as 16000x16000");
     }
 }
 
@@ -656,7 +698,8 @@ std::unique_ptr<FrameSink> openSink(const std::string& target, int32_t width, in
     return std::make_unique<VideoSink>(target, ext, width, height, rate, force, encoding, sound);
 }
 
-std::unique_ptr<FrameSink> openRawSink(int fd, const std::string& what, int32_t width, int32_t height) {
+std::unique_ptr<FrameSink> openRawSink(int fd, const std::string& what, int32_t width,
+                                       int32_t height) {
     return std::make_unique<RawSink>(fd, what, width, height);
 }
 
@@ -675,11 +718,15 @@ void checkEncodingTarget(const std::string& target, const VideoEncoding& encodin
         chooseEncoding(target, lowerExtension(target), encoding);
         return;
     }
-    const char* asked = !encoding.codec.empty() ? "--codec" : !encoding.crf.empty() ? "--crf"
-                        : !encoding.preset.empty() ? "--preset" : !encoding.pixelFormat.empty() ? "--pix-fmt"
-                        : !encoding.options.empty() ? "--encoder-option" : nullptr;
+    const char* asked = !encoding.codec.empty()         ? "--codec"
+                        : !encoding.crf.empty()         ? "--crf"
+                        : !encoding.preset.empty()      ? "--preset"
+                        : !encoding.pixelFormat.empty() ? "--pix-fmt"
+                        : !encoding.options.empty()     ? "--encoder-option"
+                                                        : nullptr;
     if (asked) {
-        throw usageError(std::string(asked) + " is for video outputs (.mp4, .mkv, .mov, .webm), not " +
+        throw usageError(std::string(asked) +
+                         " is for video outputs (.mp4, .mkv, .mov, .webm), not " +
                          (target == "-" ? std::string("raw frames") : target));
     }
 }

@@ -32,7 +32,7 @@ struct VideoEncoding {
     std::string preset;       // the encoder's speed preset
     std::string pixelFormat;  // FFmpeg's name: yuv420p, yuv422p10le, ...
     std::vector<std::pair<std::string, std::string>> options;  // passed to the encoder
-    ColourTags colour;        // clip A's
+    ColourTags colour;                                         // clip A's
 };
 
 // The --codec names a video output takes, for help texts: "h264, h265, ...".
@@ -60,7 +60,9 @@ public:
     // The same for a clip's decoded picture that is to be written as it is,
     // without being drawn into a host frame first; none when the sink only
     // takes host frames, or not this picture.
-    virtual std::optional<PreparedFrame> preparePicture(const AVFrame&) const { return std::nullopt; }
+    virtual std::optional<PreparedFrame> preparePicture(const AVFrame&) const {
+        return std::nullopt;
+    }
     // Frames arrive in order, each with what prepare() or preparePicture()
     // made of it; after preparePicture(), `frame` is not looked at.
     virtual void write(const HostFrame& frame, PreparedFrame&& prepared) = 0;
@@ -85,7 +87,8 @@ bool outputTakesSound(const std::string& target);
 
 // Raw frames, as the output "-" writes them, into the pipe or file `fd`;
 // a failed write throws "cannot write `what`: REASON".
-std::unique_ptr<FrameSink> openRawSink(int fd, const std::string& what, int32_t width, int32_t height);
+std::unique_ptr<FrameSink> openRawSink(int fd, const std::string& what, int32_t width,
+                                       int32_t height);
 
 // The frame size the output named `target` is written at: a video output
 // whose pixel format halves the colour across or down (4:2:0, 4:2:2) needs

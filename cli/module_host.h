@@ -37,8 +37,7 @@ public:
     // the output was written). Safe to call from several threads at once: the
     // request, its header and its copy of the settings live in this call.
     int32_t render(const HostFrame& a, const HostFrame& b, HostFrame& out, float progress,
-                   int32_t fieldMode, const Region& region,
-                   const EffectSettings& settings) const;
+                   int32_t fieldMode, const Region& region, const EffectSettings& settings) const;
 
 private:
     std::string path_;

@@ -19,7 +19,8 @@ ProgressLog::ProgressLog(const std::string& target, FrameRate rate, std::functio
                          std::chrono::steady_clock::time_point start)
     : target_(target), rate_(rate), bytes_(std::move(bytes)), start_(start) {
     file_ = target == "-" ? stdout : std::fopen(target.c_str(), "w");
-    if (!file_) throw CliError("cannot write progress to " + target + ": " + systemErrorText(errno));
+    if (!file_)
+        throw CliError("cannot write progress to " + target + ": " + systemErrorText(errno));
 }
 
 ProgressLog::~ProgressLog() {
@@ -45,20 +46,23 @@ void ProgressLog::write(int frames, bool end, std::chrono::steady_clock::time_po
     char bitrate[32] = "N/A", total[32] = "N/A", speed[32] = "N/A";
     if (size >= 0) {
         std::snprintf(total, sizeof total, "%" PRId64, size);
-        if (outSeconds > 0) std::snprintf(bitrate, sizeof bitrate, "%.1fkbits/s", double(size) * 8 / outSeconds / 1000);
+        if (outSeconds > 0)
+            std::snprintf(bitrate, sizeof bitrate, "%.1fkbits/s",
+                          double(size) * 8 / outSeconds / 1000);
     }
     if (elapsed > 0) std::snprintf(speed, sizeof speed, "%.3gx", outSeconds / elapsed);
     const int64_t s = outUs / 1000000;
     const int ok = std::fprintf(
         file_,
-        "frame=%d\nfps=%.2f\nbitrate=%s\ntotal_size=%s\nout_time_us=%" PRId64 "\nout_time_ms=%" PRId64
-        "\nout_time=%02" PRId64 ":%02" PRId64 ":%02" PRId64 ".%06" PRId64
+        "frame=%d\nfps=%.2f\nbitrate=%s\ntotal_size=%s\nout_time_us=%" PRId64
+        "\nout_time_ms=%" PRId64 "\nout_time=%02" PRId64 ":%02" PRId64 ":%02" PRId64 ".%06" PRId64
         "\ndup_frames=0\ndrop_frames=0\nspeed=%s\nprogress=%s\n",
-        frames, elapsed > 0 ? frames / elapsed : 0.0, bitrate, total, outUs, outUs, s / 3600, s / 60 % 60,
-        s % 60, outUs % 1000000, speed, end ? "end" : "continue");
+        frames, elapsed > 0 ? frames / elapsed : 0.0, bitrate, total, outUs, outUs, s / 3600,
+        s / 60 % 60, s % 60, outUs % 1000000, speed, end ? "end" : "continue");
     if (ok < 0 || std::fflush(file_) != 0) {
-        throw CliError("cannot write progress to " + (target_ == "-" ? std::string("standard output") : target_) +
-                       ": " + systemErrorText(errno));
+        throw CliError("cannot write progress to " +
+                       (target_ == "-" ? std::string("standard output") : target_) + ": " +
+                       systemErrorText(errno));
     }
 }
 

@@ -52,23 +52,28 @@ const std::vector<OptionRule>& sharedOptions() {
     static const std::vector<OptionRule> rows = {
         {"--output", "-o", "OUT", false, "where the frames go (required)"},
         {"--size", "", "WxH", false,
-         "frame size; both clips are fitted to it (default: A's as\nshown, 1280x720 for the built-in clips); "
+         "frame size; both clips are fitted to it (default: A's as\nshown, 1280x720 for the "
+         "built-in clips); "
          "video outputs\nround odd sizes down to even ones"},
         {"--fit", "", "MODE", false,
-         "how a clip of another shape fills the frame: pad, whole\nwith black bars (default); crop, cut to fill "
+         "how a clip of another shape fills the frame: pad, whole\nwith black bars (default); "
+         "crop, cut to fill "
          "it; stretch"},
         {"--frames", "-n", "N", false,
          "length of the transition, at least 2 (default 50);\nframe i has progress i/(N-1)"},
         {"--settings", "", "FILE", false,
-         "settings to start from: a .qlb file or the JSON of\nsettings show --json (default: the module's defaults)"},
+         "settings to start from: a .qlb file or the JSON of\nsettings show --json (default: the "
+         "module's defaults)"},
         {"--set", "", "NAME=VALUE", true,
          "change one settings field; repeatable, applied after\n--settings"},
-        {"--field-mode", "", "0|1|2", false, "0 whole frames, 1 or 2 one interlaced field (default 0)"},
+        {"--field-mode", "", "0|1|2", false,
+         "0 whole frames, 1 or 2 one interlaced field (default 0)"},
         {"--region", "", "X,Y,W,H", false,
          "render only this rectangle, X and Y from the top left,\nW and H at least 1; the rest of "
          "the output stays black\n(default: all)"},
         {"--jobs", "-j", "N", false, "frames rendered side by side (default: one per core)"},
-        {"--module", "", "PATH", false, "the module to load (default: granulix.so beside granulix)"},
+        {"--module", "", "PATH", false,
+         "the module to load (default: granulix.so beside granulix)"},
         {"--quiet", "-q", "", false, "no progress bar, no summary and no notes"},
         {"--force", "-f", "", false, "replace output files that are read-only"},
     };
@@ -78,7 +83,8 @@ const std::vector<OptionRule>& sharedOptions() {
 const std::vector<OptionRule>& renderOnlyOptions() {
     static const std::vector<OptionRule> rows = {
         {"--fps", "", "R", false,
-         "frame rate of the output (default: clip A's, 25 for\nstills and the built-in clips; 30000/1001 works); each\n"
+         "frame rate of the output (default: clip A's, 25 for\nstills and the built-in clips; "
+         "30000/1001 works); each\n"
          "clip keeps its own speed, its pictures taken by time"},
     };
     return rows;
@@ -88,17 +94,22 @@ const std::vector<OptionRule>& renderOnlyOptions() {
 const std::vector<OptionRule>& outputOptions() {
     static const std::vector<OptionRule> rows = {
         {"--codec", "", "NAME", false,
-         "video codec: " + codecNames() + "\n(default h264; vp9 for .webm, which holds vp9 and\n"
-         "av1 only); prores and lossless ffv1 suit intermediates"},
+         "video codec: " + codecNames() +
+             "\n(default h264; vp9 for .webm, which holds vp9 and\n"
+             "av1 only); prores and lossless ffv1 suit intermediates"},
         {"--crf", "", "Q", false,
-         "the encoder's constant quality, lower is better\n(default 18 for h264, 20 h265, 30 vp9 and av1)"},
-        {"--preset", "", "NAME", false, "the encoder's speed preset (default medium for h264\nand h265)"},
+         "the encoder's constant quality, lower is better\n(default 18 for h264, 20 h265, 30 vp9 "
+         "and av1)"},
+        {"--preset", "", "NAME", false,
+         "the encoder's speed preset (default medium for h264\nand h265)"},
         {"--pix-fmt", "", "FORMAT", false,
-         "pixel format as FFmpeg names it (default yuv420p;\nyuv422p10le for prores, bgr0 for ffv1)"},
+         "pixel format as FFmpeg names it (default yuv420p;\nyuv422p10le for prores, bgr0 for "
+         "ffv1)"},
         {"--encoder-option", "", "KEY=VALUE", true,
          "an option of the FFmpeg encoder, e.g. tune=film;\nrepeatable"},
         {"--progress", "", "FILE|-", false,
-         "progress as key=value lines, as ffmpeg -progress\nwrites them, into FILE or onto standard output"},
+         "progress as key=value lines, as ffmpeg -progress\nwrites them, into FILE or onto "
+         "standard output"},
     };
     return rows;
 }
@@ -106,7 +117,8 @@ const std::vector<OptionRule>& outputOptions() {
 // The edit: the transition placed inside the clips, with their sound.
 const std::vector<OptionRule>& editOptions() {
     static const std::vector<OptionRule> rows = {
-        {"--offset", "", "T", false, "make an edit: the transition starts T into clip A\n(needs --duration)"},
+        {"--offset", "", "T", false,
+         "make an edit: the transition starts T into clip A\n(needs --duration)"},
         {"--duration", "", "D", false, "length of the transition in an edit, instead of\n--frames"},
         {"--from-a", "", "T", false, "clip A starts T into its file"},
         {"--to-a", "", "T", false, "clip A ends T into its file"},
@@ -200,8 +212,9 @@ std::string secondsText(double seconds) {
 void noteClips(const Transition& t, const std::vector<std::string>& inputs, bool soundKept) {
     const std::optional<FrameRate> rateA = t.clipA->rate(), rateB = t.clipB->rate();
     if (rateA && rateB && !(*rateA == *rateB)) {
-        t.note("clip A runs at " + rateText(*rateA) + " frames/s and clip B at " + rateText(*rateB) +
-               " frames/s; both keep their speed in the " + rateText(t.plan.rate) + " frames/s output");
+        t.note("clip A runs at " + rateText(*rateA) + " frames/s and clip B at " +
+               rateText(*rateB) + " frames/s; both keep their speed in the " +
+               rateText(t.plan.rate) + " frames/s output");
     }
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         if (!soundKept && (i == 0 ? t.clipA : t.clipB)->hasSound()) {
@@ -212,9 +225,9 @@ void noteClips(const Transition& t, const std::vector<std::string>& inputs, bool
 
 // `askedRate` is --fps when given; `fitToOutput` may change the frame size
 // to one the output takes.
-Transition prepareTransition(const CommandLine& line, const char* command,
-                             std::optional<FrameRate> askedRate, bool soundKept,
-                             const std::function<void(const Transition&, int32_t&, int32_t&)>& fitToOutput) {
+Transition prepareTransition(
+    const CommandLine& line, const char* command, std::optional<FrameRate> askedRate,
+    bool soundKept, const std::function<void(const Transition&, int32_t&, int32_t&)>& fitToOutput) {
     Transition t;
     t.quiet = line.has("--quiet");
     const FitMode fit = fitMode(line);
@@ -235,9 +248,9 @@ Transition prepareTransition(const CommandLine& line, const char* command,
 
     // Check what the command line says before anything slow happens.
     std::vector<int64_t> size, region;
-    if (line.has("--size") && (!parseIntegers(line.value("--size"), 'x', size) || size.size() != 2 ||
-                               size[0] < 1 || size[1] < 1 || size[0] > kMaxFrameSide ||
-                               size[1] > kMaxFrameSide)) {
+    if (line.has("--size") &&
+        (!parseIntegers(line.value("--size"), 'x', size) || size.size() != 2 || size[0] < 1 ||
+         size[1] < 1 || size[0] > kMaxFrameSide || size[1] > kMaxFrameSide)) {
         throw usageError("--size must be WIDTHxHEIGHT, each from 1 to " +
                          std::to_string(kMaxFrameSide) + ", not " + line.value("--size"));
     }
@@ -274,12 +287,14 @@ Transition prepareTransition(const CommandLine& line, const char* command,
         plan.height = kBuiltinHeight;
     } else {
         const double endless = std::numeric_limits<double>::infinity();
-        auto a = std::make_unique<VideoFileClip>(inputs[0], fit, timeOption(line, "--from-a").value_or(0),
+        auto a = std::make_unique<VideoFileClip>(inputs[0], fit,
+                                                 timeOption(line, "--from-a").value_or(0),
                                                  timeOption(line, "--to-a").value_or(endless));
         plan.width = a->width();
         plan.height = a->height();
         t.clipA = std::move(a);
-        t.clipB = std::make_unique<VideoFileClip>(inputs[1], fit, timeOption(line, "--from-b").value_or(0),
+        t.clipB = std::make_unique<VideoFileClip>(inputs[1], fit,
+                                                  timeOption(line, "--from-b").value_or(0),
                                                   timeOption(line, "--to-b").value_or(endless));
     }
     // Stills and the built-in clips keep time at 25 frames a second.
@@ -290,8 +305,8 @@ Transition prepareTransition(const CommandLine& line, const char* command,
         plan.height = int32_t(size[1]);
     }
     if (plan.width > kMaxFrameSide || plan.height > kMaxFrameSide) {
-        throw CliError("clip A is " + std::to_string(plan.width) + "x" + std::to_string(plan.height) +
-                       " pixels; choose a smaller --size");
+        throw CliError("clip A is " + std::to_string(plan.width) + "x" +
+                       std::to_string(plan.height) + " pixels; choose a smaller --size");
     }
     if (fitToOutput) fitToOutput(t, plan.width, plan.height);
 
@@ -333,12 +348,14 @@ struct Edit {
 
 // --offset and --duration, checked against the rest of the command line.
 std::optional<Edit> editOf(const CommandLine& line) {
-    const std::optional<double> offset = timeOption(line, "--offset"), duration = timeOption(line, "--duration");
+    const std::optional<double> offset = timeOption(line, "--offset"),
+                                duration = timeOption(line, "--duration");
     for (const char* clip : {"a", "b"}) {
         const std::string from = std::string("--from-") + clip, to = std::string("--to-") + clip;
         const double start = timeOption(line, from).value_or(0);
         if (timeOption(line, to).value_or(std::numeric_limits<double>::infinity()) <= start) {
-            throw usageError(to + " must come after " + (line.has(from) ? from : "the clip's start"));
+            throw usageError(to + " must come after " +
+                             (line.has(from) ? from : "the clip's start"));
         }
     }
     if (line.has("--audio-curve") && !isSoundCurve(line.value("--audio-curve"))) {
@@ -348,14 +365,16 @@ std::optional<Edit> editOf(const CommandLine& line) {
     if (!offset && !duration) {
         for (const char* name : {"--audio-curve", "--no-audio"}) {
             if (line.has(name)) {
-                throw usageError(std::string(name) + " is for an edit: give --offset and --duration");
+                throw usageError(std::string(name) +
+                                 " is for an edit: give --offset and --duration");
             }
         }
         return std::nullopt;
     }
     if (!offset || !duration) throw usageError("an edit needs both --offset and --duration");
     if (*duration <= 0) throw usageError("--duration must be more than 0");
-    if (line.has("--frames")) throw usageError("an edit takes its length from --duration, not --frames");
+    if (line.has("--frames"))
+        throw usageError("an edit takes its length from --duration, not --frames");
     if (line.arguments().empty()) throw usageError("an edit needs clips A and B");
     return Edit{*offset, *duration};
 }
@@ -372,8 +391,8 @@ int64_t planEdit(Transition& t, const Edit& edit) {
     const int64_t start = framesBefore(edit.offset, plan.rate);
     const int64_t end = framesBefore(edit.offset + edit.duration, plan.rate);
     if (end == start) {
-        throw usageError("--duration " + secondsText(edit.duration) + " is shorter than a frame at " +
-                         rateText(plan.rate) + " frames/s");
+        throw usageError("--duration " + secondsText(edit.duration) +
+                         " is shorter than a frame at " + rateText(plan.rate) + " frames/s");
     }
     const std::optional<double> lengthA = t.clipA->length(), lengthB = t.clipB->length();
     if (lengthA && edit.offset + edit.duration > *lengthA + 1e-6) {
@@ -382,15 +401,15 @@ int64_t planEdit(Transition& t, const Edit& edit) {
     }
     // A still picture lasts as long as the transition; a video of unknown
     // length cannot say where the edit ends.
-    if (!lengthB && t.clipB->rate()) throw usageError("clip B does not say how long it lasts: give --to-b");
+    if (!lengthB && t.clipB->rate())
+        throw usageError("clip B does not say how long it lasts: give --to-b");
     const int64_t framesB = lengthB ? framesBefore(*lengthB, plan.rate) : end - start;
     if (framesB < end - start) {
-        throw usageError("clip B lasts " + secondsText(*lengthB) +
-                         " s, less than --duration");
+        throw usageError("clip B lasts " + secondsText(*lengthB) + " s, less than --duration");
     }
     if (start + framesB > kMaxEditFrames) {
-        throw usageError("the edit would have " + std::to_string(start + framesB) + " frames, more than " +
-                         std::to_string(kMaxEditFrames));
+        throw usageError("the edit would have " + std::to_string(start + framesB) +
+                         " frames, more than " + std::to_string(kMaxEditFrames));
     }
     plan.frameCount = int(start + framesB);
     plan.transitionStart = int(start);
@@ -413,7 +432,8 @@ void report(bool quiet, const std::string& what, int frames, const TransitionPla
 }  // namespace
 
 std::vector<OptionRule> renderOptions() {
-    return joined(joined(joined(sharedOptions(), renderOnlyOptions()), outputOptions()), editOptions());
+    return joined(joined(joined(sharedOptions(), renderOnlyOptions()), outputOptions()),
+                  editOptions());
 }
 
 std::vector<OptionRule> sheetOptions() { return joined(sharedOptions(), sheetOnlyOptions()); }
@@ -423,7 +443,8 @@ std::vector<OptionRule> playOptions() {
     for (const OptionRule& rule : joined(sharedOptions(), renderOnlyOptions())) {
         if (rule.name != "--output" && rule.name != "--force") rows.push_back(rule);
     }
-    rows.push_back({"--dry-run", "", "", false, "print the ffplay command that would show the render,\nand stop"});
+    rows.push_back({"--dry-run", "", "", false,
+                    "print the ffplay command that would show the render,\nand stop"});
     return rows;
 }
 
@@ -449,17 +470,19 @@ std::string outputNamesHelp() {
 
 std::string transitionOptionsHelp() {
     return "Options of render and sheet:\n" + optionsHelp(sharedOptions()) +
-           "Options of render only:\n" + optionsHelp(renderOnlyOptions()) + optionsHelp(outputOptions()) +
-           "Options of render's edit:\n" + optionsHelp(editOptions()) +
-           "Options of sheet only:\n" + optionsHelp(sheetOnlyOptions());
+           "Options of render only:\n" + optionsHelp(renderOnlyOptions()) +
+           optionsHelp(outputOptions()) + "Options of render's edit:\n" +
+           optionsHelp(editOptions()) + "Options of sheet only:\n" +
+           optionsHelp(sheetOnlyOptions());
 }
 
 int renderCommand(const std::vector<std::string>& args) {
     const CommandLine line("render", args, renderOptions());
     if (line.helpWanted()) {
-        const std::string help = commandHelp("usage: granulix render [A B] -o OUT [options]\n\n" +
-                                                 clipsHelp() + "\n" + editHelp() + "\n" + outputNamesHelp(),
-                                             renderOptions());
+        const std::string help =
+            commandHelp("usage: granulix render [A B] -o OUT [options]\n\n" + clipsHelp() + "\n" +
+                            editHelp() + "\n" + outputNamesHelp(),
+                        renderOptions());
         std::fputs(help.c_str(), stdout);
         return kExitOk;
     }
@@ -483,13 +506,15 @@ int renderCommand(const std::vector<std::string>& args) {
     const auto start = std::chrono::steady_clock::now();
 
     Transition t = prepareTransition(
-        line, "render", askedRate, soundKept, [&](const Transition& prepared, int32_t& width, int32_t& height) {
+        line, "render", askedRate, soundKept,
+        [&](const Transition& prepared, int32_t& width, int32_t& height) {
             const std::string asked = std::to_string(width) + "x" + std::to_string(height);
             bool rounded = false;
             fitFrameToOutput(target, encoding, width, height, rounded);
             if (rounded) {
-                prepared.note(target + " is written at " + std::to_string(width) + "x" + std::to_string(height) +
-                       ", not " + asked + ": its 4:2:0 colour needs even sizes");
+                prepared.note(target + " is written at " + std::to_string(width) + "x" +
+                              std::to_string(height) + ", not " + asked +
+                              ": its 4:2:0 colour needs even sizes");
             }
         });
     TransitionPlan& plan = t.plan;
@@ -501,8 +526,10 @@ int renderCommand(const std::vector<std::string>& args) {
             const auto& inputs = line.arguments();
             const double endless = std::numeric_limits<double>::infinity();
             SoundPlan mix;
-            mix.a = {inputs[0], timeOption(line, "--from-a").value_or(0), timeOption(line, "--to-a").value_or(endless)};
-            mix.b = {inputs[1], timeOption(line, "--from-b").value_or(0), timeOption(line, "--to-b").value_or(endless)};
+            mix.a = {inputs[0], timeOption(line, "--from-a").value_or(0),
+                     timeOption(line, "--to-a").value_or(endless)};
+            mix.b = {inputs[1], timeOption(line, "--from-b").value_or(0),
+                     timeOption(line, "--to-b").value_or(endless)};
             mix.transitionStart = plan.transitionStart / plan.rate.value();
             mix.crossfade = edit->duration;
             mix.lengthB = double(framesB) / plan.rate.value();
@@ -514,20 +541,25 @@ int renderCommand(const std::vector<std::string>& args) {
     for (int i = 0; i < plan.frameCount; ++i) plan.frames.push_back(i);
 
     encoding.colour = t.clipA->colourTags();
-    std::unique_ptr<FrameSink> sink = openSink(target, plan.width, plan.height, plan.rate, plan.frameCount,
-                                               line.has("--force"), encoding, sound.get());
+    std::unique_ptr<FrameSink> sink =
+        openSink(target, plan.width, plan.height, plan.rate, plan.frameCount, line.has("--force"),
+                 encoding, sound.get());
     ProgressMeter progress(plan.frameCount, !t.quiet, start);
     FrameSink& out = *sink;
     std::optional<ProgressLog> log;
     if (!progressTarget.empty()) {
-        log.emplace(progressTarget, plan.rate, [&out] { return out.bytesWritten(); }, start);
+        log.emplace(
+            progressTarget, plan.rate, [&out] { return out.bytesWritten(); }, start);
         progress.alsoLog(*log);
     }
     renderTransition(
         *t.module, *t.clipA, *t.clipB, plan,
         [&out](const HostFrame& frame) { return out.prepare(frame); },
-        [&out](int, const HostFrame& frame, PreparedFrame&& prepared) { out.write(frame, std::move(prepared)); },
-        progress, gStopRequested, [&out](const AVFrame& picture) { return out.preparePicture(picture); });
+        [&out](int, const HostFrame& frame, PreparedFrame&& prepared) {
+            out.write(frame, std::move(prepared));
+        },
+        progress, gStopRequested,
+        [&out](const AVFrame& picture) { return out.preparePicture(picture); });
     sink->finish();
     report(t.quiet, target == "-" ? "standard output" : target, plan.frameCount, plan,
            progress.finish());
@@ -551,8 +583,9 @@ std::string findOnPath(const std::string& program) {
 }
 
 std::string shellQuoted(const std::string& word) {
-    if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                                "0123456789-_./:=+,") == std::string::npos) {
+    if (!word.empty() &&
+        word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                               "0123456789-_./:=+,") == std::string::npos) {
         return word;
     }
     std::string out = "'";
@@ -562,10 +595,21 @@ std::string shellQuoted(const std::string& word) {
 
 // ffplay reading the raw frames of a plan from its standard input.
 std::vector<std::string> playerCommand(const TransitionPlan& plan, const std::string& title) {
-    return {"ffplay", "-hide_banner", "-loglevel", "error", "-window_title", title,
-            "-f", "rawvideo", "-pixel_format", "bgr24",
-            "-video_size", std::to_string(plan.width) + "x" + std::to_string(plan.height),
-            "-framerate", std::to_string(plan.rate.num) + "/" + std::to_string(plan.rate.den), "-"};
+    return {"ffplay",
+            "-hide_banner",
+            "-loglevel",
+            "error",
+            "-window_title",
+            title,
+            "-f",
+            "rawvideo",
+            "-pixel_format",
+            "bgr24",
+            "-video_size",
+            std::to_string(plan.width) + "x" + std::to_string(plan.height),
+            "-framerate",
+            std::to_string(plan.rate.num) + "/" + std::to_string(plan.rate.den),
+            "-"};
 }
 
 // A player started with its standard input on a pipe; killed and collected
@@ -574,7 +618,8 @@ class Player {
 public:
     Player(const std::string& program, const std::vector<std::string>& words) {
         int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) throw CliError("cannot start ffplay: " + systemErrorText(errno));
+        if (pipe2(fds, O_CLOEXEC) != 0)
+            throw CliError("cannot start ffplay: " + systemErrorText(errno));
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
@@ -591,7 +636,8 @@ public:
         std::vector<char*> argv;
         for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
         argv.push_back(nullptr);
-        const int result = posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), environ);
+        const int result =
+            posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         posix_spawnattr_destroy(&attributes);
         close(fds[0]);
@@ -640,9 +686,10 @@ public:
     // Throws CliError unless the player that ended exited with status 0.
     void checkStatus() const {
         if (!WIFEXITED(status_) || WEXITSTATUS(status_) != 0) {
-            throw CliError("ffplay failed" + (WIFEXITED(status_) ? " with exit status " +
-                                                                       std::to_string(WEXITSTATUS(status_))
-                                                                 : std::string()));
+            throw CliError("ffplay failed" +
+                           (WIFEXITED(status_)
+                                ? " with exit status " + std::to_string(WEXITSTATUS(status_))
+                                : std::string()));
         }
     }
 
@@ -671,8 +718,9 @@ int playCommand(const std::vector<std::string>& args) {
     const auto start = std::chrono::steady_clock::now();
     const std::string player = findOnPath("ffplay");
     if (player.empty() && !line.has("--dry-run")) {
-        throw CliError("granulix play shows the transition with FFmpeg's ffplay, which is not installed "
-                       "(on Debian: apt-get install ffmpeg); granulix render -o - | ffplay ... does the same");
+        throw CliError(
+            "granulix play shows the transition with FFmpeg's ffplay, which is not installed "
+            "(on Debian: apt-get install ffmpeg); granulix render -o - | ffplay ... does the same");
     }
     Transition t = prepareTransition(line, "play", askedRate, false, nullptr);
     TransitionPlan& plan = t.plan;
@@ -688,14 +736,15 @@ int playCommand(const std::vector<std::string>& args) {
     }
 
     Player shown(player, words);
-    std::unique_ptr<FrameSink> sink = openRawSink(shown.input(), "to ffplay", plan.width, plan.height);
+    std::unique_ptr<FrameSink> sink =
+        openRawSink(shown.input(), "to ffplay", plan.width, plan.height);
     ProgressMeter progress(plan.frameCount, !t.quiet, start);
     FrameSink& out = *sink;
     try {
         renderTransition(
             *t.module, *t.clipA, *t.clipB, plan, nullptr,
-            [&out](int, const HostFrame& frame, PreparedFrame&&) { out.write(frame, {}); }, progress,
-            gStopRequested);
+            [&out](int, const HostFrame& frame, PreparedFrame&&) { out.write(frame, {}); },
+            progress, gStopRequested);
     } catch (const CliError&) {
         // Closing the window before the end is no failure.
         shown.closeInput();
@@ -722,7 +771,8 @@ int sheetCommand(const std::vector<std::string>& args) {
     if (line.has("--output")) {
         const std::string& target = line.value("--output");
         if (target.size() < 4 || target.compare(target.size() - 4, 4, ".png") != 0) {
-            throw usageError("the contact sheet is a PNG picture: name it SHEET.png, not " + target);
+            throw usageError("the contact sheet is a PNG picture: name it SHEET.png, not " +
+                             target);
         }
     }
     const int count = int(line.integer("--count", 8, 2, 256));
@@ -741,8 +791,8 @@ int sheetCommand(const std::vector<std::string>& args) {
         plan.frames.push_back(int(std::lround(double(i) * (plan.frameCount - 1) / (count - 1))));
     }
     const int32_t tileW = int32_t(std::min<int64_t>(tileWidthWanted, plan.width));
-    const int32_t tileH = int32_t(std::max<int64_t>(
-        1, std::llround(double(tileW) * plan.height / plan.width)));
+    const int32_t tileH =
+        int32_t(std::max<int64_t>(1, std::llround(double(tileW) * plan.height / plan.width)));
     int32_t sheetWidth, sheetHeight;
     sheetSize(tileW, tileH, count, columns, sheetWidth, sheetHeight);
     const std::string& target = line.value("--output");
@@ -754,7 +804,8 @@ int sheetCommand(const std::vector<std::string>& args) {
     renderTransition(
         *t.module, *t.clipA, *t.clipB, plan, nullptr,
         [&](int index, const HostFrame& frame, PreparedFrame&&) {
-            tiles.push_back({scaleFrame(frame, tileW, tileH), frameProgress(index, plan.frameCount)});
+            tiles.push_back(
+                {scaleFrame(frame, tileW, tileH), frameProgress(index, plan.frameCount)});
         },
         progress, gStopRequested);
     replaceFile(target, encodePng(composeSheet(tiles, columns)), line.has("--force"));

@@ -74,7 +74,8 @@ int settingsCommand(const std::vector<std::string>& args) {
         const std::vector<OptionRule> rules = {
             {"--force", "-f", "", false, "replace FILE.qlb if it is there already"}};
         const CommandLine line("settings new", rest, rules);
-        if (printedHelp(line, usage, "Writes FILE.qlb with the module's default settings.\n", rules)) {
+        if (printedHelp(line, usage, "Writes FILE.qlb with the module's default settings.\n",
+                        rules)) {
             return kExitOk;
         }
         const std::string& path = onlyFile(line, usage);
@@ -86,19 +87,21 @@ int settingsCommand(const std::vector<std::string>& args) {
     }
     if (action == "show") {
         const char* usage = "granulix settings show [FILE] [--json]";
-        const std::vector<OptionRule> rules = {
-            {"--json", "", "", false,
-             "the fields and their values as one JSON object, which\n--settings and settings show take back"}};
+        const std::vector<OptionRule> rules = {{"--json", "", "", false,
+                                                "the fields and their values as one JSON object, "
+                                                "which\n--settings and settings show take back"}};
         const CommandLine line("settings show", rest, rules);
-        if (printedHelp(line, usage,
-                        "Lists every field of FILE (.qlb or JSON) with its value, range and meaning;\n"
-                        "without FILE, the defaults.\n",
-                        rules)) {
+        if (printedHelp(
+                line, usage,
+                "Lists every field of FILE (.qlb or JSON) with its value, range and meaning;\n"
+                "without FILE, the defaults.\n",
+                rules)) {
             return kExitOk;
         }
         EffectSettings settings = defaultSettings();
         if (!line.arguments().empty()) readSettings(onlyFile(line, usage), settings);
-        const std::string text = line.has("--json") ? settingsJson(settings) : settingsTable(settings);
+        const std::string text =
+            line.has("--json") ? settingsJson(settings) : settingsTable(settings);
         std::fwrite(text.data(), 1, text.size(), stdout);
         return kExitOk;
     }
@@ -107,11 +110,12 @@ int settingsCommand(const std::vector<std::string>& args) {
         const std::vector<OptionRule> rules = {
             {"--force", "-f", "", false, "replace FILE even if it is read-only"}};
         const CommandLine line("settings set", rest, rules);
-        if (printedHelp(line, usage,
-                        "Changes the named fields of FILE. A .qlb file keeps every other byte; a JSON\n"
-                        "file is written anew. Every value is checked first; when one is refused the\n"
-                        "file stays as it was.\n",
-                        rules)) {
+        if (printedHelp(
+                line, usage,
+                "Changes the named fields of FILE. A .qlb file keeps every other byte; a JSON\n"
+                "file is written anew. Every value is checked first; when one is refused the\n"
+                "file stays as it was.\n",
+                rules)) {
             return kExitOk;
         }
         const auto& words = line.arguments();

@@ -120,13 +120,12 @@ std::string settingsTable(const EffectSettings& settings) {
         lines.push_back({std::to_string(f.offset), f.name, value, rangeText(f), meaning});
     }
     const uint8_t* tail = settings.reserved168;
-    const auto nonZero = std::count_if(tail, tail + sizeof settings.reserved168,
-                                       [](uint8_t b) { return b != 0; });
-    lines.push_back({"168", "reserved168", std::to_string(sizeof settings.reserved168) + " bytes",
-                     "-",
-                     nonZero == 0 ? std::string("reserved; all zero")
-                                  : "reserved; " + std::to_string(nonZero) +
-                                        " bytes not zero, carried along"});
+    const auto nonZero =
+        std::count_if(tail, tail + sizeof settings.reserved168, [](uint8_t b) { return b != 0; });
+    lines.push_back(
+        {"168", "reserved168", std::to_string(sizeof settings.reserved168) + " bytes", "-",
+         nonZero == 0 ? std::string("reserved; all zero")
+                      : "reserved; " + std::to_string(nonZero) + " bytes not zero, carried along"});
 
     std::size_t w[4] = {};
     for (const Line& l : lines) {
@@ -152,8 +151,8 @@ std::string settingsJson(const EffectSettings& settings) {
     for (std::size_t i = 0; i < fields.size(); ++i) {
         const SettingsField& f = fields[i];
         const int32_t v = fieldValue(settings, f);
-        out += "    {\"name\": " + jsonString(f.name) + ", \"offset\": " + std::to_string(f.offset) +
-               ", \"value\": " + std::to_string(v);
+        out += "    {\"name\": " + jsonString(f.name) +
+               ", \"offset\": " + std::to_string(f.offset) + ", \"value\": " + std::to_string(v);
         if (f.settable) {
             out += ", \"min\": " + std::to_string(f.minimum) +
                    ", \"max\": " + std::to_string(f.maximum);

@@ -16,10 +16,10 @@
 
 namespace granulix::cli {
 
+using granulix::fieldValue;
+using granulix::findSettingsField;
 using granulix::SettingsField;
 using granulix::settingsFields;
-using granulix::findSettingsField;
-using granulix::fieldValue;
 
 // Applies "NAME=VALUE". Throws a usage error naming the field when the name
 // is unknown, the field is reserved, the value is not a whole number (or a

@@ -28,7 +28,8 @@ constexpr std::size_t kLargestSettingsFile = 1 << 20;
 int32_t wholeValue(const std::string& path, const std::string& name, const JsonValue& v) {
     char* end = nullptr;
     errno = 0;
-    const long long n = v.kind == JsonValue::Kind::kNumber ? std::strtoll(v.text.c_str(), &end, 10) : 0;
+    const long long n =
+        v.kind == JsonValue::Kind::kNumber ? std::strtoll(v.text.c_str(), &end, 10) : 0;
     if (v.kind != JsonValue::Kind::kNumber || *end != '\0' || errno != 0 ||
         n < std::numeric_limits<int32_t>::min() || n > std::numeric_limits<int32_t>::max()) {
         refuse(path, name + " must be a whole number of 32 bits, not " +
@@ -92,13 +93,15 @@ bool isJsonSettings(const std::vector<uint8_t>& bytes) {
     return false;
 }
 
-void parseSettings(const std::string& path, const std::vector<uint8_t>& bytes, EffectSettings& settings) {
+void parseSettings(const std::string& path, const std::vector<uint8_t>& bytes,
+                   EffectSettings& settings) {
     if (isJsonSettings(bytes)) {
         parseJsonSettings(path, std::string(bytes.begin(), bytes.end()), settings);
         return;
     }
     const std::size_t header = sizeof kSettingsFileHeader;
-    if (bytes.empty() || std::memcmp(bytes.data(), kSettingsFileHeader, std::min(bytes.size(), header)) != 0) {
+    if (bytes.empty() ||
+        std::memcmp(bytes.data(), kSettingsFileHeader, std::min(bytes.size(), header)) != 0) {
         throw CliError(path + " is not a settings file: it is neither JSON nor a .qlb file");
     }
     if (bytes.size() < kSettingsFileSize) {

@@ -24,7 +24,8 @@ bool isJsonSettings(const std::vector<uint8_t>& bytes);
 
 // Reads the settings in the file image `bytes` of `path` over `settings`,
 // which changes only when the whole file is good.
-void parseSettings(const std::string& path, const std::vector<uint8_t>& bytes, EffectSettings& settings);
+void parseSettings(const std::string& path, const std::vector<uint8_t>& bytes,
+                   EffectSettings& settings);
 
 // Reads the file at `path` over `settings` in the same way.
 void readSettings(const std::string& path, EffectSettings& settings);

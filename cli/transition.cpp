@@ -85,7 +85,8 @@ private:
                     slot->pictureB(slot->b);
                     if (module_.render(slot->a, slot->b, slot->out, plan_.progressOf(slot->index),
                                        plan_.fieldMode, plan_.region, plan_.settings) != 1) {
-                        throw CliError("the module did not render frame " + std::to_string(slot->index) +
+                        throw CliError("the module did not render frame " +
+                                       std::to_string(slot->index) +
                                        " (vxDLLApplyEffect returned 0)");
                     }
                 } else {
@@ -167,9 +168,10 @@ void renderTransition(const Module& module, ClipSource& clipA, ClipSource& clipB
                              ? clipB.pictureAt(int64_t(index) - plan.transitionStart, plan.rate)
                              : nullptr;
         if (!slot->rendered && preparePicture) {
-            slot->unchanged = slot->pictureA ? clipA.unchangedPictureAt(index, plan.rate, plan.width, plan.height)
-                                             : clipB.unchangedPictureAt(int64_t(index) - plan.transitionStart,
-                                                                        plan.rate, plan.width, plan.height);
+            slot->unchanged =
+                slot->pictureA ? clipA.unchangedPictureAt(index, plan.rate, plan.width, plan.height)
+                               : clipB.unchangedPictureAt(int64_t(index) - plan.transitionStart,
+                                                          plan.rate, plan.width, plan.height);
         }
         slot->index = index;
         inFlight.push_back(slot);

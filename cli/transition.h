@@ -25,11 +25,11 @@ namespace granulix::cli {
 
 struct TransitionPlan {
     int32_t width = 0, height = 0;
-    int frameCount = 0;          // N: frame i of the transition has progress i / (N - 1)
-    FrameRate rate;              // of the output: frame i shows the clips i / rate seconds in
-    std::vector<int> frames;     // the frames to render, ascending, each below N
+    int frameCount = 0;       // N: frame i of the transition has progress i / (N - 1)
+    FrameRate rate;           // of the output: frame i shows the clips i / rate seconds in
+    std::vector<int> frames;  // the frames to render, ascending, each below N
     int32_t fieldMode = 0;
-    Region region;               // in the frames' memory order
+    Region region;  // in the frames' memory order
     EffectSettings settings{};
     int jobs = 1;
 
@@ -63,6 +63,7 @@ using FrameConsumer = std::function<void(int index, const HostFrame&, PreparedFr
 void renderTransition(const Module& module, ClipSource& clipA, ClipSource& clipB,
                       const TransitionPlan& plan, const FramePreparer& prepare,
                       const FrameConsumer& consume, ProgressMeter& progress,
-                      const std::atomic<bool>& stop, const PicturePreparer& preparePicture = nullptr);
+                      const std::atomic<bool>& stop,
+                      const PicturePreparer& preparePicture = nullptr);
 
 }  // namespace granulix::cli

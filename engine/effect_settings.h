@@ -29,18 +29,18 @@ struct SourceBinding {
 enum BindingIndex : int { kMovingX = 0, kMovingY = 1, kDelay = 2, kBindingCount = 3 };
 
 struct EffectSettings {
-    int32_t size;           // 424, written by fillDefaults, never compared
-    int32_t cellFlags;      // bit 0 "Bands": cellWidth/cellHeight count cells
+    int32_t size;       // 424, written by fillDefaults, never compared
+    int32_t cellFlags;  // bit 0 "Bands": cellWidth/cellHeight count cells
     int32_t reserved8;
     int32_t reserved12;
     int32_t reserved16;
-    int32_t orderFlags;     // bit 0: rows from the last; bit 1: columns from the last
-    int32_t holdFlags;      // bit 0 "Clip 1", bit 1 "Clip 2"; stored only
+    int32_t orderFlags;  // bit 0: rows from the last; bit 1: columns from the last
+    int32_t holdFlags;   // bit 0 "Clip 1", bit 1 "Clip 2"; stored only
     int32_t speedVariance;
-    int32_t speedNoise;     // limit 0..255 (indexes the speed table)
+    int32_t speedNoise;  // limit 0..255 (indexes the speed table)
     int32_t xyBalance;
-    int32_t centerX;        // limit 0..256 (indexes the speed table)
-    int32_t centerY;        // limit 0..256 (indexes the speed table)
+    int32_t centerX;  // limit 0..256 (indexes the speed table)
+    int32_t centerY;  // limit 0..256 (indexes the speed table)
     int32_t minimumSpeed;
     int32_t timeline;
     int32_t reserved56;

@@ -50,8 +50,7 @@ void ElementSampler::setUpBytes(const SourceBinding& b, const ElementGrid& grid,
     family_ = kind < kRed2 ? Family::kImage1 : Family::kImage2;
     // Kinds 0..3 and 4..7 read bits 0..7 up to 24..31 of a work pixel:
     // its bytes 0 to 3 in memory.
-    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
-                  "work pixels are little-endian words");
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "work pixels are little-endian words");
     image_ = reinterpret_cast<const uint8_t*>(image) + (kind & 3u);
     table_.resize(256);
     for (int v = 0; v < 256; ++v) table_[v] = v;
@@ -88,8 +87,11 @@ void ElementSampler::setUpRamp(const SourceBinding& b, const ElementGrid& grid) 
         const uint32_t xs = (mirrored && t.odd) ? W - t.pos : t.pos;
         uint32_t part = 0;
         switch (kind) {
-            case kDiag1: case kDiag1S: case kGradX: part = xs; break;
-            case kDiag2: case kDiag2S: part = W - xs; break;
+            case kDiag1:
+            case kDiag1S:
+            case kGradX: part = xs; break;
+            case kDiag2:
+            case kDiag2S: part = W - xs; break;
             default: break;
         }
         colKey_[k] = part + ((t.odd && !mirrored) ? len : 0u);
@@ -99,7 +101,11 @@ void ElementSampler::setUpRamp(const SourceBinding& b, const ElementGrid& grid) 
         const uint32_t ys = (mirrored && t.odd) ? H - t.pos : t.pos;
         uint32_t part = 0;
         switch (kind) {
-            case kDiag1: case kDiag1S: case kDiag2: case kDiag2S: case kGradY: part = ys; break;
+            case kDiag1:
+            case kDiag1S:
+            case kDiag2:
+            case kDiag2S:
+            case kGradY: part = ys; break;
             default: break;
         }
         rowKey_[j] = part + ((t.odd && !mirrored) ? len : 0u);
@@ -114,7 +120,10 @@ uint32_t ElementSampler::tabulateRamp(uint32_t kind, bool invert, uint32_t W, ui
     switch (kind) {
         case kGradX: len = W; break;
         case kGradY: len = H; break;
-        case kDiag1: case kDiag1S: case kDiag2: case kDiag2S: len = W + H + 1; break;
+        case kDiag1:
+        case kDiag1S:
+        case kDiag2:
+        case kDiag2S: len = W + H + 1; break;
         default: len = 1; break;  // "Black" and the kinds above it are constant
     }
     const uint32_t flipVariants = mirrored ? 1 : 3;

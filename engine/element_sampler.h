@@ -100,8 +100,8 @@ private:
     const uint8_t* image_ = nullptr;  // byte kinds: the byte they read of the first pixel
     uint32_t width_ = 1;
     uint32_t columns_ = 0;
-    std::pmr::vector<double> table_;  // ramps: by key; byte kinds: by byte value
-    std::pmr::vector<uint32_t> colKey_, rowKey_;  // byte kinds: pixel offsets
+    std::pmr::vector<double> table_;               // ramps: by key; byte kinds: by byte value
+    std::pmr::vector<uint32_t> colKey_, rowKey_;   // byte kinds: pixel offsets
     std::pmr::vector<uint8_t> colMask_, rowMask_;  // byte kinds: 0 or 255
 };
 

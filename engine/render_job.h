@@ -26,21 +26,21 @@ using PreviewHook = int (*)(uint32_t position, RenderJob* job);
 struct RenderJob {
     uint32_t duration = 0;
     uint32_t position = 0;
-    int32_t fieldMode = 0;     // 0 whole frame, otherwise one interlaced field
-    int32_t width = 0;         // pixels per row of every buffer
-    int32_t height = 0;        // rows of every buffer (doubled in a field mode)
-    uint32_t regionX = 0;      // processing rectangle, host coordinates
+    int32_t fieldMode = 0;  // 0 whole frame, otherwise one interlaced field
+    int32_t width = 0;      // pixels per row of every buffer
+    int32_t height = 0;     // rows of every buffer (doubled in a field mode)
+    uint32_t regionX = 0;   // processing rectangle, host coordinates
     uint32_t regionY = 0;
     uint32_t regionWidth = 0;
     uint32_t regionHeight = 0;
-    int32_t bitCount = 0;      // host frames' bits per pixel; only 24 is served
+    int32_t bitCount = 0;  // host frames' bits per pixel; only 24 is served
     // While the renderer runs these address width x height work pixels,
     // one 32-bit word each, row 0 first (the bottom line of the picture).
     uint32_t* pixelsA = nullptr;    // clip A, whose pixels become particles
     uint32_t* pixelsB = nullptr;    // clip B, uncovered by the particles
     uint32_t* pixelsOut = nullptr;  // the picture being produced
     EffectSettings* settings = nullptr;
-    void* host = nullptr;           // the host's apply record
+    void* host = nullptr;  // the host's apply record
     PreviewHook fetchPreview = nullptr;
     // Threads to share the call's work with; nullptr: the calling thread
     // alone. The result is the same bytes either way.
@@ -59,8 +59,8 @@ struct JobFrames {
 
 // A job over whole work frames at position out of duration, with no host,
 // region or preview behind it.
-inline RenderJob workFramesJob(uint32_t duration, uint32_t position, int32_t width,
-                               int32_t height, JobFrames frames, EffectSettings& settings) {
+inline RenderJob workFramesJob(uint32_t duration, uint32_t position, int32_t width, int32_t height,
+                               JobFrames frames, EffectSettings& settings) {
     RenderJob job;
     job.duration = duration;
     job.position = position;

@@ -28,18 +28,17 @@ namespace granulix {
 
 namespace {
 
-
 // The frame values' fixed factors. Each is the double the formulas have
 // always multiplied by; the names say what it stands for.
-constexpr double kDelayStep = 0.0035294117647058825;   // 0.9 / 255: start time per delay step
-constexpr double kLifeBaseStep = 0.00390625;           // 1 / 256: shortest life per step
-constexpr double kGravityStep = 0.125;                 // 1 / 8: acceleration per gravity step
-constexpr double kWindStep = 0.25;                     // 1 / 4: acceleration per wind step
-constexpr double kTimelineStep = 0.015625;             // 1 / 64: timeline exponent per step
-constexpr double kNeutralWind = 128;                   // the wind setting that blows nowhere
-constexpr double kLinearTimeline = 127;                // the timeline setting of exponent 0
-constexpr double kScaleGuard = 0.0001;                 // keeps a scale's divisor off zero
-constexpr double kMostCompression = 8;                 // lives squeezed into at most 1/8 of the time
+constexpr double kDelayStep = 0.0035294117647058825;  // 0.9 / 255: start time per delay step
+constexpr double kLifeBaseStep = 0.00390625;          // 1 / 256: shortest life per step
+constexpr double kGravityStep = 0.125;                // 1 / 8: acceleration per gravity step
+constexpr double kWindStep = 0.25;                    // 1 / 4: acceleration per wind step
+constexpr double kTimelineStep = 0.015625;            // 1 / 64: timeline exponent per step
+constexpr double kNeutralWind = 128;                  // the wind setting that blows nowhere
+constexpr double kLinearTimeline = 127;               // the timeline setting of exponent 0
+constexpr double kScaleGuard = 0.0001;                // keeps a scale's divisor off zero
+constexpr double kMostCompression = 8;                // lives squeezed into at most 1/8 of the time
 
 // The per-frame tables take at most this much for each column, row and ramp
 // step of a frame.
@@ -175,8 +174,10 @@ void settleGrid(const EffectSettings& s, int32_t width, int32_t height, FrameVal
     f.cellHeight = f.perPixel ? 1 : std::max(f.cellHeight, 1);
     if (width > 0 && height > 0) {
         // Whole elements plus one for a remainder; the last may reach past the frame.
-        f.columns = static_cast<uint32_t>((static_cast<int64_t>(width) + f.cellWidth - 1) / f.cellWidth);
-        f.rows = static_cast<uint32_t>((static_cast<int64_t>(height) + f.cellHeight - 1) / f.cellHeight);
+        f.columns =
+            static_cast<uint32_t>((static_cast<int64_t>(width) + f.cellWidth - 1) / f.cellWidth);
+        f.rows =
+            static_cast<uint32_t>((static_cast<int64_t>(height) + f.cellHeight - 1) / f.cellHeight);
     }
 }
 
@@ -231,8 +232,8 @@ struct Traversal {
         double life[256];        // r2 x life spread x c + life base
         double moveNoise[256];   // (r - 128) x noiseMove
     } byRandom;
-    double speedY[512];  // speed x vertical share
-    double speedX[512];  // speed x horizontal share
+    double speedY[512];               // speed x vertical share
+    double speedX[512];               // speed x horizontal share
     double rowBias = 0, colBias = 0;  // centerY + 128 and 384 - centerX
     // Everything about the element visited k-th in a row that is the same in
     // every row, in one record so the traversal keeps one pointer for it.
@@ -266,7 +267,7 @@ inline int32_t truncate(double v) { return _mm_cvttsd_si32(_mm_set_sd(v)); }
 // nowhere (nullptr).
 class PixelMode {
 public:
-    static constexpr bool kFused = true;  // drawing straight away is cheaper than a second pass
+    static constexpr bool kFused = true;     // drawing straight away is cheaper than a second pass
     static constexpr bool kFourWide = true;  // settleFours where the processor has the vectors
     using Landing = uint32_t*;
     static Landing nowhere() { return nullptr; }
@@ -313,9 +314,10 @@ public:
     // element i's: in place where `moves` is clear, else displaced by
     // (dy, dx) if `alive` and inside, else nowhere. Returns bit i set when
     // element i lands.
-    GRANULIX_AVX2 __attribute__((always_inline)) int landFour(
-        const Traversal::Column* c, __m256d moves, __m256d alive, __m256d dy, __m256d dx,
-        Landing* to) const {
+    GRANULIX_AVX2 __attribute__((always_inline)) int landFour(const Traversal::Column* c,
+                                                              __m256d moves, __m256d alive,
+                                                              __m256d dy, __m256d dx,
+                                                              Landing* to) const {
         const __m128i x = _mm_add_epi32(_mm_set1_epi32(c->x), step_);
         const __m128i ny = _mm256_cvttpd_epi32(_mm256_sub_pd(_mm256_set1_pd(yd_), dy));
         const __m128i nx = _mm256_cvttpd_epi32(_mm256_sub_pd(_mm256_cvtepi32_pd(x), dx));
@@ -329,11 +331,10 @@ public:
         const __m256d lands = _mm256_and_pd(_mm256_and_pd(moves, alive),
                                             _mm256_castsi256_pd(_mm256_cvtepi32_epi64(inside)));
         // Inside, ny x W + nx is below W x H, which t.wide holds below 2^31.
-        const __m128i pixel = _mm_and_si128(
-            _mm_add_epi32(_mm_mullo_epi32(ny, _mm_set1_epi32(W_)), nx), inside);
-        const __m256i moved =
-            _mm256_add_epi64(_mm256_set1_epi64x(reinterpret_cast<intptr_t>(out_)),
-                             _mm256_slli_epi64(_mm256_cvtepi32_epi64(pixel), 2));
+        const __m128i pixel =
+            _mm_and_si128(_mm_add_epi32(_mm_mullo_epi32(ny, _mm_set1_epi32(W_)), nx), inside);
+        const __m256i moved = _mm256_add_epi64(_mm256_set1_epi64x(reinterpret_cast<intptr_t>(out_)),
+                                               _mm256_slli_epi64(_mm256_cvtepi32_epi64(pixel), 2));
         const __m256i inPlace =
             _mm256_add_epi64(_mm256_set1_epi64x(reinterpret_cast<intptr_t>(outRow_)),
                              _mm256_slli_epi64(_mm256_cvtepi32_epi64(x), 2));
@@ -414,7 +415,12 @@ public:
     static Landing nowhere() { return {kNowhere, 0}; }
 
     explicit CellMode(const Traversal& t)
-        : a_(t.a), out_(t.out), W_(t.W), H_(t.H), w_(t.grid.cellWidth), h_(t.grid.cellHeight),
+        : a_(t.a),
+          out_(t.out),
+          W_(t.W),
+          H_(t.H),
+          w_(t.grid.cellWidth),
+          h_(t.grid.cellHeight),
           lastOffsetX_(static_cast<uint32_t>(w_ - 1)),
           spanX_(static_cast<uint32_t>(W_ + w_ - 1)),
           spanY_(static_cast<uint32_t>(H_ + h_ - 1)),
@@ -443,8 +449,8 @@ public:
         const int64_t x0 = c.x;
         const int64_t tx = x0 - l.x, ty = y0_ - l.y;
         if (rowInside_ && x0 + w_ <= W_ &&
-            static_cast<uint64_t>(tx) <= static_cast<uint64_t>(W_ - w_) &&
-            ty >= bandFirst_ && ty <= bandEnd_ - h_) {
+            static_cast<uint64_t>(tx) <= static_cast<uint64_t>(W_ - w_) && ty >= bandFirst_ &&
+            ty <= bandEnd_ - h_) {
             copyCell(out_ + ty * W_ + tx, aRow_ + x0);
         } else if (tx < W_ && tx + w_ > 0 && ty < bandEnd_ && ty + h_ > bandFirst_) {
             copyClipped(x0, tx, ty);
@@ -519,8 +525,8 @@ private:
     const uint32_t* a_;
     uint32_t* out_;
     const int64_t W_, H_, w_, h_;
-    const uint32_t lastOffsetX_;      // w - 1
-    const uint32_t spanX_, spanY_;    // W + w - 1 and H + h - 1 (each term below 2^31)
+    const uint32_t lastOffsetX_;       // w - 1
+    const uint32_t spanX_, spanY_;     // W + w - 1 and H + h - 1 (each term below 2^31)
     int64_t bandFirst_ = 0, bandEnd_;  // the output rows drawn to
     int64_t y0_ = 0;
     uint32_t lastRowY_ = 0;           // y0 + h - 1, modulo 2^32
@@ -655,10 +661,17 @@ public:
                    double* scratch)
         : mode(t),
           columns(t.columns.data()),
-          T_(t.f->time), D_(t.f->delayScale), S_(t.f->speedScale),
-          g_(t.f->gravityAcceleration), w_(t.f->windAcceleration),
-          rowBias_(t.rowBias), colBias_(t.colBias),
-          f_(*t.f), r_(t.byRandom), speedY_(t.speedY), speedX_(t.speedX),
+          T_(t.f->time),
+          D_(t.f->delayScale),
+          S_(t.f->speedScale),
+          g_(t.f->gravityAcceleration),
+          w_(t.f->windAcceleration),
+          rowBias_(t.rowBias),
+          colBias_(t.colBias),
+          f_(*t.f),
+          r_(t.byRandom),
+          speedY_(t.speedY),
+          speedX_(t.speedX),
           delaySampler_(samplers[kDelay]),
           delay_{&samplers[kDelay], scratch},
           moveY_{&samplers[kMovingY], scratch + t.grid.columns},
@@ -705,8 +718,8 @@ public:
     // kept[count..], four words written at a time: kept has three to spare
     // beyond the row. Returns the first element not settled; `state` then
     // precedes its draws. For modes with kFourWide.
-    GRANULIX_AVX2 uint32_t settleFours(uint32_t begin, uint32_t end, uint32_t& state,
-                                       Landing* land, uint32_t* kept, uint32_t& count) const {
+    GRANULIX_AVX2 uint32_t settleFours(uint32_t begin, uint32_t end, uint32_t& state, Landing* land,
+                                       uint32_t* kept, uint32_t& count) const {
         const Mode local = this->mode;  // a copy that the stores to `land` cannot alias
         const double* const delay = delay_.base;
         const double* const moveY = moveY_.base;
@@ -715,15 +728,16 @@ public:
         const __m256d noiseDelay = _mm256_set1_pd(f_.noiseDelay);
         const __m256d lifeSpread = _mm256_set1_pd(f_.lifeSpread);
         const __m256d lifeBase = _mm256_set1_pd(f_.lifeBase);
-        const __m256d inv255 = _mm256_set1_pd(kInv255), g = _mm256_set1_pd(g_), w = _mm256_set1_pd(w_);
+        const __m256d inv255 = _mm256_set1_pd(kInv255), g = _mm256_set1_pd(g_),
+                      w = _mm256_set1_pd(w_);
         uint32_t k = begin, next = state;
         for (; end - k >= 4; k += 4, next = kFourElements(next)) {
             const Traversal::Column* col = columns + k;
             const __m128i s = _mm_set1_epi32(static_cast<int32_t>(next));
-            const __m256d d =
-                DelayBytes ? _mm256_set_pd(delayBytes_.at(k + 3), delayBytes_.at(k + 2),
-                                           delayBytes_.at(k + 1), delayBytes_.at(k))
-                           : pickByKey(delay, col, kDelay);
+            const __m256d d = DelayBytes
+                                  ? _mm256_set_pd(delayBytes_.at(k + 3), delayBytes_.at(k + 2),
+                                                  delayBytes_.at(k + 1), delayBytes_.at(k))
+                                  : pickByKey(delay, col, kDelay);
             const __m256d r1 = _mm256_cvtepi32_pd(fourBytes<1>(s));
             const __m256d start = _mm256_mul_pd(D, _mm256_add_pd(d, _mm256_mul_pd(noiseDelay, r1)));
             const __m256d moves = _mm256_cmp_pd(T, start, _CMP_GT_OQ);
@@ -786,8 +800,10 @@ template <class Settler, class Mode>
 class RowDrawing {
 public:
     RowDrawing(const Traversal& t, uint32_t n, bool needed)
-        : columns_(t.columns.data()), kept_(needed ? n + 3 : 0, t.memory),
-          landings_(needed ? n : 0, t.memory), wide_(Mode::kFourWide && t.wide) {}
+        : columns_(t.columns.data()),
+          kept_(needed ? n + 3 : 0, t.memory),
+          landings_(needed ? n : 0, t.memory),
+          wide_(Mode::kFourWide && t.wide) {}
 
     // Settles elements [begin, end), the first of which draws after
     // `state`; returns how many of them land.
@@ -892,7 +908,8 @@ __attribute__((noinline)) void traverseRows(const Traversal& t,
         } else {
             settle.read(j, 0, n);
             const uint32_t count = drawing.settle(settle, 0, n, state0);
-            for (uint32_t i = 0; i < count; ++i) mode.draw(columns[drawing[i].k], drawing[i].landing);
+            for (uint32_t i = 0; i < count; ++i)
+                mode.draw(columns[drawing[i].k], drawing[i].landing);
         }
     }
 }
@@ -910,19 +927,23 @@ __attribute__((noinline)) void traverseRows(const Traversal& t,
 // `landings` holds rows x columns records; `scratch`, kBindingCount rows of
 // values for each of `parts` threads.
 template <bool DelayBytes, bool MoveNoise, bool Accel, class Mode>
-__attribute__((noinline)) void traverseSideBySide(
-    const Traversal& t, const ElementSampler (&samplers)[kBindingCount], TaskRunner& tasks,
-    typename Mode::Record* landings, RowSpan* reach, double* scratch, int parts) {
+__attribute__((noinline)) void traverseSideBySide(const Traversal& t,
+                                                  const ElementSampler (&samplers)[kBindingCount],
+                                                  TaskRunner& tasks,
+                                                  typename Mode::Record* landings, RowSpan* reach,
+                                                  double* scratch, int parts) {
     using Settler = ElementSettler<DelayBytes, MoveNoise, Accel, Mode>;
     const uint32_t n = t.grid.columns, rows = t.grid.rows;
     const uint32_t stretches = std::min<uint32_t>(rows, 4 * static_cast<uint32_t>(parts));
     std::atomic<uint32_t> nextStretch{0};
     auto settleStretches = [&](int part) {
-        Settler settle(t, samplers, scratch + size_t{kBindingCount} * n * static_cast<size_t>(part));
+        Settler settle(t, samplers,
+                       scratch + size_t{kBindingCount} * n * static_cast<size_t>(part));
         for (uint32_t i; (i = nextStretch++) < stretches;) {
             const uint32_t mEnd = static_cast<uint32_t>(uint64_t(rows) * (i + 1) / stretches);
             uint32_t m = static_cast<uint32_t>(uint64_t(rows) * i / stretches);
-            for (uint32_t state0 = rowState(m, n); m < mEnd; ++m, state0 = lcgJump(4 * uint64_t(n))(state0)) {
+            for (uint32_t state0 = rowState(m, n); m < mEnd;
+                 ++m, state0 = lcgJump(4 * uint64_t(n))(state0)) {
                 const uint32_t j = t.rowsReversed ? rows - 1 - m : m;
                 settle.startRow(j);
                 settle.read(j, 0, n);
@@ -1008,8 +1029,8 @@ bool sharesOut(const Traversal& t, const ElementSampler (&samplers)[kBindingCoun
 template <class Mode>
 void traverse(const Traversal& t, const ElementSampler (&samplers)[kBindingCount],
               TaskRunner* tasks) {
-    const bool late = samplers[0].readsOutput() || samplers[1].readsOutput() ||
-                      samplers[2].readsOutput();
+    const bool late =
+        samplers[0].readsOutput() || samplers[1].readsOutput() || samplers[2].readsOutput();
     const bool delayBytes = samplers[kDelay].bytes();
     const bool moveNoise = t.f->noiseMove != 0;
     const bool accel = t.f->gravityAcceleration != 0 || t.f->windAcceleration != 0;
@@ -1036,9 +1057,12 @@ void renderWith(const RenderJob& job, std::pmr::memory_resource* memory) {
     if (job.pixelsOut != job.pixelsB) {
         const int parts = taskWidth(job.tasks);
         runTasks(job.tasks, parts, [&](int i) {
-            const auto first = static_cast<size_t>(uint64_t{pixels} * uint64_t(i) / uint64_t(parts));
-            const auto end = static_cast<size_t>(uint64_t{pixels} * uint64_t(i + 1) / uint64_t(parts));
-            std::memcpy(job.pixelsOut + first, job.pixelsB + first, (end - first) * sizeof(uint32_t));
+            const auto first =
+                static_cast<size_t>(uint64_t{pixels} * uint64_t(i) / uint64_t(parts));
+            const auto end =
+                static_cast<size_t>(uint64_t{pixels} * uint64_t(i + 1) / uint64_t(parts));
+            std::memcpy(job.pixelsOut + first, job.pixelsB + first,
+                        (end - first) * sizeof(uint32_t));
         });
     }
 
@@ -1129,8 +1153,8 @@ uint64_t renderWorkspaceBytes(const RenderJob& job) {
         const auto kind = static_cast<uint32_t>(b.kind);
         if (kind >= kRed2 && kind <= kAlpha2) return 0;
     }
-    const FrameValues f = computeFrameValues(*job.settings, job.duration, job.position,
-                                             job.width, job.height);
+    const FrameValues f =
+        computeFrameValues(*job.settings, job.duration, job.position, job.width, job.height);
     const uint64_t record = f.perPixel ? sizeof(PixelMode::Record) : sizeof(CellMode::Record);
     return uint64_t(f.columns) * f.rows * record + uint64_t(f.rows) * sizeof(RowSpan) +
            uint64_t(kBindingCount) * sizeof(double) * f.columns * static_cast<uint64_t>(parts) +

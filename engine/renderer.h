@@ -27,23 +27,23 @@ struct FrameValues {
     double lifeSpread = 0, lifeBase = 0;
     double horizontalShare = 0, verticalShare = 0;
     double gravityAcceleration = 0, windAcceleration = 0;
-    double exponent = 0;     // E of the timeline curve
-    double time = 0;         // T, the effective time of this frame
-    double timeWindow = 0;   // A
-    double latestLife = 0;   // L
+    double exponent = 0;                            // E of the timeline curve
+    double time = 0;                                // T, the effective time of this frame
+    double timeWindow = 0;                          // A
+    double latestLife = 0;                          // L
     double scaleX = 0, scaleY = 0, speedScale = 0;  // sX, sY, S
     double speed[512] = {};
     bool scalesSolved = false;  // false: the frame shows clip B alone
     bool perPixel = false;      // traversal mode
     int32_t cellWidth = 1;      // element size in pixels (1 x 1 per pixel)
     int32_t cellHeight = 1;
-    uint32_t columns = 0;       // elements across and down the frame
+    uint32_t columns = 0;  // elements across and down the frame
     uint32_t rows = 0;
     int32_t centerX = 0, centerY = 0, speedNoise = 0;  // clamped to their limits
 };
 
-FrameValues computeFrameValues(const EffectSettings& settings, uint32_t duration,
-                               uint32_t position, int32_t width, int32_t height);
+FrameValues computeFrameValues(const EffectSettings& settings, uint32_t duration, uint32_t position,
+                               int32_t width, int32_t height);
 
 // Renders job.pixelsOut from job.pixelsA and job.pixelsB (width x height
 // work pixels each). Clip B is read only to start the output, so pixelsB may

@@ -21,12 +21,12 @@ constexpr std::size_t kSettingsFileSize = sizeof kSettingsFileHeader + kSettings
 
 enum class SettingsFileStatus {
     kOk,
-    kCannotOpen,   // "Error opening file!"
-    kCannotRead,   // "Error reading file!": too short for a header and a block
-    kNotOurs,      // "Not a Quodlibrator file!"
-    kReadFailed,   // the operating system failed a read: no fault of the file's
-    kCannotCreate, // the file could not be created, or could not replace the old one
-    kCannotWrite,  // fewer bytes were stored than asked (a full disk)
+    kCannotOpen,    // "Error opening file!"
+    kCannotRead,    // "Error reading file!": too short for a header and a block
+    kNotOurs,       // "Not a Quodlibrator file!"
+    kReadFailed,    // the operating system failed a read: no fault of the file's
+    kCannotCreate,  // the file could not be created, or could not replace the old one
+    kCannotWrite,   // fewer bytes were stored than asked (a full disk)
 };
 
 // The text the user sees for a status; empty for kOk. The setup dialog

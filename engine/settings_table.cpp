@@ -9,7 +9,7 @@
 namespace granulix {
 
 const char* const kSourceKindNames[kLastSourceKind + 1] = {
-    "Red1", "Green1", "Blue1", "Alpha1", "Red2", "Green2", "Blue2", "Alpha2",
+    "Red1",   "Green1",   "Blue1",  "Alpha1",   "Red2",   "Green2", "Blue2", "Alpha2",
     "Diag 1", "Diag 1 S", "Diag 2", "Diag 2 S", "Grad X", "Grad Y", "Black"};
 
 const char* const kBindingNames[kBindingCount] = {"Moving X", "Moving Y", "Delay"};
@@ -38,8 +38,8 @@ struct Builder {
 
     void word(const char* name, const char* paramName, uint32_t offset, int32_t minimum,
               int32_t maximum, const char* meaning) {
-        rows.push_back({name, paramName, offset, minimum, maximum, defaultAt(offset), true, false,
-                        meaning});
+        rows.push_back(
+            {name, paramName, offset, minimum, maximum, defaultAt(offset), true, false, meaning});
     }
 
     void reserved(const char* name, uint32_t offset) {
@@ -127,8 +127,7 @@ std::vector<SettingsField> buildTable() {
 #undef GRANULIX_OFFSET
 
 bool equalIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
@@ -168,8 +167,8 @@ const SettingsField& bindingField(int binding, int32_t SourceBinding::*member) {
     static const EffectSettings probe{};
     const auto* base = reinterpret_cast<const unsigned char*>(&probe);
     const int i = std::clamp(binding, 0, kBindingCount - 1);
-    return atOffset(
-        std::size_t(reinterpret_cast<const unsigned char*>(&(probe.sourceBindings[i].*member)) - base));
+    return atOffset(std::size_t(
+        reinterpret_cast<const unsigned char*>(&(probe.sourceBindings[i].*member)) - base));
 }
 
 int32_t fieldValue(const EffectSettings& settings, const SettingsField& field) {

@@ -29,9 +29,9 @@ struct SettingsField {
     uint32_t offset;        // bytes from the start of the block (offsetof)
     int32_t minimum;        // the range the editing controls produce
     int32_t maximum;
-    int32_t defaultValue;   // what fillDefaults writes
-    bool settable;          // false for the reserved words
-    bool isKind;            // a binding's source kind: has a name per value
+    int32_t defaultValue;  // what fillDefaults writes
+    bool settable;         // false for the reserved words
+    bool isKind;           // a binding's source kind: has a name per value
     std::string meaning;
 };
 

@@ -2,9 +2,8 @@
 
 namespace granulix {
 
-double sourceValue(uint32_t x, uint32_t y, uint32_t width, uint32_t height,
-                   uint32_t kind, uint32_t repeatX, uint32_t repeatY,
-                   int32_t oddX, int32_t oddY, int32_t invert,
+double sourceValue(uint32_t x, uint32_t y, uint32_t width, uint32_t height, uint32_t kind,
+                   uint32_t repeatX, uint32_t repeatY, int32_t oddX, int32_t oddY, int32_t invert,
                    const uint32_t* image1, const uint32_t* image2) {
     const uint32_t xr = x * repeatX;  // wraps modulo 2^32, as stored maps expect
     const uint32_t yr = y * repeatY;

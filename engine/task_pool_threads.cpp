@@ -98,8 +98,6 @@ TaskRunner* sharedTaskPool() {
     return &pool;
 }
 
-std::unique_ptr<TaskRunner> newTaskPool(int width) {
-    return std::make_unique<ThreadPool>(width);
-}
+std::unique_ptr<TaskRunner> newTaskPool(int width) { return std::make_unique<ThreadPool>(width); }
 
 }  // namespace granulix

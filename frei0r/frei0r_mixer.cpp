@@ -135,7 +135,8 @@ void Mixer::setField(int index, double unit) {
     if (index < 0 || index >= int(overrides_.size())) return;
     const SettingsField& f = *fieldParameters()[size_t(index)];
     std::lock_guard lock(mutex_);
-    const int32_t current = overridden_[size_t(index)] ? overrides_[size_t(index)] : fieldValue(base_, f);
+    const int32_t current =
+        overridden_[size_t(index)] ? overrides_[size_t(index)] : fieldValue(base_, f);
     const int32_t value = fieldFromUnit(f, unit, current);
     overridden_[size_t(index)] = value != f.defaultValue;
     overrides_[size_t(index)] = value;
@@ -145,7 +146,8 @@ double Mixer::field(int index) const {
     if (index < 0 || index >= int(overrides_.size())) return 0;
     const SettingsField& f = *fieldParameters()[size_t(index)];
     std::lock_guard lock(mutex_);
-    return unitFromField(f, overridden_[size_t(index)] ? overrides_[size_t(index)] : fieldValue(base_, f));
+    return unitFromField(
+        f, overridden_[size_t(index)] ? overrides_[size_t(index)] : fieldValue(base_, f));
 }
 
 EffectSettings Mixer::settings() const {
@@ -192,10 +194,9 @@ void Mixer::update(const uint32_t* clipA, const uint32_t* clipB, uint32_t* out) 
         loadWork(clipA, frames->a.data(), width_, height_);
         // Clip B goes straight where the output starts from.
         loadWork(clipB, frames->out.data(), width_, height_);
-        RenderJob job = workFramesJob(65536, host::positionFromProgress(float(progress())),
-                                      int32_t(width_), int32_t(height_),
-                                      {frames->a.data(), frames->out.data(), frames->out.data()},
-                                      settings);
+        RenderJob job = workFramesJob(
+            65536, host::positionFromProgress(float(progress())), int32_t(width_), int32_t(height_),
+            {frames->a.data(), frames->out.data(), frames->out.data()}, settings);
         job.tasks = sharedTaskPool();
         render(job, frames->scratch);
         storeWork(frames->out.data(), out, width_, height_);

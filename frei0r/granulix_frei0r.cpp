@@ -20,9 +20,9 @@ Mixer* mixerOf(f0r_instance_t instance) { return static_cast<Mixer*>(instance); 
 
 std::string explanationOf(const SettingsField& f) {
     std::string text = f.meaning + ". Whole values " + std::to_string(f.minimum) + ".." +
-                       std::to_string(f.maximum) + ": value v is (v - " + std::to_string(f.minimum) +
-                       ") / " + std::to_string(f.maximum - f.minimum) + "; default " +
-                       std::to_string(f.defaultValue);
+                       std::to_string(f.maximum) + ": value v is (v - " +
+                       std::to_string(f.minimum) + ") / " + std::to_string(f.maximum - f.minimum) +
+                       "; default " + std::to_string(f.defaultValue);
     if (f.isKind) {
         text += " (";
         for (int k = 0; k <= int(granulix::kLastSourceKind); ++k) {
@@ -95,7 +95,7 @@ __attribute__((visibility("default"))) void f0r_get_param_info(f0r_param_info_t*
 }
 
 __attribute__((visibility("default"))) f0r_instance_t f0r_construct(unsigned int width,
-                                                                     unsigned int height) {
+                                                                    unsigned int height) {
     try {
         return new Mixer(width, height);
     } catch (...) {
@@ -141,8 +141,8 @@ __attribute__((visibility("default"))) void f0r_update(f0r_instance_t, double, c
 
 __attribute__((visibility("default"))) void f0r_update2(f0r_instance_t instance, double,
                                                         const uint32_t* inframe1,
-                                                        const uint32_t* inframe2,
-                                                        const uint32_t*, uint32_t* outframe) {
+                                                        const uint32_t* inframe2, const uint32_t*,
+                                                        uint32_t* outframe) {
     Mixer* mixer = mixerOf(instance);
     if (!mixer) return;
     try {

@@ -1,6 +1,6 @@
 // The command-line host's words: the option splitter with the options of
-// `granulix render` (the program's own table), the checks of their values, and `granulix settings set`
-// on a real file with fuzzer-chosen assignments.
+// `granulix render` (the program's own table), the checks of their values, and `granulix settings
+// set` on a real file with fuzzer-chosen assignments.
 //
 // The input is NUL-separated words. Every mistake must come back as a
 // CliError with a message (nothing else may be thrown, and nothing may
@@ -75,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         parseIntegers(line.valueOr("--size", "1x1"), 'x', numbers);
         parseIntegers(line.valueOr("--region", "0,0,1,1"), ',', numbers);
         EffectSettings scratch{};
-        for (const std::string& assignment : line.values("--set")) applyAssignment(scratch, assignment);
+        for (const std::string& assignment : line.values("--set"))
+            applyAssignment(scratch, assignment);
     });
 
     // settings set FILE NAME=VALUE...: all or nothing.

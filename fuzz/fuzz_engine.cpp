@@ -35,12 +35,13 @@ void checkSourceValue(const fuzz::EngineInput& in, const uint8_t* noise, size_t 
         height = 1 + in.height % 64;
         image1.resize(size_t(width) * height);
         image2.resize(size_t(width) * height);
-        fuzz::fillNoise(reinterpret_cast<uint8_t*>(image1.data()), image1.size() * 4, noise, noiseSize);
+        fuzz::fillNoise(reinterpret_cast<uint8_t*>(image1.data()), image1.size() * 4, noise,
+                        noiseSize);
         fuzz::fillNoise(reinterpret_cast<uint8_t*>(image2.data()), image2.size() * 4, nullptr, 0);
     }
-    const double v = sourceValue(in.x, in.y, width, height, in.kind, in.repeatX, in.repeatY,
-                                 in.oddX, in.oddY, in.invert,
-                                 ramp ? nullptr : image1.data(), ramp ? nullptr : image2.data());
+    const double v =
+        sourceValue(in.x, in.y, width, height, in.kind, in.repeatX, in.repeatY, in.oddX, in.oddY,
+                    in.invert, ramp ? nullptr : image1.data(), ramp ? nullptr : image2.data());
     check(v >= 0.0 && v <= 255.0, "a source value lies in 0..255");
     if (!ramp) check(v == std::floor(v), "a byte kind gives a whole number");
 }
@@ -55,8 +56,8 @@ void checkRender(const fuzz::EngineInput& in, const uint8_t* noise, size_t noise
 
     EffectSettings settings;
     std::memcpy(&settings, in.settings, kSettingsSize);
-    render(workFramesJob(in.duration, in.position, w, h, {a.data(), b.data(), out.data()},
-                         settings));
+    render(
+        workFramesJob(in.duration, in.position, w, h, {a.data(), b.data(), out.data()}, settings));
 
     check(a == aBefore && b == bBefore, "the clips are only read");
     check(std::memcmp(&settings, in.settings, kSettingsSize) == 0, "the settings are only read");

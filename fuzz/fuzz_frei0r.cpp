@@ -85,18 +85,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const double after = getDouble(instance, index);
         check(after >= 0 && after <= 1, "a value read back lies in 0..1");
         if (index == frei0r::kProgressParam) {
-            if (std::isnan(value)) check(after == 0, "NaN progress counts as 0");
-            else check(after == std::fmin(std::fmax(value, 0.0), 1.0), "progress is held to 0..1");
+            if (std::isnan(value))
+                check(after == 0, "NaN progress counts as 0");
+            else
+                check(after == std::fmin(std::fmax(value, 0.0), 1.0), "progress is held to 0..1");
             continue;
         }
-        const SettingsField& f = *frei0r::fieldParameters()[size_t(index - frei0r::kFirstFieldParam)];
+        const SettingsField& f =
+            *frei0r::fieldParameters()[size_t(index - frei0r::kFirstFieldParam)];
         const int32_t wanted = frei0r::fieldFromUnit(f, value, frei0r::fieldFromUnit(f, before, 0));
         const int32_t inForce = wanted == f.defaultValue ? fieldValue(base, f) : wanted;
-        check(after == frei0r::unitFromField(f, inForce), "a field reads back as the whole value in force");
+        check(after == frei0r::unitFromField(f, inForce),
+              "a field reads back as the whole value in force");
         check(frei0r::fieldFromUnit(f, after, 0) == std::clamp(inForce, f.minimum, f.maximum),
               "a value read back maps to the value in force, held to the field's range");
-        if (!std::isnan(value) && value <= 0) check(wanted == f.minimum, "low values hold to the minimum");
-        if (!std::isnan(value) && value >= 1) check(wanted == f.maximum, "high values hold to the maximum");
+        if (!std::isnan(value) && value <= 0)
+            check(wanted == f.minimum, "low values hold to the minimum");
+        if (!std::isnan(value) && value >= 1)
+            check(wanted == f.maximum, "high values hold to the maximum");
     }
 
     const size_t pixels = size_t(w) * h;
@@ -138,7 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (size_t line = 0; line < h; ++line) {
             for (size_t x = 0; x < w; ++x) {
                 const uint8_t* p = &hostOut[(h - 1 - line) * stride + 3 * x];
-                const uint32_t expected = 0xFF000000u | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+                const uint32_t expected =
+                    0xFF000000u | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
                 check(out[line * w + x] == expected, "the plug-in's pixel is the module's");
             }
         }

@@ -35,8 +35,7 @@ Record readRecord(const uint8_t* data, size_t size, const uint8_t** tail, size_t
 // there are none.
 inline void fillNoise(uint8_t* out, size_t count, const uint8_t* noise, size_t noiseSize) {
     for (size_t i = 0; i < count; ++i) {
-        out[i] = noiseSize ? uint8_t(noise[i % noiseSize] + i / noiseSize)
-                           : uint8_t(i * 37 + 11);
+        out[i] = noiseSize ? uint8_t(noise[i % noiseSize] + i / noiseSize) : uint8_t(i * 37 + 11);
     }
 }
 
@@ -54,14 +53,14 @@ inline void check(bool ok, const char* what) {
 
 // fuzz_render_entry: one vxDLLApplyEffect render call.
 struct RenderEntryInput {
-    int32_t kind;          // 0 becomes 1: kind 0 takes a setup record
-    int32_t width;         // the frame header's fields
+    int32_t kind;   // 0 becomes 1: kind 0 takes a setup record
+    int32_t width;  // the frame header's fields
     int32_t height;
     uint16_t bitCount;
     float progress;
     int32_t regionX, regionY, regionWidth, regionHeight;
     int32_t fieldMode;
-    uint8_t flags;         // see kRender* below
+    uint8_t flags;  // see kRender* below
     uint8_t settings[kSettingsSize];
 };
 enum : uint8_t {
@@ -73,19 +72,19 @@ enum : uint8_t {
 
 // fuzz_preview_hook: what the fake host answers.
 struct FakeFrame {
-    uint8_t present;       // 0: operation 4 returns null
+    uint8_t present;  // 0: operation 4 returns null
     uint16_t bitCount;
     int32_t width, height;
     uint8_t extraPadding;  // the host's rows are this many words (mod 4) longer
 };
 struct PreviewInput {
-    uint8_t wholeCall;       // odd: a whole setup call; even: the hook on a small job
-    uint8_t prepareResult;   // answer to operation 2 (0: no frames)
+    uint8_t wholeCall;            // odd: a whole setup call; even: the hook on a small job
+    uint8_t prepareResult;        // answer to operation 2 (0: no frames)
     uint8_t jobWidth, jobHeight;  // the small job's size, 1 + value % 64
     int32_t frameCount;
     uint32_t baseUnits;
     int32_t dialogAnswer;
-    uint8_t hookCalls;       // preview fetches the dialog makes, value % 4
+    uint8_t hookCalls;  // preview fetches the dialog makes, value % 4
     uint32_t positions[3];
     FakeFrame clipA, clipB;
     uint8_t settings[kSettingsSize];
@@ -104,8 +103,8 @@ struct EngineInput {
 
 // fuzz_frei0r: parameter sets on one plug-in instance, then one frame.
 struct Frei0rSet {
-    int8_t index;    // the parameter; out-of-range indices included
-    double value;    // any bits: NaN, infinities, far outside 0..1
+    int8_t index;  // the parameter; out-of-range indices included
+    double value;  // any bits: NaN, infinities, far outside 0..1
 };
 struct Frei0rInput {
     uint8_t width, height;  // the instance's frame size: value % 40, 0 included

@@ -123,7 +123,8 @@ void fetchAndCheck(RenderJob& job, uint32_t position, bool usable) {
     }
     check(result == (usable && fakeHost->prepareResult != 0 ? 1 : 0),
           "the hook succeeds exactly when both frames are usable");
-    for (int i = 0; i < 2; ++i) check(fakeHost->frames[i] == fakeHost->framesBefore[i], "host frames are only read");
+    for (int i = 0; i < 2; ++i)
+        check(fakeHost->frames[i] == fakeHost->framesBefore[i], "host frames are only read");
     if (result == 0) {
         check(PreviewFrames(job) == before, "a refused fetch keeps the preview frames");
         return;
@@ -131,7 +132,8 @@ void fetchAndCheck(RenderJob& job, uint32_t position, bool usable) {
     const PreviewFrames after(job);
     const std::unordered_set<uint32_t> fromA(after.a.begin(), after.a.end());
     for (size_t i = 0; i < after.out.size(); ++i) {
-        check((after.a[i] >> 24) == 0 && (after.b[i] >> 24) == 0, "work pixels have a zero top byte");
+        check((after.a[i] >> 24) == 0 && (after.b[i] >> 24) == 0,
+              "work pixels have a zero top byte");
         check(after.out[i] == after.b[i] || fromA.count(after.out[i]) != 0,
               "every preview pixel is clip B's own or one of clip A's");
     }

@@ -44,9 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool positive = in.width > 0 && in.height > 0;
     const uint64_t stride = positive ? abi::hostRowBytes(uint64_t(in.width)) : 0;
     const uint64_t frameBytes = positive ? stride * uint64_t(in.height) : 0;
-    const bool mustRefuse =
-        in.bitCount != 24 || !positive ||
-        host::workBlockBytes(in.width, in.height, in.fieldMode) == 0;
+    const bool mustRefuse = in.bitCount != 24 || !positive ||
+                            host::workBlockBytes(in.width, in.height, in.fieldMode) == 0;
     const bool withinCap = frameBytes <= kFrameCap;
     // A frame the module would take but that does not fit the cap: not offered.
     if (!withinCap && !mustRefuse) return 0;

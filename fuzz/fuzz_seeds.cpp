@@ -87,7 +87,8 @@ void renderEntrySeeds() {
     write(t, "field-2", bytesOf(seed(4, 3, 24, 0.9f, 2, defaults()), 64));
     write(t, "field-other", bytesOf(seed(9, 4, 24, 0.7f, -3, defaults()), 64));
     write(t, "no-settings", bytesOf(seed(6, 6, 24, 0.25f, 0, defaults(), fuzz::kRenderNoSettings)));
-    write(t, "in-place", bytesOf(seed(8, 8, 24, 0.6f, 0, defaults(), fuzz::kRenderOutputIsClipB), 32));
+    write(t, "in-place",
+          bytesOf(seed(8, 8, 24, 0.6f, 0, defaults(), fuzz::kRenderOutputIsClipB), 32));
     write(t, "extreme-settings", bytesOf(seed(12, 10, 24, 0.8f, 0, extremes()), 64));
     write(t, "bands", [&] {
         EffectSettings s = defaults();
@@ -231,14 +232,16 @@ void commandLineSeeds() {
     write(t, "assignments", words({"gravity=80", "wind=200", "sourceBindings[2].kind=Grad X"}));
     write(t, "bad-value", words({"delay=256"}));
     write(t, "unknown-field", words({"gravitation=1"}));
-    write(t, "options", words({"--frames", "10", "--size", "64x48", "--region", "1,2,3,4",
-                               "--fps", "30000/1001", "--set", "cellWidth=4", "-q"}));
+    write(t, "options",
+          words({"--frames", "10", "--size", "64x48", "--region", "1,2,3,4", "--fps", "30000/1001",
+                 "--set", "cellWidth=4", "-q"}));
     write(t, "missing-value", words({"--frames"}));
     write(t, "repeated", words({"--size=1x1", "--size=2x2"}));
     write(t, "huge-numbers", words({"--frames", "999999999999999999", "--fps", "1e308"}));
     write(t, "kind-by-name", words({"sourceBindings[0].kind=Diag 1 S", "reserved8=1"}));
-    write(t, "spellings", words({"-qj2", "-n3", "-ox.mp4", "--region=0,0,0,0", "-o=x.mp4", "--quiet=1",
-                                 "--", "-a.png"}));
+    write(t, "spellings",
+          words({"-qj2", "-n3", "-ox.mp4", "--region=0,0,0,0", "-o=x.mp4", "--quiet=1", "--",
+                 "-a.png"}));
     write(t, "help", words({"--frames", "1", "-h"}));
 }
 
@@ -247,12 +250,15 @@ void settingsJsonSeeds() {
     const auto text = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
     std::string tail(512, '0');
     tail.replace(0, 8, "5a00ff7f");
-    write(t, "fields-and-tail",
-          text("{\n  \"fields\": [\n    {\"name\": \"gravity\", \"offset\": 64, \"value\": 80, \"min\": 0, "
-               "\"max\": 255, \"settable\": true, \"meaning\": \"pull \\u00e9 \\\"down\\\"\"},\n"
-               "    {\"name\": \"sourceBindings[2].kind\", \"value\": 12, \"kindName\": \"Grad X\"},\n"
-               "    {\"name\": \"reserved56\", \"value\": -2147483648}\n  ],\n  \"reserved168\": \"" +
-               tail + "\"\n}\n"));
+    write(
+        t, "fields-and-tail",
+        text(
+            "{\n  \"fields\": [\n    {\"name\": \"gravity\", \"offset\": 64, \"value\": 80, "
+            "\"min\": 0, "
+            "\"max\": 255, \"settable\": true, \"meaning\": \"pull \\u00e9 \\\"down\\\"\"},\n"
+            "    {\"name\": \"sourceBindings[2].kind\", \"value\": 12, \"kindName\": \"Grad X\"},\n"
+            "    {\"name\": \"reserved56\", \"value\": -2147483648}\n  ],\n  \"reserved168\": \"" +
+            tail + "\"\n}\n"));
     write(t, "empty-object", text("  {}"));
     write(t, "fraction", text(R"({"fields": [{"name": "wind", "value": 1.5e3}]})"));
     write(t, "too-large", text(R"({"fields": [{"name": "wind", "value": 4294967296}]})"));

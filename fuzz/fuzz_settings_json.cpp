@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         parseSettings("fuzz.json", bytes, settings);
     } catch (const CliError& e) {
         check(*e.what() != '\0', "a refusal says what is wrong");
-        check(std::memcmp(&settings, &start, sizeof settings) == 0, "a refused file changes nothing");
+        check(std::memcmp(&settings, &start, sizeof settings) == 0,
+              "a refused file changes nothing");
         return 0;
     } catch (...) {
         fuzz::fail("only CliError leaves the reader");
@@ -47,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (...) {
         fuzz::fail("the JSON of settings show --json is taken back");
     }
-    check(std::memcmp(&settings, &again, sizeof settings) == 0, "settings come back through their JSON");
+    check(std::memcmp(&settings, &again, sizeof settings) == 0,
+          "settings come back through their JSON");
     return 0;
 }

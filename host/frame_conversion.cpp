@@ -29,14 +29,12 @@ struct Geometry {
 // its own lane, move all four at once (and back). A loop reads 16 bytes only
 // while at least 16 remain in the row, writes 12, and leaves the rest to the
 // byte helpers.
-const __m128i kLaneMask[4] = {
-    _mm_setr_epi32(0xFFFFFF, 0, 0, 0), _mm_setr_epi32(0, 0xFFFFFF, 0, 0),
-    _mm_setr_epi32(0, 0, 0xFFFFFF, 0), _mm_setr_epi32(0, 0, 0, 0xFFFFFF)};
-const __m128i kPackedMask[4] = {
-    _mm_setr_epi8(-1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
-    _mm_setr_epi8(0, 0, 0, -1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
-    _mm_setr_epi8(0, 0, 0, 0, 0, 0, -1, -1, -1, 0, 0, 0, 0, 0, 0, 0),
-    _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, -1, -1, -1, 0, 0, 0, 0)};
+const __m128i kLaneMask[4] = {_mm_setr_epi32(0xFFFFFF, 0, 0, 0), _mm_setr_epi32(0, 0xFFFFFF, 0, 0),
+                              _mm_setr_epi32(0, 0, 0xFFFFFF, 0), _mm_setr_epi32(0, 0, 0, 0xFFFFFF)};
+const __m128i kPackedMask[4] = {_mm_setr_epi8(-1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+                                _mm_setr_epi8(0, 0, 0, -1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+                                _mm_setr_epi8(0, 0, 0, 0, 0, 0, -1, -1, -1, 0, 0, 0, 0, 0, 0, 0),
+                                _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, -1, -1, -1, 0, 0, 0, 0)};
 
 void loadRow(const uint8_t* host, uint32_t* work, size_t count) {
     const __m128i m0 = kLaneMask[0], m1 = kLaneMask[1], m2 = kLaneMask[2], m3 = kLaneMask[3];
@@ -179,8 +177,7 @@ int32_t renderHostFrames(RenderJob& job, const HostFrames& frames) {
     job.height = static_cast<int32_t>(g.workRows);
     std::pmr::monotonic_buffer_resource workspace(
         static_cast<std::byte*>(block.data()) + static_cast<size_t>(framesBytes),
-        static_cast<size_t>(workspaceBytes),
-        std::pmr::new_delete_resource());
+        static_cast<size_t>(workspaceBytes), std::pmr::new_delete_resource());
     render(job, &workspace);
     job.pixelsA = job.pixelsB = job.pixelsOut = nullptr;
     job.height = hostHeight;

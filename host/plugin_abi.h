@@ -44,26 +44,26 @@ namespace granulix::abi {
 
 // What vxDLLGetEffInfo writes; at least 268 bytes, packed.
 struct EffectInfo {
-    char category[45];       // "F/X"
-    char name[20];           // "Granulix"
-    char description[131];   // "Va dissipates and reveal Vb."
+    char category[45];      // "F/X"
+    char name[20];          // "Granulix"
+    char description[131];  // "Va dissipates and reveal Vb."
     // The numbers from offset 196 on, except settingsSize, are constants the
     // host reads to learn how to treat the effect. What each one selects is
     // the host's business and is not recorded anywhere we have: the module
     // never reads them back and derives nothing from them, so the only rule
     // is to write exactly these values on every call, in every build.
-    int32_t value196;        // host constant, always 1
-    int32_t value200;        // host constant, always 0
-    int32_t value204;        // host constant, always 0
-    int32_t value208;        // host constant, always 0
-    int32_t value212;        // host constant, always 0x300 (768)
-    int32_t value216;        // host constant, always 0
-    int32_t value220;        // host constant, always 0
+    int32_t value196;          // host constant, always 1
+    int32_t value200;          // host constant, always 0
+    int32_t value204;          // host constant, always 0
+    int32_t value208;          // host constant, always 0
+    int32_t value212;          // host constant, always 0x300 (768)
+    int32_t value216;          // host constant, always 0
+    int32_t value220;          // host constant, always 0
     uint8_t untouched224[24];  // the host's own bytes, left as they are
-    int32_t value248;        // host constant, always 0
+    int32_t value248;          // host constant, always 0
     uint8_t untouched252[8];   // the host's own bytes, left as they are
-    int32_t settingsSize;    // 424: the bytes the host keeps per settings block
-    int32_t value264;        // host constant, always 40
+    int32_t settingsSize;      // 424: the bytes the host keeps per settings block
+    int32_t value264;          // host constant, always 40
 };
 static_assert(sizeof(EffectInfo) == 268);
 static_assert(offsetof(EffectInfo, category) == 0);
@@ -133,25 +133,25 @@ struct RenderRequest {
     uint8_t unread0[4];
     uint8_t* output;
     const FrameHeader* header;
-    const uint8_t* clipA;       // "Va"
+    const uint8_t* clipA;  // "Va"
     uint8_t unread16[4];
-    const uint8_t* clipB;       // "Vb"
+    const uint8_t* clipB;  // "Vb"
     uint8_t unread24[28];
-    float progress;             // 0.0 .. 1.0
-    int32_t regionX;            // processing rectangle, in memory row order
+    float progress;   // 0.0 .. 1.0
+    int32_t regionX;  // processing rectangle, in memory row order
     int32_t regionY;
     int32_t regionWidth;
     int32_t regionHeight;
     uint8_t unread72[4];
-    uint8_t* settings;          // the host's 424-byte block, or null
+    uint8_t* settings;  // the host's 424-byte block, or null
 };
 
 // The frame-fetch callback a host lends during setup: (track, context,
 // position, operation). Operation 2 asks whether frames can be had, 4 fetches
 // a packed 24-bit bitmap (header, then rows at offset 40) of track 0 (clip A)
 // or 2 (clip B), 3 releases what 4 returned.
-using FrameFetch = intptr_t(GRANULIX_STDCALL*)(int32_t track, uint32_t context,
-                                               int32_t position, int32_t operation);
+using FrameFetch = intptr_t(GRANULIX_STDCALL*)(int32_t track, uint32_t context, int32_t position,
+                                               int32_t operation);
 
 // vxDLLApplyEffect with kind 0: run the setup dialog.
 struct SetupRequest {
@@ -161,10 +161,10 @@ struct SetupRequest {
     void* owner;
 #endif
     uint8_t unread4[4];
-    int32_t frameCount;         // length of the transition in frames
-    uint32_t context;           // handed back to fetch unchanged
+    int32_t frameCount;  // length of the transition in frames
+    uint32_t context;    // handed back to fetch unchanged
     FrameFetch fetch;
-    uint8_t* settings;          // the host's 424-byte block to edit
+    uint8_t* settings;  // the host's 424-byte block to edit
 };
 
 enum : int32_t { kFetchPrepare = 2, kFetchRelease = 3, kFetchFrame = 4 };

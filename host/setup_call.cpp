@@ -64,7 +64,8 @@ void shrinkFrame(const abi::FrameHeader* frame, uint32_t* out, int32_t width, in
     // the source column and row, always below w and h.
     uint64_t rowSum = 0;
     for (int32_t y = 0; y < height; ++y, rowSum += h) {
-        const uint8_t* row = pixels + static_cast<std::size_t>((rowSum / uint64_t(height)) * rowBytes);
+        const uint8_t* row =
+            pixels + static_cast<std::size_t>((rowSum / uint64_t(height)) * rowBytes);
         uint32_t* target = out + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
         uint64_t columnSum = 0;
         for (int32_t x = 0; x < width; ++x, columnSum += w) {

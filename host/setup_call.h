@@ -40,11 +40,11 @@ PreviewSize previewSizeFor(uint32_t dialogBaseUnits);
 
 // Where the three preview frames lie in the preview block, in bytes.
 struct PreviewLayout {
-    uint64_t frameBytes;   // 4 x W x H
-    uint64_t outputAt;     // after the first frame header
-    uint64_t clipAAt;      // directly after the output frame
-    uint64_t clipBAt;      // after clip A's frame
-    uint64_t blockBytes;   // 3 x (frameBytes + header) + 100 spare
+    uint64_t frameBytes;  // 4 x W x H
+    uint64_t outputAt;    // after the first frame header
+    uint64_t clipAAt;     // directly after the output frame
+    uint64_t clipBAt;     // after clip A's frame
+    uint64_t blockBytes;  // 3 x (frameBytes + header) + 100 spare
 };
 PreviewLayout previewLayoutFor(PreviewSize size);
 

@@ -28,7 +28,8 @@ public:
             std::lock_guard<std::mutex> lock(mutex_);
             int best = -1;
             for (int i = 0; i < count_; ++i) {
-                if (blocks_[i].bytes >= bytes && (best < 0 || blocks_[i].bytes < blocks_[best].bytes)) {
+                if (blocks_[i].bytes >= bytes &&
+                    (best < 0 || blocks_[i].bytes < blocks_[best].bytes)) {
                     best = i;
                 }
             }

@@ -40,7 +40,8 @@ HWND waitForDialog(DWORD thread, const std::string& title, HWND owner, int timeo
 }
 
 bool waitUntilGone(HWND window, int timeoutMs) {
-    return waitOnThreadOf(window, [&] { return !IsWindow(window); }, timeoutMs);
+    return waitOnThreadOf(
+        window, [&] { return !IsWindow(window); }, timeoutMs);
 }
 
 void scrollTo(HWND dialog, int sliderId, int position, UINT code) {

@@ -13,7 +13,10 @@ namespace {
 
 int clampByte(int v) { return std::clamp(v, 0, 255); }
 
-void putU16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
+void putU16(uint8_t* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
 void putU32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
@@ -74,7 +77,8 @@ Clip Clip::generated(int32_t width, int32_t height, int look) {
 Clip Clip::fromBmp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error(path + ": cannot open");
-    std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
     if (file.size() < 54 || file[0] != 'B' || file[1] != 'M')
         throw std::runtime_error(path + ": not a BMP file");
     const uint32_t pixelOffset = getU32(&file[10]);
@@ -102,8 +106,7 @@ Clip Clip::fromBmp(const std::string& path) {
         const int32_t fileRow = rawHeight > 0 ? row : height - 1 - row;
         const uint8_t* src = &file[size_t(pixelOffset + srcRow * uint64_t(fileRow))];
         uint8_t* dst = &c.still_[size_t(dstRow * uint64_t(row))];
-        for (int32_t x = 0; x < width; ++x)
-            std::memcpy(dst + 3 * x, src + x * (bitCount / 8), 3);
+        for (int32_t x = 0; x < width; ++x) std::memcpy(dst + 3 * x, src + x * (bitCount / 8), 3);
     }
     return c;
 }
@@ -182,24 +185,21 @@ intptr_t FrameServer::answer(int32_t track, int32_t position, int32_t operation)
         log_("fetch track " + std::to_string(track) + " position " + std::to_string(position) +
              " operation " + std::to_string(operation));
     switch (operation) {
-    case abi::kFetchPrepare:
-        return faults_.refusePrepare ? 0 : 1;
-    case abi::kFetchFrame: {
-        const bool clipA = track == abi::kTrackClipA;
-        if (!clipA && track != abi::kTrackClipB) return 0;
-        if (clipA ? faults_.nullFrameA : faults_.nullFrameB) return 0;
-        std::vector<uint8_t> frame = (clipA ? a_ : b_).frameAt(position);
-        putU16(&frame[14], clipA ? faults_.bitCountA : faults_.bitCountB);
-        if (clipA && faults_.zeroSizeA) putU32(&frame[4], 0);
-        if (!clipA && faults_.negativeHeightB) putU32(&frame[8], uint32_t(-(clipA ? a_ : b_).height()));
-        handedOut_.push_back(std::move(frame));
-        return reinterpret_cast<intptr_t>(handedOut_.back().data());
-    }
-    case abi::kFetchRelease:
-        handedOut_.clear();
-        return 1;
-    default:
-        return 0;
+        case abi::kFetchPrepare: return faults_.refusePrepare ? 0 : 1;
+        case abi::kFetchFrame: {
+            const bool clipA = track == abi::kTrackClipA;
+            if (!clipA && track != abi::kTrackClipB) return 0;
+            if (clipA ? faults_.nullFrameA : faults_.nullFrameB) return 0;
+            std::vector<uint8_t> frame = (clipA ? a_ : b_).frameAt(position);
+            putU16(&frame[14], clipA ? faults_.bitCountA : faults_.bitCountB);
+            if (clipA && faults_.zeroSizeA) putU32(&frame[4], 0);
+            if (!clipA && faults_.negativeHeightB)
+                putU32(&frame[8], uint32_t(-(clipA ? a_ : b_).height()));
+            handedOut_.push_back(std::move(frame));
+            return reinterpret_cast<intptr_t>(handedOut_.back().data());
+        }
+        case abi::kFetchRelease: handedOut_.clear(); return 1;
+        default: return 0;
     }
 }
 

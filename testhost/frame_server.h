@@ -61,13 +61,13 @@ struct FetchCall {
 
 // How a server misbehaves on purpose, for tests of the module's guards.
 struct Faults {
-    bool refusePrepare = false;       // operation 2 answers 0
-    bool nullFrameA = false;          // operation 4 answers null for track 0
-    bool nullFrameB = false;          // ... for track 2
-    uint16_t bitCountA = 24;          // bit count written into the headers
+    bool refusePrepare = false;  // operation 2 answers 0
+    bool nullFrameA = false;     // operation 4 answers null for track 0
+    bool nullFrameB = false;     // ... for track 2
+    uint16_t bitCountA = 24;     // bit count written into the headers
     uint16_t bitCountB = 24;
-    bool zeroSizeA = false;           // width 0 in clip A's header
-    bool negativeHeightB = false;     // height negated in clip B's header
+    bool zeroSizeA = false;        // width 0 in clip A's header
+    bool negativeHeightB = false;  // height negated in clip B's header
 };
 
 class FrameServer {

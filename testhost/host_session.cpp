@@ -52,8 +52,8 @@ bool settle(HWND hostWindow, int timeoutMs) {
         timeoutMs);
 }
 
-int32_t runSetup(const LoadedModule& module, HWND owner, const FrameServer& server,
-                 int32_t frames, uint8_t* settings, int32_t fieldMode) {
+int32_t runSetup(const LoadedModule& module, HWND owner, const FrameServer& server, int32_t frames,
+                 uint8_t* settings, int32_t fieldMode) {
     abi::SetupRequest request{};
     request.owner = owner;
     request.frameCount = frames;

@@ -39,8 +39,8 @@ bool settle(HWND hostWindow, int timeoutMs = 20000);
 
 // Opens the setup dialog: vxDLLApplyEffect(0, request, fieldMode) with the
 // server's callback, `frames` frames and the host's settings block.
-int32_t runSetup(const LoadedModule& module, HWND owner, const FrameServer& server,
-                 int32_t frames, uint8_t* settings, int32_t fieldMode = 0);
+int32_t runSetup(const LoadedModule& module, HWND owner, const FrameServer& server, int32_t frames,
+                 uint8_t* settings, int32_t fieldMode = 0);
 
 // Renders frame `position` of a transition of `frames` frames from the two
 // clips (of one size) and returns the output as a packed 24-bit frame.

@@ -51,13 +51,14 @@ struct Options {
 };
 
 [[noreturn]] void usage(const char* problem) {
-    std::fprintf(stderr,
-                 "granulix-host: %s\n"
-                 "usage: granulix-host [--module PATH] [--clips A.bmp B.bmp | --size WxH] "
-                 "[--frames N] [--log]\n"
-                 "                     (--setup [--frame N] [--tab NAME] [--ready FILE] [--stop FILE] "
-                 "[--timeout S] | --render N --out FILE.bmp)\n",
-                 problem);
+    std::fprintf(
+        stderr,
+        "granulix-host: %s\n"
+        "usage: granulix-host [--module PATH] [--clips A.bmp B.bmp | --size WxH] "
+        "[--frames N] [--log]\n"
+        "                     (--setup [--frame N] [--tab NAME] [--ready FILE] [--stop FILE] "
+        "[--timeout S] | --render N --out FILE.bmp)\n",
+        problem);
     std::exit(2);
 }
 
@@ -76,22 +77,35 @@ Options parse(int argc, char** argv) {
             if (i + 1 >= argc) usage(("missing value after " + a).c_str());
             return argv[++i];
         };
-        if (a == "--module") o.module = next();
-        else if (a == "--clips") { o.clipA = next(); o.clipB = next(); }
-        else if (a == "--size") {
+        if (a == "--module")
+            o.module = next();
+        else if (a == "--clips") {
+            o.clipA = next();
+            o.clipB = next();
+        } else if (a == "--size") {
             if (std::sscanf(next(), "%dx%d", &o.width, &o.height) != 2) usage("--size takes WxH");
-        }
-        else if (a == "--frames") o.frames = number(next());
-        else if (a == "--setup") o.setup = true;
-        else if (a == "--frame") o.frame = number(next());
-        else if (a == "--tab") o.tab = next();
-        else if (a == "--render") o.render = number(next());
-        else if (a == "--out") o.out = next();
-        else if (a == "--log") o.log = true;
-        else if (a == "--ready") o.ready = next();
-        else if (a == "--stop") o.stop = next();
-        else if (a == "--timeout") o.timeoutSeconds = number(next());
-        else usage(("unknown option " + a).c_str());
+        } else if (a == "--frames")
+            o.frames = number(next());
+        else if (a == "--setup")
+            o.setup = true;
+        else if (a == "--frame")
+            o.frame = number(next());
+        else if (a == "--tab")
+            o.tab = next();
+        else if (a == "--render")
+            o.render = number(next());
+        else if (a == "--out")
+            o.out = next();
+        else if (a == "--log")
+            o.log = true;
+        else if (a == "--ready")
+            o.ready = next();
+        else if (a == "--stop")
+            o.stop = next();
+        else if (a == "--timeout")
+            o.timeoutSeconds = number(next());
+        else
+            usage(("unknown option " + a).c_str());
     }
     if (o.setup == (o.render >= 0)) usage("say --setup or --render N");
     if (o.render >= 0 && o.out.empty()) usage("--render needs --out FILE.bmp");
@@ -101,7 +115,9 @@ Options parse(int argc, char** argv) {
 
 void logLine(const std::string& line) { std::fprintf(stderr, "host: %s\n", line.c_str()); }
 
-bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 // Windows keeps owned windows (the parameter window) above their owner.
 // Wine without a window manager may leave them under it on the screen, so
@@ -183,9 +199,11 @@ int run(const Options& o) {
     module.getDefault(settings.data());
 
     if (o.render >= 0) {
-        const std::vector<uint8_t> frame = renderFrame(module, a, b, o.render, o.frames, settings.data());
+        const std::vector<uint8_t> frame =
+            renderFrame(module, a, b, o.render, o.frames, settings.data());
         writeBmp(o.out, frame);
-        std::fprintf(stderr, "host: frame %d of %d written to %s\n", o.render, o.frames, o.out.c_str());
+        std::fprintf(stderr, "host: frame %d of %d written to %s\n", o.render, o.frames,
+                     o.out.c_str());
         return 0;
     }
 
@@ -193,7 +211,8 @@ int run(const Options& o) {
     if (o.log) server.setLog(&logLine);
     HostWindow window("Granulix test host", 0, 0, 1000, 700);
     std::atomic<bool> done{false};
-    std::thread driver(driveDialog, std::cref(o), GetCurrentThreadId(), window.handle(), std::ref(done));
+    std::thread driver(driveDialog, std::cref(o), GetCurrentThreadId(), window.handle(),
+                       std::ref(done));
     const std::vector<uint8_t> before = settings;
     const int32_t result = runSetup(module, window.handle(), server, o.frames, settings.data());
     done = true;

@@ -26,8 +26,9 @@ inline bool haveDisplay() {
     return display && *display;
 }
 
-#define GRANULIX_NEED_DISPLAY() \
-    if (!::granulix::testing::haveDisplay()) GTEST_SKIP() << "no DISPLAY: run under scripts/with-xvfb"
+#define GRANULIX_NEED_DISPLAY()              \
+    if (!::granulix::testing::haveDisplay()) \
+    GTEST_SKIP() << "no DISPLAY: run under scripts/with-xvfb"
 
 struct OwnedSearch {
     HWND owner;
@@ -120,8 +121,7 @@ inline MessageBoxSeen dismissMessageBox(HWND owner) {
 
 // Waits up to timeoutMs for a condition that the thread of `window` makes
 // true.
-inline bool eventually(HWND window, const std::function<bool()>& condition,
-                       int timeoutMs = 10000) {
+inline bool eventually(HWND window, const std::function<bool()>& condition, int timeoutMs = 10000) {
     return testhost::waitOnThreadOf(window, condition, timeoutMs);
 }
 

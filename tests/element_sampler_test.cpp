@@ -41,8 +41,9 @@ TEST_P(ElementSamplerMatchesSourceValues, ForEveryKindAndTiling) {
     std::vector<double> scratch(e.columns);
     for (int32_t kind = -1; kind <= 16; ++kind) {
         for (int round = 0; round < 6; ++round) {
-            const SourceBinding b{kind, round & 1, 1 + int(gen() % 5), 1 + int(gen() % 5),
-                                  int(gen() % 2), int(gen() % 2)};
+            const SourceBinding b{
+                kind,           round & 1,     1 + int(gen() % 5), 1 + int(gen() % 5),
+                int(gen() % 2), int(gen() % 2)};
             ElementSampler s(b, e, image1.data(), image2.data());
             EXPECT_EQ(s.readsOutput(), kind >= int32_t(kRed2) && kind <= int32_t(kAlpha2));
             for (uint32_t j = 0; j < e.rows; ++j) {

@@ -114,7 +114,8 @@ TEST_F(FileDialogs, ReturnsTheChosenPathOrNothingWhenCancelled) {
 
 TEST_F(FileDialogs, TheRealSaveDialogAddsTheExtensionToATypedName) {
     FileDialog::setChooser(FileDialog::Kind::save, nullptr);
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "granulix-save-dialog";
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / "granulix-save-dialog";
     std::filesystem::create_directories(dir);
     const std::string typed = (dir / "calm").string();
 
@@ -144,7 +145,8 @@ TEST(FileErrors, NameTheFileWrittenAndNoFileRead) {
               "Disk full while accessing C:\\looks\\calm.qlb.");
     const std::string cannotCreate =
         fw::fileErrorText(fw::FileError::cannotCreate, "C:\\looks\\calm.qlb");
-    EXPECT_EQ(cannotCreate.rfind("C:\\looks\\calm.qlb could not be created.", 0), 0u) << cannotCreate;
+    EXPECT_EQ(cannotCreate.rfind("C:\\looks\\calm.qlb could not be created.", 0), 0u)
+        << cannotCreate;
     EXPECT_EQ(fw::fileErrorText(fw::FileError::readFailed, "C:\\looks\\calm.qlb"),
               "An unexpected error occurred while accessing an unnamed file.");
 }

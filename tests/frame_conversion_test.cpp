@@ -101,12 +101,16 @@ TEST(Rectangle, IsClippedToTheFrameWithoutWrapping) {
         uint32_t begin, end;
     };
     const Case cases[] = {
-        {0, 10, 10, 0, 10},          {2, 5, 10, 2, 7},
-        {8, 5, 10, 8, 10},           {10, 5, 10, 10, 10},
-        {3, 0, 10, 3, 3},            {20, 1, 10, 10, 10},
-        {5, UINT32_MAX, 10, 5, 10},  // 32-bit start + count would wrap to 4
-        {UINT32_MAX, 2, 10, 10, 10}, // -1 as a start lies beyond the frame
-        {0, 1, 0, 0, 0},             {0, 1, -5, 0, 0},
+        {0, 10, 10, 0, 10},
+        {2, 5, 10, 2, 7},
+        {8, 5, 10, 8, 10},
+        {10, 5, 10, 10, 10},
+        {3, 0, 10, 3, 3},
+        {20, 1, 10, 10, 10},
+        {5, UINT32_MAX, 10, 5, 10},   // 32-bit start + count would wrap to 4
+        {UINT32_MAX, 2, 10, 10, 10},  // -1 as a start lies beyond the frame
+        {0, 1, 0, 0, 0},
+        {0, 1, -5, 0, 0},
     };
     for (const Case& c : cases) {
         const Span s = clipSpan(c.start, c.count, c.extent);

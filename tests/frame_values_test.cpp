@@ -142,7 +142,7 @@ TEST(FrameValues, TraversalModeAndCellGrid) {
     s.cellHeight = 7;  // at least half the frame both ways
     EXPECT_TRUE(computeFrameValues(s, kN, 1, 20, 15).perPixel);
 
-    s.cellWidth = 0;   // a count of 0 is one cell spanning the frame
+    s.cellWidth = 0;  // a count of 0 is one cell spanning the frame
     s.cellHeight = 3;
     f = computeFrameValues(s, kN, 1, 20, 15);
     EXPECT_EQ(f.cellWidth, 20);

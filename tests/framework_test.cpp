@@ -58,7 +58,9 @@ public:
     int throwClicks = 0;
 
 protected:
-    void doDataExchange(fw::DataExchange& dx) override { fw::exchangeText(dx, IDC_TEST_EDIT, text); }
+    void doDataExchange(fw::DataExchange& dx) override {
+        fw::exchangeText(dx, IDC_TEST_EDIT, text);
+    }
     const fw::MessageMap* messageMap() const override {
         static const fw::MessageEntry entries[] = {
             fw::onCommand<TestDialog, &TestDialog::onThrow>(IDC_TEST_THROW),
@@ -84,7 +86,8 @@ protected:
         theTestApp.setHelpViewer(&recordingHelpViewer);
     }
     INT_PTR run(TestDialog& dialog, const std::function<void(HWND)>& play) {
-        return withDialog("Framework test", host_->handle(), [&] { return dialog.doModal(); }, play);
+        return withDialog(
+            "Framework test", host_->handle(), [&] { return dialog.doModal(); }, play);
     }
     std::unique_ptr<testhost::HostWindow> host_;
 };
@@ -112,7 +115,8 @@ TEST_F(Framework, CancelAndTheCloseBoxLeaveTheMembersAlone) {
     for (bool closeBox : {false, true}) {
         TestDialog dialog(host_->handle());
         const INT_PTR result = run(dialog, [&](HWND d) {
-            SendMessageA(GetDlgItem(d, IDC_TEST_EDIT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("typed"));
+            SendMessageA(GetDlgItem(d, IDC_TEST_EDIT), WM_SETTEXT, 0,
+                         reinterpret_cast<LPARAM>("typed"));
             if (closeBox)
                 PostMessageA(d, WM_CLOSE, 0, 0);
             else
@@ -150,7 +154,8 @@ TEST_F(Framework, HelpThatCannotStartSaysSoCaptionedWithTheModulesName) {
     bool ownedByDialog = false;
     run(dialog, [&](HWND d) {
         testhost::click(d, IDC_TEST_HELP);
-        HWND box = testhost::waitForDialog(GetWindowThreadProcessId(d, nullptr), fw::moduleTitle(), d, 10000);
+        HWND box = testhost::waitForDialog(GetWindowThreadProcessId(d, nullptr), fw::moduleTitle(),
+                                           d, 10000);
         ASSERT_NE(box, nullptr);
         ownedByDialog = GetWindow(box, GW_OWNER) == d;
         message = testhost::textOf(GetDlgItem(box, 0xFFFF));
@@ -174,7 +179,8 @@ protected:
         static const fw::MessageEntry entries[] = {
             fw::onCreate<CountingFrame, &CountingFrame::onCreate>(),
         };
-        static const fw::MessageMap map{fw::MiniFrameWindow::messageMap(), entries, std::size(entries)};
+        static const fw::MessageMap map{fw::MiniFrameWindow::messageMap(), entries,
+                                        std::size(entries)};
         return &map;
     }
 
@@ -194,8 +200,8 @@ TEST_F(Framework, AFrameGoesWithItsWindowOrStaysWithItsCreatorWhenRefused) {
     EXPECT_EQ(framesDestroyed, 1);
 
     auto* frame = new CountingFrame(false);
-    ASSERT_TRUE(frame->create(nullptr, "frame", WS_POPUP | WS_BORDER, RECT{0, 0, 10, 10},
-                              nullptr, nullptr, 0));
+    ASSERT_TRUE(frame->create(nullptr, "frame", WS_POPUP | WS_BORDER, RECT{0, 0, 10, 10}, nullptr,
+                              nullptr, 0));
     HWND window = frame->handle();
     EXPECT_EQ(fw::Window::fromHandle(window), frame);
     DestroyWindow(window);
@@ -207,15 +213,22 @@ TEST_F(Framework, AFrameGoesWithItsWindowOrStaysWithItsCreatorWhenRefused) {
 // spaces around it allowed.
 TEST(FrameworkExchange, IntegersAreWholeDecimalNumbersThatFit) {
     const std::pair<const char*, int32_t> accepted[] = {
-        {"0", 0}, {"4096", 4096}, {" 12 ", 12}, {"-5", -5}, {"+7", 7},
-        {"2147483647", 2147483647}, {"-2147483648", INT32_MIN}, {"007", 7},
+        {"0", 0},
+        {"4096", 4096},
+        {" 12 ", 12},
+        {"-5", -5},
+        {"+7", 7},
+        {"2147483647", 2147483647},
+        {"-2147483648", INT32_MIN},
+        {"007", 7},
     };
     for (const auto& [text, value] : accepted) {
         int32_t read = -99;
         EXPECT_TRUE(fw::parseInteger(text, read)) << text;
         EXPECT_EQ(read, value) << text;
     }
-    for (const char* text : {"", "  ", "4x", "x4", "1 2", "2147483648", "-2147483649", "1e3", "-", "0x10"}) {
+    for (const char* text :
+         {"", "  ", "4x", "x4", "1 2", "2147483648", "-2147483649", "1e3", "-", "0x10"}) {
         int32_t read = -99;
         EXPECT_FALSE(fw::parseInteger(text, read)) << '"' << text << '"';
         EXPECT_EQ(read, -99) << "a refused text leaves the value alone: " << text;

@@ -29,7 +29,8 @@ TEST(HostileSettings, RandomBlocksRenderOnlyClipPixels) {
         for (size_t i = 0; i < sizeof s / 4; ++i) words[i] = g();
         // Half the rounds keep the fields small, where the arithmetic is live.
         if (round % 2) {
-            for (size_t i = 0; i < 42; ++i) words[i] = static_cast<uint32_t>(int32_t(g() % 600) - 100);
+            for (size_t i = 0; i < 42; ++i)
+                words[i] = static_cast<uint32_t>(int32_t(g() % 600) - 100);
         }
         Frames f(1 + g() % 23, 1 + g() % 17, round);
         const uint32_t N = round % 3 ? 65536 : g() % 100;

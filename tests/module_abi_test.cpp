@@ -35,14 +35,15 @@ TEST(ModuleExports, EffectInfoWritesTextsAndNumbersAndNothingElse) {
         size_t offset, width;
         std::string text;
     };
-    const Text texts[] = {{0, 45, "F/X"}, {45, 20, "Granulix"}, {65, 131, "Va dissipates and reveal Vb."}};
+    const Text texts[] = {
+        {0, 45, "F/X"}, {45, 20, "Granulix"}, {65, 131, "Va dissipates and reveal Vb."}};
     std::vector<bool> written(info.size(), false);
     for (const Text& t : texts) {
         ASSERT_LT(t.text.size(), t.width);
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(&info[t.offset])), t.text);
         for (size_t i = 0; i <= t.text.size(); ++i) written[t.offset + i] = true;
     }
-    const std::pair<size_t, int32_t> numbers[] = {{196, 1}, {200, 0}, {204, 0},   {208, 0},
+    const std::pair<size_t, int32_t> numbers[] = {{196, 1},   {200, 0}, {204, 0}, {208, 0},
                                                   {212, 768}, {216, 0}, {220, 0}, {248, 0},
                                                   {260, 424}, {264, 40}};
     for (const auto& [offset, value] : numbers) {
@@ -138,7 +139,12 @@ TEST(HostileRequests, FramesWithNoPixelsOrTooManyAreRefused) {
     // The frames are small: were any of these sizes believed, the module
     // would read and write far beyond them.
     const std::pair<int32_t, int32_t> sizes[] = {
-        {0, 4}, {6, 0}, {-1, 4}, {6, -4}, {INT_MIN, INT_MIN}, {-6, -4},
+        {0, 4},
+        {6, 0},
+        {-1, 4},
+        {6, -4},
+        {INT_MIN, INT_MIN},
+        {-6, -4},
         {INT_MAX, INT_MAX},  // overflows even 64-bit block sizes
         {65536, 65536},      // 2^32 work pixels
         {1, 0x40000000},     // twice the rows of a field mode overflow an int32
@@ -154,7 +160,8 @@ TEST(HostileRequests, FramesWithNoPixelsOrTooManyAreRefused) {
         const bool fieldOnly = w == 1 || w == 0x10000;  // fine as a whole frame, not doubled
         for (int32_t fieldMode : {0, 1, 2}) {
             if (fieldOnly && fieldMode == 0) continue;
-            EXPECT_EQ(testing::applyRender(r, fieldMode), 0) << w << "x" << h << " field " << fieldMode;
+            EXPECT_EQ(testing::applyRender(r, fieldMode), 0)
+                << w << "x" << h << " field " << fieldMode;
         }
         EXPECT_EQ(f.out.storage, out);
         EXPECT_EQ(f.a.storage, a);
@@ -165,9 +172,9 @@ TEST(HostileRequests, FramesWithNoPixelsOrTooManyAreRefused) {
 TEST(HostileRequests, ProgressOutsideZeroToOneIsHeldThere) {
     const float inf = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const std::pair<float, float> cases[] = {{nan, 0.0f}, {-nan, 0.0f}, {-inf, 0.0f},
+    const std::pair<float, float> cases[] = {{nan, 0.0f},    {-nan, 0.0f},   {-inf, 0.0f},
                                              {-0.25f, 0.0f}, {-1e30f, 0.0f}, {inf, 1.0f},
-                                             {1.5f, 1.0f}, {1e30f, 1.0f}, {1.0000001f, 1.0f}};
+                                             {1.5f, 1.0f},   {1e30f, 1.0f},  {1.0000001f, 1.0f}};
     EffectSettings s{};
     fillDefaults(s);
     s.cellWidth = s.cellHeight = 1;

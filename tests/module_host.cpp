@@ -18,11 +18,10 @@ struct SetupOffsets {
 };
 
 constexpr bool kWide = sizeof(void*) == 8;
-constexpr RenderOffsets kRender = kWide
-    ? RenderOffsets{8, 16, 24, 40, 76, 80, 84, 88, 92, 104, 112}
-    : RenderOffsets{4, 8, 12, 20, 52, 56, 60, 64, 68, 76, 80};
-constexpr SetupOffsets kSetup = kWide ? SetupOffsets{0, 12, 16, 24, 32, 40}
-                                      : SetupOffsets{0, 8, 12, 16, 20, 24};
+constexpr RenderOffsets kRender = kWide ? RenderOffsets{8, 16, 24, 40, 76, 80, 84, 88, 92, 104, 112}
+                                        : RenderOffsets{4, 8, 12, 20, 52, 56, 60, 64, 68, 76, 80};
+constexpr SetupOffsets kSetup =
+    kWide ? SetupOffsets{0, 12, 16, 24, 32, 40} : SetupOffsets{0, 8, 12, 16, 20, 24};
 
 std::vector<uint8_t> noise(size_t size) {
     std::vector<uint8_t> bytes(size);

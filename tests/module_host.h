@@ -27,7 +27,9 @@ struct HostFrame {
     std::vector<uint8_t> storage;
 
     HostFrame(int32_t w, int32_t h, uint32_t seed)
-        : width(w), height(h), stride((3 * size_t(w) + 3) / 4 * 4),
+        : width(w),
+          height(h),
+          stride((3 * size_t(w) + 3) / 4 * 4),
           storage(2 * kGuard + stride * size_t(h)) {
         std::mt19937 gen(seed);
         for (auto& byte : storage) byte = static_cast<uint8_t>(gen());
@@ -78,7 +80,9 @@ struct HostFrames {
     std::vector<uint8_t> header;
 
     HostFrames(int32_t w, int32_t h, uint32_t seed, uint16_t bitCount = 24)
-        : a(w, h, seed), b(w, h, seed + 1), out(w, h, seed + 2),
+        : a(w, h, seed),
+          b(w, h, seed + 1),
+          out(w, h, seed + 2),
           header(frameHeader(w, h, bitCount)) {}
 
     // A request over the whole frame with the given progress and settings.

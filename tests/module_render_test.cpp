@@ -29,10 +29,10 @@
 namespace granulix {
 namespace {
 
+using testing::expectedOutput;
 using testing::HostFrame;
 using testing::HostFrames;
 using testing::RenderRecord;
-using testing::expectedOutput;
 
 // Work blocks of the render path linked into this program start out as junk
 // while one of these lives.
@@ -86,8 +86,8 @@ INSTANTIATE_TEST_SUITE_P(FrameSizesAndFieldModes, ModuleMatchesLiteralConversion
 TEST(ModuleRender, AKeptWorkBlockGivesTheBytesOfAFreshOne) {
     Scribbling scribbling;
     std::mt19937 g(41);
-    const testing::RenderCase calls[] = {{64, 33, 1}, {7, 5, 0}, {33, 17, 2}, {64, 33, 0},
-                          {5, 3, 1},   {21, 11, 0}, {6, 9, 1}};
+    const testing::RenderCase calls[] = {{64, 33, 1}, {7, 5, 0},   {33, 17, 2}, {64, 33, 0},
+                                         {5, 3, 1},   {21, 11, 0}, {6, 9, 1}};
     for (int round = 0; round < 3; ++round) {
         for (const testing::RenderCase& c : calls) {
             HostFrames f(c.width, c.height, g());
@@ -131,7 +131,8 @@ TEST(ModuleRender, CallsOnSeveralThreadsAtOnceGiveTheirOwnBytes) {
         std::vector<uint8_t> record, expected;
     };
     constexpr int kThreads = 4, kCalls = 16, kRepeats = 20;
-    const testing::RenderCase sizes[] = {{40, 30, 0}, {17, 9, 1}, {64, 33, 2}, {8, 5, 0}, {23, 12, 1}};
+    const testing::RenderCase sizes[] = {
+        {40, 30, 0}, {17, 9, 1}, {64, 33, 2}, {8, 5, 0}, {23, 12, 1}};
     std::mt19937 g(5);
     std::vector<Call> calls(kCalls);
     for (int i = 0; i < kCalls; ++i) {
@@ -168,7 +169,11 @@ TEST(ModuleRender, RowsOfWidths4And5AreTwelveAndSixteenBytes) {
     for (int32_t width : {4, 5}) {
         HostFrames f(width, 6, 40 + width);
         ASSERT_EQ(f.out.stride, width == 4 ? 12u : 16u);
-        const EffectSettings s = [] { EffectSettings d{}; fillDefaults(d); return d; }();
+        const EffectSettings s = [] {
+            EffectSettings d{};
+            fillDefaults(d);
+            return d;
+        }();
         const RenderRecord r = f.request(0.5f, &s);
         const std::vector<uint8_t> before = f.out.storage;
         const std::vector<uint8_t> expected = expectedOutput(f, r, s, 0);
@@ -205,7 +210,7 @@ TEST(ModuleRender, RectangleReachingOutsideIsClippedToTheFrame) {
         int32_t x, y, w, h;
     };
     const Region regions[] = {{4, 2, 100, 100}, {0, 0, INT_MAX, INT_MAX}, {3, 1, -1, -1},
-                              {-2, -2, 9, 9},   {INT_MAX, 0, 5, 5},      {0, 5, 1, 9}};
+                              {-2, -2, 9, 9},   {INT_MAX, 0, 5, 5},       {0, 5, 1, 9}};
     EffectSettings s{};
     fillDefaults(s);
     for (const Region& g : regions) {
@@ -297,7 +302,8 @@ TEST(ModuleRender, OutputMayBeOneOfTheClips) {
         RenderRecord r = inPlace.request(0.5f);
         r.output = clip.rows();
         ASSERT_EQ(testing::applyRender(r, 1), 1);
-        EXPECT_EQ(clip.storage, separate.out.storage) << (over == 0 ? "over clip A" : "over clip B");
+        EXPECT_EQ(clip.storage, separate.out.storage)
+            << (over == 0 ? "over clip A" : "over clip B");
     }
 }
 

@@ -137,7 +137,8 @@ TEST_F(MoveableMemory, RenderPathWithoutMemoryWritesNothingAndKeepsNothing) {
             job.height = fieldMode == 0 ? 7 : 14;
             job.settings = &defaults;
             job.tasks = sharedTaskPool();
-            EXPECT_EQ(heldWorkBytes(), workBlockBytes(11, 7, fieldMode) + renderWorkspaceBytes(job));
+            EXPECT_EQ(heldWorkBytes(),
+                      workBlockBytes(11, 7, fieldMode) + renderWorkspaceBytes(job));
             EXPECT_EQ(outstandingBlocks(), outstanding + 1);
         }
     }

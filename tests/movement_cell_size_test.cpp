@@ -170,9 +170,8 @@ TEST_F(PagesTest, TextThatIsNoIntegerIsRefusedAndKeepsTheTab) {
         HWND movement = page(sheet, "Movement");
         HWND width = GetDlgItem(movement, IDC_MOVEMENT_CELL_WIDTH);
         // Pasted text goes past the edit's digits-only filter.
-        onPaste = testing::messagesFrom(thread, [&] {
-            SendMessageA(width, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("4x"));
-        });
+        onPaste = testing::messagesFrom(
+            thread, [&] { SendMessageA(width, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("4x")); });
         // The refusal selected the whole text; the user clicks behind it
         // (a wholly selected edit counts as empty and is restored).
         SendMessageA(width, EM_SETSEL, 2, 2);

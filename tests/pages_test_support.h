@@ -51,22 +51,23 @@ protected:
     // presses OK (or Cancel); returns what the setup call returned (1 for
     // OK).
     int32_t open(const std::function<void(HWND dialog, HWND sheet)>& play, int end = IDOK) {
-        return withDialog("Vozav Quodlibrator", host_->handle(),
-                          [&] {
-                              return testhost::runSetup(pagesModule(), host_->handle(), server_, 75,
-                                                        block_.data());
-                          },
-                          [&](HWND dialog) {
-                              HWND sheet = testhost::parameterSheet(dialog);
-                              ASSERT_NE(sheet, nullptr);
-                              // Counting starts after the first paint's preview.
-                              ASSERT_TRUE(eventually(dialog, [&] { return IsWindowVisible(dialog) != FALSE; }));
-                              UpdateWindow(dialog);
-                              previews();
-                              play(dialog, sheet);
-                              testhost::click(dialog, end);
-                              testhost::waitUntilGone(dialog, 10000);
-                          });
+        return withDialog(
+            "Vozav Quodlibrator", host_->handle(),
+            [&] {
+                return testhost::runSetup(pagesModule(), host_->handle(), server_, 75,
+                                          block_.data());
+            },
+            [&](HWND dialog) {
+                HWND sheet = testhost::parameterSheet(dialog);
+                ASSERT_NE(sheet, nullptr);
+                // Counting starts after the first paint's preview.
+                ASSERT_TRUE(eventually(dialog, [&] { return IsWindowVisible(dialog) != FALSE; }));
+                UpdateWindow(dialog);
+                previews();
+                play(dialog, sheet);
+                testhost::click(dialog, end);
+                testhost::waitUntilGone(dialog, 10000);
+            });
     }
 
     // Selects the tab with this caption and returns its page.

@@ -46,7 +46,8 @@ TEST_F(PagesTest, EveryActivationReloadsThePageFromTheSettings) {
 
 TEST_F(PagesTest, ALoadedFileShowsAtOnceOnThePageOnDisplayAndOnTheNextOne) {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("granulix-pages-" + std::to_string(std::random_device{}()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("granulix-pages-" + std::to_string(std::random_device{}()));
     fs::create_directories(dir);
     const std::string file = (dir / "look.qlb").string();
     EffectSettings loaded = settings();

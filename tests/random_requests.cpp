@@ -33,7 +33,12 @@ void randomRegion(std::mt19937& g, RenderRecord& r, int32_t W, int32_t H) {
     auto in = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(g); };
     switch (in(0, 5)) {
         case 0:
-        case 1: r.regionX = 0; r.regionY = 0; r.regionWidth = W; r.regionHeight = H; break;
+        case 1:
+            r.regionX = 0;
+            r.regionY = 0;
+            r.regionWidth = W;
+            r.regionHeight = H;
+            break;
         case 2:
             r.regionX = in(0, W - 1);
             r.regionY = in(0, H - 1);
@@ -46,8 +51,18 @@ void randomRegion(std::mt19937& g, RenderRecord& r, int32_t W, int32_t H) {
             r.regionWidth = in(0, 2 * W + 3);
             r.regionHeight = in(0, 2 * H + 3);
             break;
-        case 4: r.regionX = -in(1, 3); r.regionY = 0; r.regionWidth = W + 6; r.regionHeight = H; break;
-        default: r.regionX = in(0, W); r.regionY = in(0, H); r.regionWidth = -1; r.regionHeight = -1; break;
+        case 4:
+            r.regionX = -in(1, 3);
+            r.regionY = 0;
+            r.regionWidth = W + 6;
+            r.regionHeight = H;
+            break;
+        default:
+            r.regionX = in(0, W);
+            r.regionY = in(0, H);
+            r.regionWidth = -1;
+            r.regionHeight = -1;
+            break;
     }
 }
 

@@ -27,9 +27,9 @@ struct RenderCase {
 // Widths 1 to 7 cover every amount of row padding (3, 2, 1, 0, 3, 2, 1
 // bytes); odd heights catch field rows that run past the frame.
 inline constexpr RenderCase kRenderCases[] = {
-    {1, 1, 0},  {2, 3, 0}, {3, 2, 0}, {4, 3, 0},   {5, 4, 0},  {6, 5, 0},   {7, 7, 0},
-    {33, 17, 0}, {64, 9, 0}, {1, 1, 1}, {4, 3, 1},  {5, 5, 1},  {21, 11, 1}, {1, 1, 2},
-    {4, 3, 2},  {5, 5, 2}, {21, 11, 2}, {5, 5, 3}, {21, 11, 3}, {7, 3, -1}};
+    {1, 1, 0},   {2, 3, 0},  {3, 2, 0},   {4, 3, 0}, {5, 4, 0},   {6, 5, 0},   {7, 7, 0},
+    {33, 17, 0}, {64, 9, 0}, {1, 1, 1},   {4, 3, 1}, {5, 5, 1},   {21, 11, 1}, {1, 1, 2},
+    {4, 3, 2},   {5, 5, 2},  {21, 11, 2}, {5, 5, 3}, {21, 11, 3}, {7, 3, -1}};
 
 // "33x17_field1", "7x3_fieldMinus1": a name for a case.
 std::string renderCaseName(const RenderCase& c);

@@ -20,8 +20,7 @@ bool root(double a, double b, double disc, double& r) {
 }
 }  // namespace
 
-Values frameValues(const EffectSettings& s, uint32_t N, uint32_t P, int32_t width,
-                   int32_t height) {
+Values frameValues(const EffectSettings& s, uint32_t N, uint32_t P, int32_t width, int32_t height) {
     Values v{};
     double E = (127 - s.timeline) * 0.015625;
     double ratio = N > 1 ? P / (double)(N - 1) : P / (double)N;

@@ -15,8 +15,7 @@ struct Values {
     bool solved;
 };
 
-Values frameValues(const EffectSettings& s, uint32_t N, uint32_t P, int32_t width,
-                   int32_t height);
+Values frameValues(const EffectSettings& s, uint32_t N, uint32_t P, int32_t width, int32_t height);
 
 void render(const RenderJob& job);
 

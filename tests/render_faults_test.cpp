@@ -212,7 +212,8 @@ struct SetupScene {
         host.frames[1] = packedFrame(200, 150, 5);
         EffectSettings s{};
         fillDefaults(s);
-        hostSettings.assign(reinterpret_cast<uint8_t*>(&s), reinterpret_cast<uint8_t*>(&s) + sizeof s);
+        hostSettings.assign(reinterpret_cast<uint8_t*>(&s),
+                            reinterpret_cast<uint8_t*>(&s) + sizeof s);
         request.frameCount = 30;
         request.fetch = serve;
         request.settings = hostSettings.data();
@@ -251,7 +252,8 @@ TEST(SetupFaults, NoMemoryForEitherBlockOpensNoDialogAndLeavesTheHostAlone) {
         }
     }
     EXPECT_EQ(survived, 4);  // two blocks, each allocated and locked
-    std::printf("setup call: %d injected block faults, each returned 0 and left nothing\n", survived);
+    std::printf("setup call: %d injected block faults, each returned 0 and left nothing\n",
+                survived);
 }
 
 // A new that fails inside the preview's render costs that preview, never the

@@ -36,9 +36,19 @@ EffectSettings randomSettings(std::mt19937& g) {
     s.maximumLife = in(0, 255);
     switch (in(0, 3)) {
         case 0: s.cellWidth = s.cellHeight = 1; break;
-        case 1: s.cellWidth = in(1, 9); s.cellHeight = in(1, 9); break;
-        case 2: s.cellFlags = 1; s.cellWidth = in(1, 40); s.cellHeight = in(1, 40); break;
-        default: s.cellWidth = in(1, 4096); s.cellHeight = in(1, 3); break;
+        case 1:
+            s.cellWidth = in(1, 9);
+            s.cellHeight = in(1, 9);
+            break;
+        case 2:
+            s.cellFlags = 1;
+            s.cellWidth = in(1, 40);
+            s.cellHeight = in(1, 40);
+            break;
+        default:
+            s.cellWidth = in(1, 4096);
+            s.cellHeight = in(1, 3);
+            break;
     }
     for (auto& b : s.sourceBindings) {
         b.kind = in(0, 16);
@@ -92,13 +102,14 @@ TEST_P(RendererMatchesReference, OverRandomSettingsPositionsAndOrders) {
         Frames fast(size.width, size.height, round), slow(size.width, size.height, round);
         render(fast.job(s, N, P));
         reference::render(slow.job(s, N, P));
-        ASSERT_EQ(fast.out, slow.out) << "round " << round << " N " << N << " P " << P
-                                      << " cells " << s.cellFlags << ":" << s.cellWidth << "x"
-                                      << s.cellHeight << " order " << s.orderFlags;
+        ASSERT_EQ(fast.out, slow.out)
+            << "round " << round << " N " << N << " P " << P << " cells " << s.cellFlags << ":"
+            << s.cellWidth << "x" << s.cellHeight << " order " << s.orderFlags;
         for (int call = 0; call < 2; ++call) {
             Frames kept(size.width, size.height, round);
             render(kept.job(s, N, P), scratch);
-            ASSERT_EQ(kept.out, fast.out) << "round " << round << ", call " << call << " with a kept scratch";
+            ASSERT_EQ(kept.out, fast.out)
+                << "round " << round << ", call " << call << " with a kept scratch";
         }
         EXPECT_EQ(scratch.heapAllocations(), 0u) << "round " << round;
         Frames narrow(size.width, size.height, round);
@@ -111,8 +122,8 @@ TEST_P(RendererMatchesReference, OverRandomSettingsPositionsAndOrders) {
             RenderJob job = shared.job(s, N, P);
             job.tasks = runner;
             render(job);
-            ASSERT_EQ(shared.out, fast.out) << "round " << round << " on " << runner->width()
-                                            << " parts";
+            ASSERT_EQ(shared.out, fast.out)
+                << "round " << round << " on " << runner->width() << " parts";
         }
     }
 }
@@ -151,8 +162,8 @@ TEST_P(RendererMatchesReference, WhenBindingsReadTheFrameBeingDrawn) {
         }
         for (auto& b : s.sourceBindings) {
             if (in(0, 2) != 0) {
-                b = SourceBinding{in(kRed2, kAlpha2), in(0, 1), in(1, 2), in(1, 2), in(0, 1),
-                                  in(0, 1)};
+                b = SourceBinding{in(kRed2, kAlpha2), in(0, 1), in(1, 2),
+                                  in(1, 2),           in(0, 1), in(0, 1)};
             }
         }
         s.delay = in(0, 60);

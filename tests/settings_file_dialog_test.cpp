@@ -67,8 +67,8 @@ protected:
     void SetUp() override {
         GRANULIX_NEED_DISPLAY();
         host_ = std::make_unique<testhost::HostWindow>("Test host", 0, 0, 1000, 700);
-        dir_ = fs::temp_directory_path() /
-               ("granulix-qlb-" + std::to_string(std::random_device{}()));
+        dir_ =
+            fs::temp_directory_path() / ("granulix-qlb-" + std::to_string(std::random_device{}()));
         fs::create_directories(dir_);
     }
     void TearDown() override {

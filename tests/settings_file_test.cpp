@@ -17,15 +17,15 @@ namespace fs = std::filesystem;
 
 class SettingsFile : public ::testing::Test {
 protected:
-    fs::path dir = fs::temp_directory_path() /
-                   ("granulix-settings-" + std::to_string(std::random_device{}()));
+    fs::path dir =
+        fs::temp_directory_path() / ("granulix-settings-" + std::to_string(std::random_device{}()));
     void SetUp() override { fs::create_directories(dir); }
     void TearDown() override { fs::remove_all(dir); }
 
     std::string write(const char* name, const std::vector<uint8_t>& bytes) {
         const fs::path p = dir / name;
-        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 std::streamsize(bytes.size()));
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         return p.string();
     }
     static EffectSettings randomBlock(uint32_t seed) {

@@ -20,8 +20,8 @@ namespace granulix {
 namespace {
 
 using testhost::Clip;
-using testhost::FetchCall;
 using testhost::Faults;
+using testhost::FetchCall;
 using testhost::FrameServer;
 
 // Moveable memory that counts what it hands out, fills new blocks with
@@ -188,7 +188,8 @@ TEST(SetupCall, FillsOneJobAndPublishesItWhileTheDialogRuns) {
         EXPECT_EQ(s.run(2), 0);
         EXPECT_EQ(s.runner.runs, 1);
         EXPECT_EQ(s.runner.owner, &s.owner);
-        EXPECT_EQ(s.memory.taken, (std::vector<std::size_t>{std::size_t(layout.blockBytes), kSettingsSize}));
+        EXPECT_EQ(s.memory.taken,
+                  (std::vector<std::size_t>{std::size_t(layout.blockBytes), kSettingsSize}));
         EXPECT_EQ(s.memory.outstanding, 0);
         EXPECT_EQ(s.memory.locked, 0);
         EXPECT_EQ(currentSetupJob, nullptr);
@@ -320,9 +321,8 @@ TEST(Shrink, PalSourceTakesEveryThirdColumnAndTheTruncatedRows) {
 TEST(Shrink, EverySizeSamplesTheTruncatedQuotientWithPaddedRows) {
     // Widths with every padding of a 24-bit row, and sources smaller than
     // the preview, which repeat their pixels.
-    const std::pair<int32_t, int32_t> sizes[] = {{1, 1},   {2, 3},     {3, 5},     {5, 7},
-                                                 {7, 2},   {100, 50},  {241, 181}, {720, 576},
-                                                 {1920, 1081}};
+    const std::pair<int32_t, int32_t> sizes[] = {
+        {1, 1}, {2, 3}, {3, 5}, {5, 7}, {7, 2}, {100, 50}, {241, 181}, {720, 576}, {1920, 1081}};
     for (const auto& [w, h] : sizes) {
         for (const PreviewSize p : {PreviewSize{240, 180}, PreviewSize{288, 216}}) {
             const std::vector<uint8_t> frame = coordinateFrame(w, h);
@@ -347,8 +347,8 @@ struct HookRun {
     Scene s;
     HookRun() { s.hostSettings = defaultBlock(); }
     HookRun(Clip a, Clip b) : s(75, std::move(a), std::move(b)) { s.hostSettings = defaultBlock(); }
-    std::vector<uint32_t> out, a, b;     // the preview frames after the last call
-    std::vector<uint32_t> before;        // pixelsOut before the last call
+    std::vector<uint32_t> out, a, b;  // the preview frames after the last call
+    std::vector<uint32_t> before;     // pixelsOut before the last call
     std::vector<int> results;
     RenderJob seen;
 
@@ -384,8 +384,9 @@ TEST(PreviewHook, AsksTheHostInOrderAndRendersTheShrunkFrames) {
     r.play({37});
     ASSERT_EQ(r.results, std::vector<int>{1});
     const uint32_t ctx = r.s.server.context();
-    EXPECT_EQ(r.s.server.calls(), (std::vector<FetchCall>{
-                                      {0, ctx, 0, 2}, {0, ctx, 37, 4}, {2, ctx, 37, 4}, {0, ctx, 0, 3}}));
+    EXPECT_EQ(
+        r.s.server.calls(),
+        (std::vector<FetchCall>{{0, ctx, 0, 2}, {0, ctx, 37, 4}, {2, ctx, 37, 4}, {0, ctx, 0, 3}}));
     EXPECT_EQ(r.s.server.framesOutstanding(), 0u);
 
     EXPECT_EQ(r.a, shrunk(r.s.server.clipA(), 37, 240, 180));
@@ -406,9 +407,9 @@ TEST(PreviewHook, AsksTheHostInOrderAndRendersTheShrunkFrames) {
 }
 
 TEST(PreviewHook, ClipsOfDifferentSizesAreEachSampledWithTheirOwnSize) {
-    for (const auto& [aw, ah, bw, bh] : {std::array<int32_t, 4>{640, 480, 33, 17},
-                                         std::array<int32_t, 4>{33, 17, 640, 480},
-                                         std::array<int32_t, 4>{719, 575, 720, 576}}) {
+    for (const auto& [aw, ah, bw, bh] :
+         {std::array<int32_t, 4>{640, 480, 33, 17}, std::array<int32_t, 4>{33, 17, 640, 480},
+          std::array<int32_t, 4>{719, 575, 720, 576}}) {
         HookRun r(Clip::generated(aw, ah, 0), Clip::generated(bw, bh, 1));
         r.play({5});
         ASSERT_EQ(r.results, std::vector<int>{1});
@@ -423,7 +424,11 @@ TEST(PreviewHook, RefusedFramesLeaveThePreviewAsItWas) {
         Faults faults;
         std::vector<int32_t> operations;  // after the successful first call
     };
-    auto with = [](auto set) { Faults f; set(f); return f; };
+    auto with = [](auto set) {
+        Faults f;
+        set(f);
+        return f;
+    };
     const Case cases[] = {
         {"prepare refused", with([](Faults& f) { f.refusePrepare = true; }), {2}},
         {"clip A of 16 bits", with([](Faults& f) { f.bitCountA = 16; }), {2, 4, 4, 3}},

@@ -47,10 +47,13 @@ protected:
 
     // Opens the setup dialog for `frames` frames while `play` acts on it.
     int32_t open(int32_t frames, const std::function<void(HWND)>& play) {
-        return withDialog(kTitle, host_->handle(),
-                          [&] { return testhost::runSetup(theModule(), host_->handle(), server_,
-                                                          frames, settings_.data()); },
-                          play);
+        return withDialog(
+            kTitle, host_->handle(),
+            [&] {
+                return testhost::runSetup(theModule(), host_->handle(), server_, frames,
+                                          settings_.data());
+            },
+            play);
     }
 
     std::size_t callCount() const { return server_.calls().size(); }
@@ -212,7 +215,8 @@ std::vector<uint32_t> shownPreview(HWND dialog, int32_t W, int32_t H) {
     std::vector<uint32_t> shown(std::size_t(W) * H);
     for (int32_t r = 0; r < at.height; ++r)
         for (int32_t x = 0; x < at.width; ++x)
-            shown[std::size_t(r) * W + x] = screen[std::size_t(at.y + at.height - 1 - r) * cw + at.x + x];
+            shown[std::size_t(r) * W + x] =
+                screen[std::size_t(at.y + at.height - 1 - r) * cw + at.x + x];
     return shown;
 }
 
@@ -233,7 +237,8 @@ TEST_F(SetupDialog, PreviewShowsTheEnginesRenderOfTheShrunkFrames) {
         }
     });
     for (int p : {30, 74, 0}) {
-        const std::vector<uint32_t> expected = expectedPreview(server_, settings_, p, 75, size.width, size.height);
+        const std::vector<uint32_t> expected =
+            expectedPreview(server_, settings_, p, 75, size.width, size.height);
         ASSERT_EQ(shown[p].size(), expected.size());
         std::size_t differing = 0;
         for (std::size_t i = 0; i < expected.size(); ++i) differing += shown[p][i] != expected[i];
@@ -290,7 +295,8 @@ TEST_F(SetupDialog, OkCommitsTheWholeCopyAndEveryOtherEndCommitsNothing) {
 
     EXPECT_EQ(endWith([](HWND d) { testhost::click(d, IDCANCEL); }), 0);
     EXPECT_EQ(settings_, scribbled);
-    EXPECT_EQ(endWith([](HWND d) { testhost::pressKey(GetDlgItem(d, IDC_TIMELINE), VK_ESCAPE); }), 0);
+    EXPECT_EQ(endWith([](HWND d) { testhost::pressKey(GetDlgItem(d, IDC_TIMELINE), VK_ESCAPE); }),
+              0);
     EXPECT_EQ(settings_, scribbled);
     EXPECT_EQ(endWith([](HWND d) { PostMessageA(d, WM_CLOSE, 0, 0); }), 0);
     EXPECT_EQ(settings_, scribbled);
@@ -304,8 +310,8 @@ TEST_F(SetupDialog, ParameterWindowStaysGluedToThePreviewBox) {
     std::vector<Seen> seen;
     bool hiddenByClose = false;
     open(75, [&](HWND dialog) {
-        std::vector<HWND> frames = testing::ownedWindows(
-            GetWindowThreadProcessId(dialog, nullptr), dialog, "GranulixFrameWindow");
+        std::vector<HWND> frames = testing::ownedWindows(GetWindowThreadProcessId(dialog, nullptr),
+                                                         dialog, "GranulixFrameWindow");
         ASSERT_EQ(frames.size(), 1u);
         HWND frame = frames[0];
         HWND box = GetDlgItem(dialog, IDC_PREVIEW_BOX);
@@ -355,7 +361,8 @@ TEST_F(SetupDialog, ToolTipsBannerAndAboutBox) {
         for (int i = 0; i < toolCount; ++i) {
             TOOLINFOA tool{};
             tool.cbSize = TTTOOLINFOA_V2_SIZE;
-            if (!SendMessageA(tooltip, TTM_ENUMTOOLSA, i, reinterpret_cast<LPARAM>(&tool))) continue;
+            if (!SendMessageA(tooltip, TTM_ENUMTOOLSA, i, reinterpret_cast<LPARAM>(&tool)))
+                continue;
             char text[256] = {};
             tool.lpszText = text;
             SendMessageA(tooltip, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&tool));

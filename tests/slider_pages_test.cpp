@@ -116,13 +116,19 @@ TEST_F(PagesTest, EveryControlSpansExactlyTheTablesRange) {
         const SettingsField* field;
     };
     std::vector<Control> controls;
-    for (const SliderRow& row : kSliders) controls.push_back({row.page, row.slider, false, &settingsField(row.field)});
-    controls.push_back({"Movement", IDC_MOVEMENT_CELL_WIDTH_SPIN, true, &settingsField(&EffectSettings::cellWidth)});
-    controls.push_back({"Movement", IDC_MOVEMENT_CELL_HEIGHT_SPIN, true, &settingsField(&EffectSettings::cellHeight)});
+    for (const SliderRow& row : kSliders)
+        controls.push_back({row.page, row.slider, false, &settingsField(row.field)});
+    controls.push_back({"Movement", IDC_MOVEMENT_CELL_WIDTH_SPIN, true,
+                        &settingsField(&EffectSettings::cellWidth)});
+    controls.push_back({"Movement", IDC_MOVEMENT_CELL_HEIGHT_SPIN, true,
+                        &settingsField(&EffectSettings::cellHeight)});
     for (int b = 0; b < kBindingCount; ++b) {
-        controls.push_back({"Sources", IDC_SOURCES_KIND_SPIN, true, &bindingField(b, &SourceBinding::kind)});
-        controls.push_back({"Sources", IDC_SOURCES_REPEAT_X_SPIN, true, &bindingField(b, &SourceBinding::repeatX)});
-        controls.push_back({"Sources", IDC_SOURCES_REPEAT_Y_SPIN, true, &bindingField(b, &SourceBinding::repeatY)});
+        controls.push_back(
+            {"Sources", IDC_SOURCES_KIND_SPIN, true, &bindingField(b, &SourceBinding::kind)});
+        controls.push_back({"Sources", IDC_SOURCES_REPEAT_X_SPIN, true,
+                            &bindingField(b, &SourceBinding::repeatX)});
+        controls.push_back({"Sources", IDC_SOURCES_REPEAT_Y_SPIN, true,
+                            &bindingField(b, &SourceBinding::repeatY)});
     }
     changeSettings([](EffectSettings& s) {
         s.cellFlags = s.holdFlags = s.orderFlags = 0;
@@ -146,14 +152,16 @@ TEST_F(PagesTest, EveryControlSpansExactlyTheTablesRange) {
         for (int id : {IDC_LIFE_RIGHT_LEFT, IDC_LIFE_DOWN_UP}) click(page(sheet, "Life"), id);
         HWND sources = page(sheet, "Sources");
         for (int b = 0; b < kBindingCount; ++b) {
-            for (int id : {IDC_SOURCES_INVERT, IDC_SOURCES_ODD_X, IDC_SOURCES_ODD_Y}) click(sources, id);
+            for (int id : {IDC_SOURCES_INVERT, IDC_SOURCES_ODD_X, IDC_SOURCES_ODD_Y})
+                click(sources, id);
             clickSpin(GetDlgItem(sources, IDC_SOURCES_PARAMETER_SPIN), true);
         }
     });
     EXPECT_EQ(result, 1);
     ASSERT_EQ(spans.size(), controls.size());
     for (std::size_t i = 0; i < controls.size(); ++i) {
-        EXPECT_EQ(spans[i], std::make_pair(int(controls[i].field->minimum), int(controls[i].field->maximum)))
+        EXPECT_EQ(spans[i],
+                  std::make_pair(int(controls[i].field->minimum), int(controls[i].field->maximum)))
             << controls[i].field->name;
     }
     const EffectSettings s = settings();
@@ -161,7 +169,8 @@ TEST_F(PagesTest, EveryControlSpansExactlyTheTablesRange) {
                                                &settingsField(&EffectSettings::holdFlags),
                                                &settingsField(&EffectSettings::orderFlags)};
     for (int b = 0; b < kBindingCount; ++b)
-        for (int32_t SourceBinding::*m : {&SourceBinding::invert, &SourceBinding::oddX, &SourceBinding::oddY})
+        for (int32_t SourceBinding::*m :
+             {&SourceBinding::invert, &SourceBinding::oddX, &SourceBinding::oddY})
             flags.push_back(&bindingField(b, m));
     for (const SettingsField* f : flags) {
         EXPECT_EQ(f->minimum, 0) << f->name;
@@ -220,8 +229,8 @@ TEST_F(PagesTest, LetterButtonsSetTheirPresetsNotTheDefaults) {
 
 TEST_F(PagesTest, CheckBoxesChangeOnlyTheirOwnBit) {
     changeSettings([](EffectSettings& s) {
-        s.cellFlags = 0x55;   // "Bands" set, other bits too
-        s.holdFlags = 0x3F;   // both "Hold" bits set, other bits too
+        s.cellFlags = 0x55;  // "Bands" set, other bits too
+        s.holdFlags = 0x3F;  // both "Hold" bits set, other bits too
     });
     bool bandsShown = false, clip1Shown = false, clip2Shown = false;
     std::vector<int> renders;
@@ -257,14 +266,16 @@ TEST_F(PagesTest, OrderPairsSetOneBitEachAndShowTheStoredOrder) {
         int press;
         int32_t expected;
     };
-    const Step steps[] = {{IDC_LIFE_RIGHT_LEFT, 0x12}, {IDC_LIFE_DOWN_UP, 0x13}, {IDC_LIFE_LEFT_RIGHT, 0x11}};
+    const Step steps[] = {
+        {IDC_LIFE_RIGHT_LEFT, 0x12}, {IDC_LIFE_DOWN_UP, 0x13}, {IDC_LIFE_LEFT_RIGHT, 0x11}};
     int32_t stored = settings().orderFlags;
     for (const Step& step : steps) {
         std::map<int, bool> pressedAtStart;
         int renders = -1;
         const int32_t result = open([&](HWND, HWND sheet) {
             HWND life = page(sheet, "Life");
-            for (int id : {IDC_LIFE_LEFT_RIGHT, IDC_LIFE_RIGHT_LEFT, IDC_LIFE_UP_DOWN, IDC_LIFE_DOWN_UP})
+            for (int id :
+                 {IDC_LIFE_LEFT_RIGHT, IDC_LIFE_RIGHT_LEFT, IDC_LIFE_UP_DOWN, IDC_LIFE_DOWN_UP})
                 pressedAtStart[id] = ticked(life, id);
             previews();
             click(life, step.press);
@@ -288,7 +299,8 @@ TEST_F(PagesTest, OrderPairsSetOneBitEachAndShowTheStoredOrder) {
 BOOL CALLBACK collectToolTips(HWND w, LPARAM data) {
     char name[64] = {};
     GetClassNameA(w, name, sizeof name);
-    if (std::string(name) == TOOLTIPS_CLASSA) reinterpret_cast<std::vector<HWND>*>(data)->push_back(w);
+    if (std::string(name) == TOOLTIPS_CLASSA)
+        reinterpret_cast<std::vector<HWND>*>(data)->push_back(w);
     return TRUE;
 }
 
@@ -303,7 +315,8 @@ std::map<int, std::string> toolTipsOf(HWND page) {
         for (int i = 0; i < count; ++i) {
             TOOLINFOA tool{};
             tool.cbSize = TTTOOLINFOA_V2_SIZE;
-            if (!SendMessageA(tooltip, TTM_ENUMTOOLSA, i, reinterpret_cast<LPARAM>(&tool))) continue;
+            if (!SendMessageA(tooltip, TTM_ENUMTOOLSA, i, reinterpret_cast<LPARAM>(&tool)))
+                continue;
             HWND control = reinterpret_cast<HWND>(tool.uId);
             if (GetParent(control) != page) continue;
             char text[256] = {};

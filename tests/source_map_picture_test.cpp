@@ -17,13 +17,13 @@ TEST(SourceMapPlacement, CentresAcrossBelowTheCaptionOrScalesDownToTheBox) {
         MapPlacement expected;
     };
     const Case cases[] = {
-        {165, 126, {18, 20, 128, 96}},   // room below the caption: centred there
-        {140, 110, {6, 12, 128, 96}},    // 14 spare rows: bottom 2 pixels up
-        {120, 98, {0, 1, 120, 96}},      // narrower than the map: fills across
-        {100, 80, {0, 0, 100, 80}},      // smaller both ways: scaled down
-        {128, 96, {0, 0, 128, 96}},      // exactly the map's size
-        {129, 97, {0, 0, 128, 96}},      // one spare pixel either way
-        {131, 99, {1, 1, 128, 96}},      // three spare rows: the last rule but one
+        {165, 126, {18, 20, 128, 96}},      // room below the caption: centred there
+        {140, 110, {6, 12, 128, 96}},       // 14 spare rows: bottom 2 pixels up
+        {120, 98, {0, 1, 120, 96}},         // narrower than the map: fills across
+        {100, 80, {0, 0, 100, 80}},         // smaller both ways: scaled down
+        {128, 96, {0, 0, 128, 96}},         // exactly the map's size
+        {129, 97, {0, 0, 128, 96}},         // one spare pixel either way
+        {131, 99, {1, 1, 128, 96}},         // three spare rows: the last rule but one
         {200, 96 + 22, {36, 16, 128, 96}},  // spare / 2 = 11: below the caption
         {200, 96 + 21, {36, 19, 128, 96}},  // spare / 2 = 10: bottom 2 pixels up
         {300, 50, {86, 0, 128, 50}},
@@ -144,8 +144,7 @@ TEST(SourceMapPicture, WithoutFramesOrSizeTheImageIsLeftAlone) {
     const SourceBinding binding{kDiag1, 0, 1, 1, 0, 0};
     const MapImage untouched = blankImage();
 
-    RenderJob noA = frames.job, noB = frames.job, noWidth = frames.job,
-              negativeHeight = frames.job;
+    RenderJob noA = frames.job, noB = frames.job, noWidth = frames.job, negativeHeight = frames.job;
     noA.pixelsA = nullptr;
     noB.pixelsB = nullptr;
     noWidth.width = 0;

@@ -20,20 +20,25 @@ struct Shown {
     bool invert, oddX, oddY;
     bool operator==(const Shown& o) const {
         return std::tie(parameter, source, repeatX, repeatY, legend, invert, oddX, oddY) ==
-               std::tie(o.parameter, o.source, o.repeatX, o.repeatY, o.legend, o.invert, o.oddX, o.oddY);
+               std::tie(o.parameter, o.source, o.repeatX, o.repeatY, o.legend, o.invert, o.oddX,
+                        o.oddY);
     }
 };
 
 std::ostream& operator<<(std::ostream& out, const Shown& s) {
-    return out << s.parameter << " | " << s.source << " | " << s.repeatX << " x " << s.repeatY << " | "
-               << s.legend << " | invert " << s.invert << " odd " << s.oddX << s.oddY;
+    return out << s.parameter << " | " << s.source << " | " << s.repeatX << " x " << s.repeatY
+               << " | " << s.legend << " | invert " << s.invert << " odd " << s.oddX << s.oddY;
 }
 
 Shown shownOn(HWND p) {
-    return {PagesTest::textOn(p, IDC_SOURCES_PARAMETER_NAME), PagesTest::textOn(p, IDC_SOURCES_KIND_NAME),
-            PagesTest::textOn(p, IDC_SOURCES_REPEAT_X),       PagesTest::textOn(p, IDC_SOURCES_REPEAT_Y),
-            PagesTest::textOn(p, IDC_SOURCES_LEGEND),         PagesTest::tickedOn(p, IDC_SOURCES_INVERT),
-            PagesTest::tickedOn(p, IDC_SOURCES_ODD_X),        PagesTest::tickedOn(p, IDC_SOURCES_ODD_Y)};
+    return {PagesTest::textOn(p, IDC_SOURCES_PARAMETER_NAME),
+            PagesTest::textOn(p, IDC_SOURCES_KIND_NAME),
+            PagesTest::textOn(p, IDC_SOURCES_REPEAT_X),
+            PagesTest::textOn(p, IDC_SOURCES_REPEAT_Y),
+            PagesTest::textOn(p, IDC_SOURCES_LEGEND),
+            PagesTest::tickedOn(p, IDC_SOURCES_INVERT),
+            PagesTest::tickedOn(p, IDC_SOURCES_ODD_X),
+            PagesTest::tickedOn(p, IDC_SOURCES_ODD_Y)};
 }
 
 TEST_F(PagesTest, TheParameterSpinnerShowsEachBindingAndStoresNothing) {
@@ -52,10 +57,13 @@ TEST_F(PagesTest, TheParameterSpinnerShowsEachBindingAndStoresNothing) {
         }
     });
     EXPECT_EQ(result, 1);
-    const Shown movingX{"Moving X", "Diag 1", "1", "1", "Black:Right White:Left", false, false, false};
-    const Shown movingY{"Moving Y", "Diag 2", "1", "1", "Black: Up  White: Down", false, false, false};
+    const Shown movingX{"Moving X", "Diag 1", "1",  "1", "Black:Right White:Left",
+                        false,      false,    false};
+    const Shown movingY{"Moving Y", "Diag 2", "1",  "1", "Black: Up  White: Down",
+                        false,      false,    false};
     const Shown delay{"Delay", "Diag 1 S", "2", "2", "Black:First White:Last", false, true, true};
-    EXPECT_EQ(shown, (std::vector<Shown>{movingX, movingY, delay, delay, movingY, movingX, movingX}));
+    EXPECT_EQ(shown,
+              (std::vector<Shown>{movingX, movingY, delay, delay, movingY, movingX, movingX}));
     // Every press re-renders, even where the spinner stands still.
     for (int r : renders) EXPECT_GE(r, 1);
     EXPECT_EQ(block_, before);
@@ -135,9 +143,8 @@ TEST_F(PagesTest, AKindBeyondTheNamesIsShownAsItsNumberAndKept) {
 
 TEST_F(PagesTest, TheMapPictureShowsTheSelectedBinding) {
     // "Black" with both flips and 4 x 4 repeats: a checkerboard of 16 tiles.
-    changeSettings([](EffectSettings& s) {
-        s.sourceBindings[0] = SourceBinding{14, 0, 4, 4, 1, 1};
-    });
+    changeSettings(
+        [](EffectSettings& s) { s.sourceBindings[0] = SourceBinding{14, 0, 4, 4, 1, 1}; });
     std::vector<uint32_t> pixels;
     int width = 0, height = 0;
     open([&](HWND, HWND sheet) {

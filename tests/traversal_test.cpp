@@ -89,8 +89,8 @@ TEST(Traversal, WaitingElementsStillUseFourRandomNumbers) {
     s.sourceBindings[kDelay] = SourceBinding{kRed1, 0, 1, 1, 0, 0};
     Frames early(30, 20), late(30, 20);
     late.a = early.a;
-    early.a[0] &= ~0xFFu;       // red 0: starts at once
-    late.a[0] |= 0xFFu;         // red 255: waits past mid-transition
+    early.a[0] &= ~0xFFu;  // red 0: starts at once
+    late.a[0] |= 0xFFu;    // red 255: waits past mid-transition
     render(early.job(s, kN, 32768));
     render(late.job(s, kN, 32768));
     EXPECT_EQ(late.out[0], late.a[0]);

@@ -32,7 +32,8 @@ std::string text(const char* s) { return s; }
 
 // The start of a PNG file that promises a picture of that size.
 std::vector<uint8_t> pngHeaderOnly(uint32_t width, uint32_t height) {
-    std::vector<uint8_t> bytes = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    std::vector<uint8_t> bytes = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n',
+                                  0,    0,   0,   13,  'I',  'H',  'D',  'R'};
     for (uint32_t v : {width, height}) {
         for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(uint8_t(v >> shift));
     }
@@ -42,28 +43,46 @@ std::vector<uint8_t> pngHeaderOnly(uint32_t width, uint32_t height) {
 }
 
 std::vector<Failure> failures() {
-    auto clips = [](const ScratchFolder& d) { return std::vector<std::string>{d / "a.png", d / "b.png"}; };
+    auto clips = [](const ScratchFolder& d) {
+        return std::vector<std::string>{d / "a.png", d / "b.png"};
+    };
     return {
         {"MissingInput",
-         [](const ScratchFolder& d) { return std::vector<std::string>{d / "nothere.png", d / "b.png"}; }, 1,
-         [](const ScratchFolder& d) { return "cannot read " + d / "nothere.png" + ": No such file or directory"; }},
-        {"InputThatIsNoPicture",
-         [](const ScratchFolder& d) { return std::vector<std::string>{d / "a.png", d / "junk.png"}; }, 1,
-         [](const ScratchFolder& d) { return "no picture to decode in " + d / "junk.png"; }},
-        {"PictureTooLargeToDecode",
-         [](const ScratchFolder& d) { return std::vector<std::string>{d / "huge.png", d / "b.png"}; }, 1,
          [](const ScratchFolder& d) {
-             return "the picture in " + d / "huge.png" + " is 70000x70000 pixels, too large to decode";
+             return std::vector<std::string>{d / "nothere.png", d / "b.png"};
+         },
+         1,
+         [](const ScratchFolder& d) {
+             return "cannot read " + d / "nothere.png" + ": No such file or directory";
          }},
-        {"OneClipOnly", [](const ScratchFolder& d) { return std::vector<std::string>{d / "a.png"}; }, 2,
-         nullptr},
+        {"InputThatIsNoPicture",
+         [](const ScratchFolder& d) {
+             return std::vector<std::string>{d / "a.png", d / "junk.png"};
+         },
+         1, [](const ScratchFolder& d) { return "no picture to decode in " + d / "junk.png"; }},
+        {"PictureTooLargeToDecode",
+         [](const ScratchFolder& d) {
+             return std::vector<std::string>{d / "huge.png", d / "b.png"};
+         },
+         1,
+         [](const ScratchFolder& d) {
+             return "the picture in " + d / "huge.png" +
+                    " is 70000x70000 pixels, too large to decode";
+         }},
+        {"OneClipOnly",
+         [](const ScratchFolder& d) { return std::vector<std::string>{d / "a.png"}; }, 2, nullptr},
         {"UnknownField",
          [clips](const ScratchFolder& d) {
              auto a = clips(d);
              a.insert(a.end(), {"--set", "sourceBindings[1].colour=3"});
              return a;
          },
-         2, [](const ScratchFolder&) { return text("unknown settings field \"sourceBindings[1].colour\" (granulix settings show lists them)"); }},
+         2,
+         [](const ScratchFolder&) {
+             return text(
+                 "unknown settings field \"sourceBindings[1].colour\" (granulix settings show "
+                 "lists them)");
+         }},
         {"ValueOutOfRange",
          [clips](const ScratchFolder& d) {
              auto a = clips(d);
@@ -77,7 +96,10 @@ std::vector<Failure> failures() {
              a.insert(a.end(), {"--settings", d / "a.png"});
              return a;
          },
-         1, [](const ScratchFolder& d) { return d / "a.png" + " is not a settings file: it is neither JSON nor a .qlb file"; }},
+         1,
+         [](const ScratchFolder& d) {
+             return d / "a.png" + " is not a settings file: it is neither JSON nor a .qlb file";
+         }},
         {"ModuleThatWillNotLoad",
          [clips](const ScratchFolder& d) {
              auto a = clips(d);
@@ -91,35 +113,51 @@ std::vector<Failure> failures() {
              a.insert(a.end(), {"--module", d / "none.so"});
              return a;
          },
-         1, [](const ScratchFolder& d) { return "cannot load module " + d / "none.so" + ": no such file"; }},
+         1,
+         [](const ScratchFolder& d) {
+             return "cannot load module " + d / "none.so" + ": no such file";
+         }},
         {"ModuleWithoutApplyEffect",
          [clips](const ScratchFolder& d) {
              auto a = clips(d);
              a.insert(a.end(), {"--module", INCOMPLETE_MODULE});
              return a;
          },
-         1, [](const ScratchFolder&) { return std::string("module ") + INCOMPLETE_MODULE + " lacks the export vxDLLApplyEffect"; }},
+         1,
+         [](const ScratchFolder&) {
+             return std::string("module ") + INCOMPLETE_MODULE +
+                    " lacks the export vxDLLApplyEffect";
+         }},
         {"RenderCallReturnsZero",
          [clips](const ScratchFolder& d) {
              auto a = clips(d);
              a.insert(a.end(), {"--module", REFUSING_MODULE, "--frames", "9", "-j", "2"});
              return a;
          },
-         1, [](const ScratchFolder&) { return text("the module did not render frame 5 (vxDLLApplyEffect returned 0)"); }},
+         1,
+         [](const ScratchFolder&) {
+             return text("the module did not render frame 5 (vxDLLApplyEffect returned 0)");
+         }},
         {"RegionOutsideTheFrame",
          [clips](const ScratchFolder& d) {
              auto a = clips(d);
              a.insert(a.end(), {"--region", "10,10,20,20"});
              return a;
          },
-         2, [](const ScratchFolder&) { return text("--region 10,10,20,20 does not lie inside the 24x16 frame"); }},
+         2,
+         [](const ScratchFolder&) {
+             return text("--region 10,10,20,20 does not lie inside the 24x16 frame");
+         }},
         {"EmptyRegion",
          [clips](const ScratchFolder& d) {
              auto a = clips(d);
              a.insert(a.end(), {"--region", "0,0,0,0"});
              return a;
          },
-         2, [](const ScratchFolder&) { return text("--region 0,0,0,0 is empty: WIDTH and HEIGHT must be at least 1"); }},
+         2,
+         [](const ScratchFolder&) {
+             return text("--region 0,0,0,0 is empty: WIDTH and HEIGHT must be at least 1");
+         }},
         {"OptionGivenTwice",
          [clips](const ScratchFolder& d) {
              auto a = clips(d);
@@ -147,7 +185,10 @@ std::vector<Failure> failures() {
              a.insert(a.end(), {"--frames", "1"});
              return a;
          },
-         2, [](const ScratchFolder&) { return text("--frames must be a whole number from 2 to 100000, not 1"); }},
+         2,
+         [](const ScratchFolder&) {
+             return text("--frames must be a whole number from 2 to 100000, not 1");
+         }},
         {"UnknownOption",
          [clips](const ScratchFolder& d) {
              auto a = clips(d);
@@ -192,17 +233,20 @@ TEST_P(RenderFailure, SaysWhyInOneLineAndLeavesNoOutput) {
     EXPECT_EQ(dir.names(), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cli, RenderFailure,
-    ::testing::Combine(::testing::ValuesIn(failures()),
-                       ::testing::Values(Target{"render", "out.mp4"}, Target{"render", "f-%04d.png"},
-                                         Target{"sheet", "sheet.png"})),
-    [](const auto& info) {
-        const Target& t = std::get<1>(info.param);
-        const std::string kind = std::string(t.command) == "sheet" ? "Sheet"
-                                 : std::string(t.output).find('%') != std::string::npos ? "PngFrames" : "Video";
-        return std::string(std::get<0>(info.param).name) + "To" + kind;
-    });
+INSTANTIATE_TEST_SUITE_P(Cli, RenderFailure,
+                         ::testing::Combine(::testing::ValuesIn(failures()),
+                                            ::testing::Values(Target{"render", "out.mp4"},
+                                                              Target{"render", "f-%04d.png"},
+                                                              Target{"sheet", "sheet.png"})),
+                         [](const auto& info) {
+                             const Target& t = std::get<1>(info.param);
+                             const std::string kind =
+                                 std::string(t.command) == "sheet" ? "Sheet"
+                                 : std::string(t.output).find('%') != std::string::npos
+                                     ? "PngFrames"
+                                     : "Video";
+                             return std::string(std::get<0>(info.param).name) + "To" + kind;
+                         });
 
 // One kind of output written over files that were there before.
 struct OutputKind {
@@ -218,14 +262,29 @@ std::vector<OutputKind> outputKinds() {
     for (int i = 0; i < 10; ++i) frames.push_back("f-000" + std::to_string(i) + ".png");
     using Args = std::vector<std::string>;
     return {
-        {"Video", {"out.mp4"}, "out.mp4",
-         [](const ScratchFolder& d) { return Args{"render", "--size", "32x32", "-n", "3", "-q", "-o", d / "out.mp4"}; }},
+        {"Video",
+         {"out.mp4"},
+         "out.mp4",
+         [](const ScratchFolder& d) {
+             return Args{"render", "--size", "32x32", "-n", "3", "-q", "-o", d / "out.mp4"};
+         }},
         {"PngFrames", frames, "f-0005.png",
-         [](const ScratchFolder& d) { return Args{"render", "--size", "32x32", "-n", "10", "-q", "-o", d / "f-%04d.png"}; }},
-        {"Sheet", {"sheet.png"}, "sheet.png",
-         [](const ScratchFolder& d) { return Args{"sheet", "--size", "32x32", "-n", "3", "-k", "2", "-q", "-o", d / "sheet.png"}; }},
-        {"SettingsFile", {"look.qlb"}, "look.qlb",
-         [](const ScratchFolder& d) { return Args{"settings", "set", d / "look.qlb", "gravity=9"}; }},
+         [](const ScratchFolder& d) {
+             return Args{"render", "--size", "32x32", "-n", "10", "-q", "-o", d / "f-%04d.png"};
+         }},
+        {"Sheet",
+         {"sheet.png"},
+         "sheet.png",
+         [](const ScratchFolder& d) {
+             return Args{"sheet", "--size", "32x32", "-n", "3",
+                         "-k",    "2",      "-q",    "-o", d / "sheet.png"};
+         }},
+        {"SettingsFile",
+         {"look.qlb"},
+         "look.qlb",
+         [](const ScratchFolder& d) {
+             return Args{"settings", "set", d / "look.qlb", "gravity=9"};
+         }},
     };
 }
 
@@ -278,8 +337,9 @@ TEST_P(FaultyOutput, SaysWhyAndLeavesEveryOldFileAsItWas) {
     fault.arrange(faulty);
     const std::vector<std::string> before = dir.names();
 
-    const ProgramRun run = runGranulix(kind.args(dir), fault.failRename ? withRenameFault("GRANULIX_TEST_FAIL_RENAME=" + faulty)
-                                                                        : std::vector<std::string>{});
+    const ProgramRun run = runGranulix(
+        kind.args(dir), fault.failRename ? withRenameFault("GRANULIX_TEST_FAIL_RENAME=" + faulty)
+                                         : std::vector<std::string>{});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.errors, "granulix: cannot write " + faulty + ": " + fault.reason + "\n");
     EXPECT_EQ(dir.names(), before);
@@ -294,16 +354,17 @@ INSTANTIATE_TEST_SUITE_P(
     Cli, FaultyOutput,
     ::testing::Combine(
         ::testing::ValuesIn(outputKinds()),
-        ::testing::Values(
-            OutputFault{"RenameFails", [](const std::string&) {}, true, "Input/output error"},
-            OutputFault{"TargetIsAFolder",
-                        [](const std::string& path) {
-                            std::filesystem::remove(path);
-                            std::filesystem::create_directories(path + "/x");
-                        },
-                        false, "Is a directory"},
-            OutputFault{"TargetIsReadOnly", [](const std::string& path) { chmod(path.c_str(), 0444); }, false,
-                        "it is read-only (--force replaces it)"})),
+        ::testing::Values(OutputFault{"RenameFails", [](const std::string&) {}, true,
+                                      "Input/output error"},
+                          OutputFault{"TargetIsAFolder",
+                                      [](const std::string& path) {
+                                          std::filesystem::remove(path);
+                                          std::filesystem::create_directories(path + "/x");
+                                      },
+                                      false, "Is a directory"},
+                          OutputFault{"TargetIsReadOnly",
+                                      [](const std::string& path) { chmod(path.c_str(), 0444); },
+                                      false, "it is read-only (--force replaces it)"})),
     [](const auto& info) {
         return std::string(std::get<1>(info.param).name) + "For" + std::get<0>(info.param).name;
     });
@@ -329,7 +390,8 @@ TEST_P(ReplacedOutput, KeepsTheModeTheOwnerAndTheLinks) {
         writeBytes(fileOf(name), oldBytes(name));
         ASSERT_EQ(chown(fileOf(name).c_str(), someOwner().first, someOwner().second), 0);
         chmod(fileOf(name).c_str(), replacement.mode);
-        if (replacement.throughLink) std::filesystem::create_symlink("elsewhere/" + name, dir / name);
+        if (replacement.throughLink)
+            std::filesystem::create_symlink("elsewhere/" + name, dir / name);
     }
     const std::vector<std::string> before = dir.names();
 
@@ -376,10 +438,10 @@ struct StopSignal {
 void PrintTo(const StopSignal& s, std::ostream* os) { *os << s.name; }
 
 std::vector<StopSignal> stopSignals() {
-    return {{"HUP", SIGHUP},       {"INT", SIGINT},       {"QUIT", SIGQUIT},   {"TERM", SIGTERM},
-            {"ALRM", SIGALRM},     {"USR1", SIGUSR1},     {"USR2", SIGUSR2},   {"XCPU", SIGXCPU},
-            {"XFSZ", SIGXFSZ},     {"VTALRM", SIGVTALRM}, {"PROF", SIGPROF},   {"POLL", SIGPOLL},
-            {"PWR", SIGPWR},       {"STKFLT", SIGSTKFLT}, {"RTMIN", SIGRTMIN}, {"RTMAX", SIGRTMAX}};
+    return {{"HUP", SIGHUP},   {"INT", SIGINT},       {"QUIT", SIGQUIT},   {"TERM", SIGTERM},
+            {"ALRM", SIGALRM}, {"USR1", SIGUSR1},     {"USR2", SIGUSR2},   {"XCPU", SIGXCPU},
+            {"XFSZ", SIGXFSZ}, {"VTALRM", SIGVTALRM}, {"PROF", SIGPROF},   {"POLL", SIGPOLL},
+            {"PWR", SIGPWR},   {"STKFLT", SIGSTKFLT}, {"RTMIN", SIGRTMIN}, {"RTMAX", SIGRTMAX}};
 }
 
 class StoppedRender : public ::testing::TestWithParam<std::tuple<StopSignal, const char*>> {};
@@ -398,7 +460,8 @@ TEST_P(StoppedRender, ExitsWithTheSignalsStatusAndLeavesNothing) {
     ASSERT_EQ(kill(program.pid(), signal.number), 0);
     const ProgramRun run = program.wait();
     EXPECT_EQ(run.status, 128 + signal.number);
-    EXPECT_EQ(run.errors, std::string("granulix: interrupted (") + strsignal(signal.number) + ")\n");
+    EXPECT_EQ(run.errors,
+              std::string("granulix: interrupted (") + strsignal(signal.number) + ")\n");
     EXPECT_TRUE(dir.names().empty());
 }
 
@@ -407,7 +470,9 @@ INSTANTIATE_TEST_SUITE_P(Cli, StoppedRender,
                                             ::testing::Values("out.mp4", "f-%04d.png")),
                          [](const auto& info) {
                              return std::string(std::get<0>(info.param).name) +
-                                    (std::string(std::get<1>(info.param)) == "out.mp4" ? "Video" : "PngFrames");
+                                    (std::string(std::get<1>(info.param)) == "out.mp4"
+                                         ? "Video"
+                                         : "PngFrames");
                          });
 
 TEST(Cli, RefusedCommandLinesSayWhyAndLeaveNoOutput) {
@@ -419,71 +484,120 @@ TEST(Cli, RefusedCommandLinesSayWhyAndLeaveNoOutput) {
         std::string message;
     };
     const std::vector<Case> cases = {
-        {{"render", "-o", dir / "out.avi"}, 2,
+        {{"render", "-o", dir / "out.avi"},
+         2,
          "cannot tell what to write from the name " + dir / "out.avi" +
              ": use .mp4, .mkv, .mov, .webm, a pattern such as frame-%04d.png, or -"},
-        {{"render", "-o", dir / "still.png"}, 2,
-         "an image sequence needs one frame number such as %04d in its file name: " + dir / "still.png"},
-        {{"render", "-o", dir / "f-%d-%d.png"}, 2,
-         "an image sequence needs one frame number such as %04d in its file name: " + dir / "f-%d-%d.png"},
-        {{"sheet", "-o", dir / "sheet.jpg"}, 2,
+        {{"render", "-o", dir / "still.png"},
+         2,
+         "an image sequence needs one frame number such as %04d in its file name: " +
+             dir / "still.png"},
+        {{"render", "-o", dir / "f-%d-%d.png"},
+         2,
+         "an image sequence needs one frame number such as %04d in its file name: " +
+             dir / "f-%d-%d.png"},
+        {{"sheet", "-o", dir / "sheet.jpg"},
+         2,
          "the contact sheet is a PNG picture: name it SHEET.png, not " + dir / "sheet.jpg"},
-        {{"render", "--size", "32x32", "-o", dir / "no/such/folder/out.mp4"}, 1,
+        {{"render", "--size", "32x32", "-o", dir / "no/such/folder/out.mp4"},
+         1,
          "cannot write " + dir / "no/such/folder/out.mp4" + ": No such file or directory"},
-        {{"render", "--size", "32x32", "-o", elsewhere / "d.mp4"}, 1,
+        {{"render", "--size", "32x32", "-o", elsewhere / "d.mp4"},
+         1,
          "cannot write " + elsewhere / "d.mp4" + ": Is a directory"},
-        {{"render", "--size", "16384x16384", "-o", dir / "big.mp4"}, 2,
+        {{"render", "--size", "16384x16384", "-o", dir / "big.mp4"},
+         2,
          "a frame of 16384x16384 is too large for " + dir / "big.mp4" +
-             ": FFmpeg's encoders take frames of up to about 268 million pixels with margins, such as "
+             ": FFmpeg's encoders take frames of up to about 268 million pixels with margins, such "
+             "as "
              "16000x16000; choose a smaller --size"},
-        {{"render", "--size", "16384x16384", "-o", dir / "f-%d.png"}, 2,
+        {{"render", "--size", "16384x16384", "-o", dir / "f-%d.png"},
+         2,
          "a picture of 16384x16384 is too large for " + dir / "f-%d.png" +
-             ": FFmpeg's PNG encoder takes up to about 268 million pixels with margins, such as 16000x16000"},
-        {{"render", "--fps", "1/100000", "-o", dir / "slow.mp4"}, 2,
-         "a video output needs at least one frame an hour (--fps 1/3600), not 1/100000 frames per second"},
+             ": FFmpeg's PNG encoder takes up to about 268 million pixels with margins, such as "
+             "16000x16000"},
+        {{"render", "--fps", "1/100000", "-o", dir / "slow.mp4"},
+         2,
+         "a video output needs at least one frame an hour (--fps 1/3600), not 1/100000 frames per "
+         "second"},
         {{"render"}, 2, "granulix render needs -o OUT"},
-        {{"render", "a.mov", "b.mov", "-o", dir / "out.mp4", "--offset", "1"}, 2,
+        {{"render", "a.mov", "b.mov", "-o", dir / "out.mp4", "--offset", "1"},
+         2,
          "an edit needs both --offset and --duration"},
-        {{"render", "-o", dir / "out.mp4", "--offset", "1", "--duration", "0.5"}, 2, "an edit needs clips A and B"},
-        {{"render", "a.mov", "b.mov", "-o", dir / "out.mp4", "--offset", "soon", "--duration", "1"}, 2,
+        {{"render", "-o", dir / "out.mp4", "--offset", "1", "--duration", "0.5"},
+         2,
+         "an edit needs clips A and B"},
+        {{"render", "a.mov", "b.mov", "-o", dir / "out.mp4", "--offset", "soon", "--duration", "1"},
+         2,
          "--offset must be a time, in seconds (2.5) or as HH:MM:SS.ms, not soon"},
-        {{"render", "a.mov", "b.mov", "-o", dir / "out.mp4", "--offset", "1", "--duration", "-00:00:01"}, 2,
+        {{"render", "a.mov", "b.mov", "-o", dir / "out.mp4", "--offset", "1", "--duration",
+          "-00:00:01"},
+         2,
          "--duration must be a time, in seconds (2.5) or as HH:MM:SS.ms, not -00:00:01"},
-        {{"render", "a.mov", "b.mov", "-o", dir / "out.mp4", "--offset", "1", "--duration", "1", "-n", "9"}, 2,
+        {{"render", "a.mov", "b.mov", "-o", dir / "out.mp4", "--offset", "1", "--duration", "1",
+          "-n", "9"},
+         2,
          "an edit takes its length from --duration, not --frames"},
-        {{"render", "a.mov", "b.mov", "-o", dir / "out.mp4", "--offset", "1", "--duration", "1", "--audio-curve",
-          "loud"},
-         2, "--audio-curve must be one of acrossfade's curves (see --help), not loud"},
-        {{"render", "-o", dir / "out.mp4", "--no-audio"}, 2, "--no-audio is for an edit: give --offset and --duration"},
-        {{"render", "a.mov", "b.mov", "-o", dir / "out.mp4", "--from-b", "2", "--to-b", "00:00:01.5"}, 2,
+        {{"render", "a.mov", "b.mov", "-o", dir / "out.mp4", "--offset", "1", "--duration", "1",
+          "--audio-curve", "loud"},
+         2,
+         "--audio-curve must be one of acrossfade's curves (see --help), not loud"},
+        {{"render", "-o", dir / "out.mp4", "--no-audio"},
+         2,
+         "--no-audio is for an edit: give --offset and --duration"},
+        {{"render", "a.mov", "b.mov", "-o", dir / "out.mp4", "--from-b", "2", "--to-b",
+          "00:00:01.5"},
+         2,
          "--to-b must come after --from-b"},
         {{"paint"}, 2, "unknown command \"paint\" (render, sheet, play, settings; --help)"},
         {{"render", "--size", "8x8", "-o"}, 2, "--output needs a value"},
-        {{"render", "-o=" + dir / "out.mp4"}, 2,
-         "-o=" + dir / "out.mp4" + ": write -o " + dir / "out.mp4" + " or --output=" + dir / "out.mp4"},
+        {{"render", "-o=" + dir / "out.mp4"},
+         2,
+         "-o=" + dir / "out.mp4" + ": write -o " + dir / "out.mp4" +
+             " or --output=" + dir / "out.mp4"},
         {{"render", "--quiet=yes", "-o", dir / "out.mp4"}, 2, "--quiet takes no value"},
-        {{"sheet", "--fps", "30", "-o", dir / "sheet.png"}, 2, "unknown option --fps for granulix sheet"},
-        {{"settings", "new", "--json", dir / "look.qlb"}, 2, "unknown option --json for granulix settings new"},
-        {{"render", "--codec", "h264", "-o", dir / "out.webm"}, 2,
+        {{"sheet", "--fps", "30", "-o", dir / "sheet.png"},
+         2,
+         "unknown option --fps for granulix sheet"},
+        {{"settings", "new", "--json", dir / "look.qlb"},
+         2,
+         "unknown option --json for granulix settings new"},
+        {{"render", "--codec", "h264", "-o", dir / "out.webm"},
+         2,
          "a .webm file cannot hold h264 video; use .mp4, .mkv, .mov for " + dir / "out.webm"},
-        {{"render", "--codec", "mpeg2", "-o", dir / "out.mkv"}, 2,
+        {{"render", "--codec", "mpeg2", "-o", dir / "out.mkv"},
+         2,
          "--codec must be one of h264, h265, vp9, av1, prores, ffv1, not mpeg2"},
-        {{"render", "--codec", "ffv1", "--crf", "3", "-o", dir / "out.mkv"}, 2, "--crf 3: the ffv1 encoder has no crf"},
-        {{"render", "--encoder-option", "foo=1", "-o", dir / "out.mp4"}, 2,
+        {{"render", "--codec", "ffv1", "--crf", "3", "-o", dir / "out.mkv"},
+         2,
+         "--crf 3: the ffv1 encoder has no crf"},
+        {{"render", "--encoder-option", "foo=1", "-o", dir / "out.mp4"},
+         2,
          "--encoder-option foo=1: the libx264 encoder has no option foo"},
-        {{"render", "--encoder-option", "g=many", "-o", dir / "out.mp4"}, 2,
+        {{"render", "--encoder-option", "g=many", "-o", dir / "out.mp4"},
+         2,
          "--encoder-option g=many: the libx264 encoder refuses it (Invalid argument)"},
-        {{"render", "--encoder-option", "=1", "-o", dir / "out.mp4"}, 2, "--encoder-option must be KEY=VALUE, not =1"},
-        {{"render", "--pix-fmt", "yuv9000", "-o", dir / "out.mp4"}, 2, "--pix-fmt: FFmpeg knows no pixel format yuv9000"},
-        {{"render", "--codec", "vp9", "-o", dir / "f-%d.png"}, 2,
+        {{"render", "--encoder-option", "=1", "-o", dir / "out.mp4"},
+         2,
+         "--encoder-option must be KEY=VALUE, not =1"},
+        {{"render", "--pix-fmt", "yuv9000", "-o", dir / "out.mp4"},
+         2,
+         "--pix-fmt: FFmpeg knows no pixel format yuv9000"},
+        {{"render", "--codec", "vp9", "-o", dir / "f-%d.png"},
+         2,
          "--codec is for video outputs (.mp4, .mkv, .mov, .webm), not " + dir / "f-%d.png"},
-        {{"render", "--progress", "-", "-o", "-"}, 2, "--progress - and -o - would both write to standard output"},
-        {{"render", "--size", "32x32", "--progress", dir / "no/such/p.txt", "-o", dir / "out.mp4"}, 1,
+        {{"render", "--progress", "-", "-o", "-"},
+         2,
+         "--progress - and -o - would both write to standard output"},
+        {{"render", "--size", "32x32", "--progress", dir / "no/such/p.txt", "-o", dir / "out.mp4"},
+         1,
          "cannot write progress to " + dir / "no/such/p.txt" + ": No such file or directory"},
         // After -- a word that begins with a dash is a clip's name.
-        {{"render", "--size", "8x8", "-o", dir / "out.mp4", "-a.png", "-b.png"}, 2,
+        {{"render", "--size", "8x8", "-o", dir / "out.mp4", "-a.png", "-b.png"},
+         2,
          "unknown option -a.png for granulix render"},
-        {{"render", "--size", "8x8", "-o", dir / "out.mp4", "--", "-a.png", "-b.png"}, 1,
+        {{"render", "--size", "8x8", "-o", dir / "out.mp4", "--", "-a.png", "-b.png"},
+         1,
          "cannot read -a.png: No such file or directory"},
     };
     for (const Case& c : cases) {
@@ -501,19 +615,35 @@ TEST(Cli, EachCommandAnswersHelpWithItsOwnUsage) {
         std::vector<std::string> named, notNamed;
     };
     const std::vector<Case> cases = {
-        {{"render", "--help"}, "usage: granulix render [A B] -o OUT [options]",
-         {"--output OUT", "--fps R", "--region X,Y,W,H", "W and H at least 1", "frame-%04d.png", "-f, --force",
-          "--codec NAME", "--encoder-option KEY=VALUE", "--progress FILE|-"},
+        {{"render", "--help"},
+         "usage: granulix render [A B] -o OUT [options]",
+         {"--output OUT", "--fps R", "--region X,Y,W,H", "W and H at least 1", "frame-%04d.png",
+          "-f, --force", "--codec NAME", "--encoder-option KEY=VALUE", "--progress FILE|-"},
          {"--count"}},
-        {{"play", "--help"}, "usage: granulix play [A B] [options]", {"--dry-run", "--fps R", "--settings FILE"},
+        {{"play", "--help"},
+         "usage: granulix play [A B] [options]",
+         {"--dry-run", "--fps R", "--settings FILE"},
          {"--output", "--force", "--codec"}},
-        {{"sheet", "-o", "x.png", "-h"}, "usage: granulix sheet [A B] -o SHEET.png [options]",
-         {"-k, --count K", "--tile-width W", "--set NAME=VALUE"}, {"--fps"}},
-        {{"settings", "--help"}, "usage: granulix settings new FILE.qlb [--force]", {"settings set FILE NAME"}, {}},
-        {{"settings", "new", "--help"}, "usage: granulix settings new FILE.qlb [--force]", {"-f, --force"}, {"--json"}},
-        {{"settings", "show", "-h"}, "usage: granulix settings show [FILE] [--json]", {"--json"}, {"--force"}},
-        {{"settings", "set", "--help"}, "usage: granulix settings set FILE NAME=VALUE... [--force]",
-         {"-h, --help", "-f, --force"}, {"--json"}},
+        {{"sheet", "-o", "x.png", "-h"},
+         "usage: granulix sheet [A B] -o SHEET.png [options]",
+         {"-k, --count K", "--tile-width W", "--set NAME=VALUE"},
+         {"--fps"}},
+        {{"settings", "--help"},
+         "usage: granulix settings new FILE.qlb [--force]",
+         {"settings set FILE NAME"},
+         {}},
+        {{"settings", "new", "--help"},
+         "usage: granulix settings new FILE.qlb [--force]",
+         {"-f, --force"},
+         {"--json"}},
+        {{"settings", "show", "-h"},
+         "usage: granulix settings show [FILE] [--json]",
+         {"--json"},
+         {"--force"}},
+        {{"settings", "set", "--help"},
+         "usage: granulix settings set FILE NAME=VALUE... [--force]",
+         {"-h, --help", "-f, --force"},
+         {"--json"}},
     };
     for (const Case& c : cases) {
         const ProgramRun run = runGranulix(c.args);
@@ -521,8 +651,10 @@ TEST(Cli, EachCommandAnswersHelpWithItsOwnUsage) {
         EXPECT_EQ(run.status, 0) << c.usage;
         EXPECT_EQ(run.errors, "");
         EXPECT_EQ(help.substr(0, help.find('\n')), c.usage);
-        for (const std::string& word : c.named) EXPECT_NE(help.find(word), std::string::npos) << c.usage << ": " << word;
-        for (const std::string& word : c.notNamed) EXPECT_EQ(help.find(word), std::string::npos) << c.usage << ": " << word;
+        for (const std::string& word : c.named)
+            EXPECT_NE(help.find(word), std::string::npos) << c.usage << ": " << word;
+        for (const std::string& word : c.notNamed)
+            EXPECT_EQ(help.find(word), std::string::npos) << c.usage << ": " << word;
     }
 }
 
@@ -530,8 +662,8 @@ TEST(Cli, HelpNamesTheFieldsAndBindings) {
     const ProgramRun run = runGranulix({"--help"});
     ASSERT_EQ(run.status, 0);
     const std::string help(run.output.begin(), run.output.end());
-    for (const char* word : {"speedVariance", "centerY", "cellHeight", "sourceBindings[i].kind", ".repeatX",
-                             "--jobs", "--region", "--field-mode", "14 Black"}) {
+    for (const char* word : {"speedVariance", "centerY", "cellHeight", "sourceBindings[i].kind",
+                             ".repeatX", "--jobs", "--region", "--field-mode", "14 Black"}) {
         EXPECT_NE(help.find(word), std::string::npos) << word;
     }
 }

@@ -40,9 +40,9 @@ std::vector<uint8_t> asBgr(const Picture& p) {
 struct RenderCase {
     const char* name;
     int32_t fieldMode;
-    std::vector<int32_t> region;            // x, y from the top left, width, height; empty: all
-    std::vector<std::string> sets;          // --set assignments
-    void (*sameChange)(EffectSettings&);    // what those assignments do
+    std::vector<int32_t> region;          // x, y from the top left, width, height; empty: all
+    std::vector<std::string> sets;        // --set assignments
+    void (*sameChange)(EffectSettings&);  // what those assignments do
     int jobs;
 };
 void PrintTo(const RenderCase& c, std::ostream* os) { *os << c.name; }
@@ -61,21 +61,31 @@ TEST_P(RenderToPng, FramesEqualWhatTheModuleRendersForTheSameRequest) {
     settings.speedVariance = 180;
     settings.delay = 120;
     settings.timeline = 100;
-    for (std::size_t i = 0; i < sizeof settings.reserved168; ++i) settings.reserved168[i] = uint8_t(i);
+    for (std::size_t i = 0; i < sizeof settings.reserved168; ++i)
+        settings.reserved168[i] = uint8_t(i);
     ASSERT_EQ(saveSettingsFile(dir / "look.qlb", settings), SettingsFileStatus::kOk);
 
     constexpr int kFrames = 6;
-    std::vector<std::string> args = {"render", dir / "a.png", dir / "b.png", "-o", dir / "f-%04d.png",
-                                     "--frames", std::to_string(kFrames), "--settings", dir / "look.qlb",
-                                     "--field-mode", std::to_string(c.fieldMode),
-                                     "--jobs", std::to_string(c.jobs)};
+    std::vector<std::string> args = {"render",
+                                     dir / "a.png",
+                                     dir / "b.png",
+                                     "-o",
+                                     dir / "f-%04d.png",
+                                     "--frames",
+                                     std::to_string(kFrames),
+                                     "--settings",
+                                     dir / "look.qlb",
+                                     "--field-mode",
+                                     std::to_string(c.fieldMode),
+                                     "--jobs",
+                                     std::to_string(c.jobs)};
     for (const std::string& s : c.sets) args.insert(args.end(), {"--set", s});
     ModuleRegion region{0, 0, kWidth, kHeight};
     if (!c.region.empty()) {
-        args.insert(args.end(), {"--region", std::to_string(c.region[0]) + "," +
-                                                 std::to_string(c.region[1]) + "," +
-                                                 std::to_string(c.region[2]) + "," +
-                                                 std::to_string(c.region[3])});
+        args.insert(
+            args.end(),
+            {"--region", std::to_string(c.region[0]) + "," + std::to_string(c.region[1]) + "," +
+                             std::to_string(c.region[2]) + "," + std::to_string(c.region[3])});
         region = {c.region[0], kHeight - c.region[1] - c.region[3], c.region[2], c.region[3]};
     }
     const ProgramRun run = runGranulix(args);
@@ -90,28 +100,42 @@ TEST_P(RenderToPng, FramesEqualWhatTheModuleRendersForTheSameRequest) {
     EXPECT_EQ(dir.names(), expectedNames);
 
     for (int i = 0; i < kFrames; ++i) {
-        const Picture expected = renderDirectly(a, b, progressOf(i, kFrames), c.fieldMode, region, settings);
+        const Picture expected =
+            renderDirectly(a, b, progressOf(i, kFrames), c.fieldMode, region, settings);
         EXPECT_TRUE(readPng(dir / frameName(i)) == expected) << "frame " << i;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cli, RenderToPng,
-    ::testing::Values(
-        RenderCase{"WholeFramesWithGravity", 0, {}, {"gravity=40"},
-                   [](EffectSettings& s) { s.gravity = 40; }, 2},
-        RenderCase{"FirstFieldInARegion", 1, {3, 2, 20, 15}, {"cellWidth=1", "cellheight=1", "wind=170"},
-                   [](EffectSettings& s) { s.cellWidth = s.cellHeight = 1; s.wind = 170; }, 3},
-        RenderCase{"SecondFieldBandsAndRed2Delay", 2, {0, 5, kWidth, 10},
-                   {"cellFlags=1", "cellWidth=5", "cellHeight=3", "sourceBindings[2].kind=Red2",
-                    "sourceBindings[0].invert=1"},
-                   [](EffectSettings& s) {
-                       s.cellFlags = 1, s.cellWidth = 5, s.cellHeight = 3;
-                       s.sourceBindings[2].kind = 4;
-                       s.sourceBindings[0].invert = 1;
-                   },
-                   1}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cli, RenderToPng,
+                         ::testing::Values(RenderCase{"WholeFramesWithGravity",
+                                                      0,
+                                                      {},
+                                                      {"gravity=40"},
+                                                      [](EffectSettings& s) { s.gravity = 40; },
+                                                      2},
+                                           RenderCase{"FirstFieldInARegion",
+                                                      1,
+                                                      {3, 2, 20, 15},
+                                                      {"cellWidth=1", "cellheight=1", "wind=170"},
+                                                      [](EffectSettings& s) {
+                                                          s.cellWidth = s.cellHeight = 1;
+                                                          s.wind = 170;
+                                                      },
+                                                      3},
+                                           RenderCase{"SecondFieldBandsAndRed2Delay",
+                                                      2,
+                                                      {0, 5, kWidth, 10},
+                                                      {"cellFlags=1", "cellWidth=5", "cellHeight=3",
+                                                       "sourceBindings[2].kind=Red2",
+                                                       "sourceBindings[0].invert=1"},
+                                                      [](EffectSettings& s) {
+                                                          s.cellFlags = 1, s.cellWidth = 5,
+                                                          s.cellHeight = 3;
+                                                          s.sourceBindings[2].kind = 4;
+                                                          s.sourceBindings[0].invert = 1;
+                                                      },
+                                                      1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Cli, ShortClipsHoldTheirLastFrameAndPicturesStandForEveryFrame) {
     ScratchFolder dir;
@@ -143,7 +167,8 @@ TEST(Cli, BothClipsTakeTheSizeAskedForOrClipAs) {
     EXPECT_EQ(p.width, 20);
     EXPECT_EQ(p.height, 12);
 
-    run = runGranulix({"render", dir / "a.png", dir / "b.png", "-o", dir / "t-%d.png", "--frames", "2", "-q"});
+    run = runGranulix(
+        {"render", dir / "a.png", dir / "b.png", "-o", dir / "t-%d.png", "--frames", "2", "-q"});
     ASSERT_EQ(run.status, 0) << run.errors;
     p = readPng(dir / "t-1.png");
     EXPECT_EQ(p.width, kWidth);
@@ -156,8 +181,9 @@ TEST(Cli, JobsDoNotChangeTheFrames) {
     writePng(dir / "a.png", a);
     writePng(dir / "b.png", b);
     constexpr int kFrames = 7;
-    const std::vector<std::string> common = {"render", dir / "a.png", dir / "b.png", "-o", "-",
-                                             "--frames", std::to_string(kFrames), "--set", "cellWidth=1"};
+    const std::vector<std::string> common = {
+        "render",   dir / "a.png",           dir / "b.png", "-o",         "-",
+        "--frames", std::to_string(kFrames), "--set",       "cellWidth=1"};
     auto withJobs = [&](const char* jobs) {
         std::vector<std::string> args = common;
         args.insert(args.end(), {"--jobs", jobs});
@@ -180,7 +206,8 @@ TEST(Cli, JobsDoNotChangeTheFrames) {
     EXPECT_TRUE(one.output == expected);
 
     // The built-in clips too.
-    const std::vector<std::string> builtin = {"render", "-o", "-", "--size", "64x36", "--frames", "6"};
+    const std::vector<std::string> builtin = {"render", "-o",       "-", "--size",
+                                              "64x36",  "--frames", "6"};
     std::vector<std::string> args = builtin;
     args.insert(args.end(), {"-j", "1"});
     const ProgramRun builtinOne = runGranulix(args);
@@ -224,13 +251,15 @@ double lastFigureBefore(const std::string& text, const std::string& unit) {
 TEST(Cli, TheProgressBarEndsOnTheSummarysFigure) {
     ScratchFolder dir;
     // A video output, so that the encoder has a tail to finish after the last frame.
-    const std::vector<std::string> args = {"render", "-o", dir / "out.mp4", "--size", "320x240", "-n", "12"};
+    const std::vector<std::string> args = {"render", "-o", dir / "out.mp4", "--size", "320x240",
+                                           "-n",     "12"};
     const ProgramRun onTerminal = runGranulix(args, true);
     ASSERT_EQ(onTerminal.status, 0) << onTerminal.errors;
     const std::string& shown = onTerminal.errors;
     ASSERT_NE(shown.find("\r[####"), std::string::npos) << shown;
     EXPECT_NE(shown.rfind("12/12 frames"), std::string::npos) << shown;
-    const double barFps = lastFigureBefore(shown, " fps"), summaryFps = lastFigureBefore(shown, " frames/s");
+    const double barFps = lastFigureBefore(shown, " fps"),
+                 summaryFps = lastFigureBefore(shown, " frames/s");
     EXPECT_GT(summaryFps, 0) << shown;
     EXPECT_EQ(barFps, summaryFps) << shown;
     EXPECT_LT(shown.rfind(" fps"), shown.find("granulix: ")) << "the summary comes after the bar";
@@ -239,7 +268,8 @@ TEST(Cli, TheProgressBarEndsOnTheSummarysFigure) {
     const ProgramRun intoFile = runGranulix(args);
     ASSERT_EQ(intoFile.status, 0) << intoFile.errors;
     EXPECT_EQ(intoFile.errors.find('\r'), std::string::npos) << intoFile.errors;
-    EXPECT_EQ(intoFile.errors.rfind("granulix: " + dir / "out.mp4" + ": 12 frames of 320x240 in ", 0), 0u)
+    EXPECT_EQ(
+        intoFile.errors.rfind("granulix: " + dir / "out.mp4" + ": 12 frames of 320x240 in ", 0), 0u)
         << intoFile.errors;
 }
 
@@ -254,7 +284,7 @@ TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
         const char* written;  // colour at half resolution (4:2:0) takes even sizes only
         std::vector<std::string> encoding;
         const char* pixelFormat;
-        const char* colour;   // empty: FFmpeg keeps no tags for this codec
+        const char* colour;  // empty: FFmpeg keeps no tags for this codec
     };
     const std::vector<Output> outputs = {
         {"clip.mp4", "h264", "30000/1001", "64x36", "64x36", {}, "yuv420p", kBt709},
@@ -262,20 +292,59 @@ TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
         {"clip.mov", "h264", "30000/1001", "64x36", "64x36", {}, "yuv420p", kBt709},
         {"clip.webm", "vp9", "25", "64x36", "64x36", {}, "yuv420p", kBt709},
         {"odd.mp4", "h264", "24", "63x35", "62x34", {}, "yuv420p", kBt709},
-        {"full.mp4", "h264", "25", "63x35", "63x35",
-         {"--pix-fmt", "yuv444p", "--crf", "30", "--preset", "veryfast", "--encoder-option", "tune=film",
-          "--encoder-option", "g=2"}, "yuv444p", kBt709},
-        {"hevc.mkv", "hevc", "25", "64x36", "64x36", {"--codec", "h265", "--preset", "fast"}, "yuv420p", kBt709},
-        {"vp9.mp4", "vp9", "25", "64x36", "64x36", {"--codec", "vp9", "--crf", "40"}, "yuv420p", kBt709},
-        {"av1.webm", "av1", "25", "64x36", "64x36", {"--codec", "av1", "--encoder-option", "cpu-used=8"},
-         "yuv420p", kBt709},
-        {"pro.mov", "prores", "25", "64x36", "64x36", {"--codec", "prores", "--encoder-option", "profile=lt"},
-         "yuv422p10le", ""},
-        {"lossless.mkv", "ffv1", "25", "64x36", "64x36", {"--codec", "ffv1"}, "bgr0", "pc/gbr/bt709/bt709"},
+        {"full.mp4",
+         "h264",
+         "25",
+         "63x35",
+         "63x35",
+         {"--pix-fmt", "yuv444p", "--crf", "30", "--preset", "veryfast", "--encoder-option",
+          "tune=film", "--encoder-option", "g=2"},
+         "yuv444p",
+         kBt709},
+        {"hevc.mkv",
+         "hevc",
+         "25",
+         "64x36",
+         "64x36",
+         {"--codec", "h265", "--preset", "fast"},
+         "yuv420p",
+         kBt709},
+        {"vp9.mp4",
+         "vp9",
+         "25",
+         "64x36",
+         "64x36",
+         {"--codec", "vp9", "--crf", "40"},
+         "yuv420p",
+         kBt709},
+        {"av1.webm",
+         "av1",
+         "25",
+         "64x36",
+         "64x36",
+         {"--codec", "av1", "--encoder-option", "cpu-used=8"},
+         "yuv420p",
+         kBt709},
+        {"pro.mov",
+         "prores",
+         "25",
+         "64x36",
+         "64x36",
+         {"--codec", "prores", "--encoder-option", "profile=lt"},
+         "yuv422p10le",
+         ""},
+        {"lossless.mkv",
+         "ffv1",
+         "25",
+         "64x36",
+         "64x36",
+         {"--codec", "ffv1"},
+         "bgr0",
+         "pc/gbr/bt709/bt709"},
     };
     for (const Output& o : outputs) {
-        std::vector<std::string> args = {"render", "-o", dir / o.name, "--frames", "5", "--size", o.size,
-                                         "--fps", o.fps};
+        std::vector<std::string> args = {"render", "-o",   dir / o.name, "--frames", "5",
+                                         "--size", o.size, "--fps",      o.fps};
         args.insert(args.end(), o.encoding.begin(), o.encoding.end());
         const ProgramRun run = runGranulix(args);
         ASSERT_EQ(run.status, 0) << o.name << ": " << run.errors;
@@ -286,25 +355,30 @@ TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
         if (*o.colour) {
             EXPECT_EQ(facts.colour, o.colour) << o.name;
         }
-        EXPECT_EQ(std::to_string(facts.width) + "x" + std::to_string(facts.height), o.written) << o.name;
-        const std::string rate = std::string(o.fps).find('/') == std::string::npos ? std::string(o.fps) + "/1" : o.fps;
+        EXPECT_EQ(std::to_string(facts.width) + "x" + std::to_string(facts.height), o.written)
+            << o.name;
+        const std::string rate =
+            std::string(o.fps).find('/') == std::string::npos ? std::string(o.fps) + "/1" : o.fps;
         EXPECT_EQ(facts.rate, rate) << o.name;
         // WebM and Matroska keep time in milliseconds.
-        const double rateValue = std::stod(rate.substr(0, rate.find('/'))) / std::stod(rate.substr(rate.find('/') + 1));
+        const double rateValue =
+            std::stod(rate.substr(0, rate.find('/'))) / std::stod(rate.substr(rate.find('/') + 1));
         EXPECT_NEAR(facts.duration, 5 / rateValue, 0.0015) << o.name;
         EXPECT_EQ(run.errors.find("not " + std::string(o.size)) != std::string::npos,
-                  std::string(o.size) != o.written) << run.errors;
+                  std::string(o.size) != o.written)
+            << run.errors;
     }
     EXPECT_EQ(dir.names().size(), outputs.size());
 
     // Videos as inputs: clip B is fitted into clip A's frame, and the output
     // keeps clip A's rate and colour tags.
-    const ProgramRun tagged = runProgram({"ffmpeg", "-v", "error", "-i", dir / "clip.mp4", "-c:v", "libx264",
-                                          "-color_range", "pc", "-colorspace", "bt470bg", "-color_trc",
-                                          "smpte170m", "-color_primaries", "bt470bg", dir / "tagged.mp4"});
+    const ProgramRun tagged =
+        runProgram({"ffmpeg", "-v", "error", "-i", dir / "clip.mp4", "-c:v", "libx264",
+                    "-color_range", "pc", "-colorspace", "bt470bg", "-color_trc", "smpte170m",
+                    "-color_primaries", "bt470bg", dir / "tagged.mp4"});
     ASSERT_EQ(tagged.status, 0) << tagged.errors;
-    const ProgramRun run = runGranulix({"render", dir / "tagged.mp4", dir / "odd.mp4", "-o", dir / "again.mkv",
-                                        "--frames", "8", "-q"});
+    const ProgramRun run = runGranulix({"render", dir / "tagged.mp4", dir / "odd.mp4", "-o",
+                                        dir / "again.mkv", "--frames", "8", "-q"});
     ASSERT_EQ(run.status, 0) << run.errors;
     const VideoFacts facts = probeVideo(dir / "again.mkv");
     EXPECT_EQ(facts.frames, 8);
@@ -316,12 +390,12 @@ TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
 
 TEST(Cli, ProgressForScriptsComesInFfmpegsBlocks) {
     ScratchFolder dir;
-    const ProgramRun run = runGranulix({"render", "-o", dir / "out.mkv", "--size", "64x36", "-n", "12", "-q",
-                                        "--fps", "24", "--progress", "-"});
+    const ProgramRun run = runGranulix({"render", "-o", dir / "out.mkv", "--size", "64x36", "-n",
+                                        "12", "-q", "--fps", "24", "--progress", "-"});
     ASSERT_EQ(run.status, 0) << run.errors;
-    const std::vector<std::string> keys = {"frame", "fps", "bitrate", "total_size", "out_time_us",
-                                           "out_time_ms", "out_time", "dup_frames", "drop_frames", "speed",
-                                           "progress"};
+    const std::vector<std::string> keys = {"frame",       "fps",         "bitrate",  "total_size",
+                                           "out_time_us", "out_time_ms", "out_time", "dup_frames",
+                                           "drop_frames", "speed",       "progress"};
     std::vector<std::map<std::string, std::string>> blocks(1);
     std::vector<std::string> order;
     const std::string text(run.output.begin(), run.output.end());
@@ -342,7 +416,8 @@ TEST(Cli, ProgressForScriptsComesInFfmpegsBlocks) {
     }
     blocks.pop_back();
     ASSERT_FALSE(blocks.empty());
-    for (std::size_t i = 0; i + 1 < blocks.size(); ++i) EXPECT_EQ(blocks[i]["progress"], "continue");
+    for (std::size_t i = 0; i + 1 < blocks.size(); ++i)
+        EXPECT_EQ(blocks[i]["progress"], "continue");
     const auto& last = blocks.back();
     EXPECT_EQ(last.at("progress"), "end");
     EXPECT_EQ(last.at("frame"), "12");
@@ -353,27 +428,34 @@ TEST(Cli, ProgressForScriptsComesInFfmpegsBlocks) {
 
 TEST(Cli, PlayHandsFfplayTheSizeAndRateOrSaysItIsMissing) {
     ScratchFolder dir;
-    ProgramRun run = runGranulix({"play", "--size", "64x36", "--fps", "30000/1001", "-n", "4", "--dry-run"});
+    ProgramRun run =
+        runGranulix({"play", "--size", "64x36", "--fps", "30000/1001", "-n", "4", "--dry-run"});
     ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(std::string(run.output.begin(), run.output.end()),
-              "ffplay -hide_banner -loglevel error -window_title granulix -f rawvideo -pixel_format bgr24 "
+              "ffplay -hide_banner -loglevel error -window_title granulix -f rawvideo "
+              "-pixel_format bgr24 "
               "-video_size 64x36 -framerate 30000/1001 -\n");
     run = runGranulix({"play", "--size", "64x36", "-n", "4"}, {"PATH=" + dir.path().string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.errors.rfind("granulix: granulix play shows the transition with FFmpeg's ffplay, which is "
-                               "not installed", 0), 0u) << run.errors;
+    EXPECT_EQ(run.errors.rfind(
+                  "granulix: granulix play shows the transition with FFmpeg's ffplay, which is "
+                  "not installed",
+                  0),
+              0u)
+        << run.errors;
 }
 
 // The raw frames of a run against the module fed with the clips' pictures
 // `pictureA(i)` and `pictureB(i)` for frame i.
-void expectRawFrames(const ProgramRun& run, int frames, const std::function<const Picture&(int)>& pictureA,
+void expectRawFrames(const ProgramRun& run, int frames,
+                     const std::function<const Picture&(int)>& pictureA,
                      const std::function<Picture(int)>& pictureB, const EffectSettings& settings) {
     ASSERT_EQ(run.status, 0) << run.errors;
     std::vector<uint8_t> expected;
     for (int i = 0; i < frames; ++i) {
         const Picture& a = pictureA(i);
-        const std::vector<uint8_t> frame =
-            asBgr(renderDirectly(a, pictureB(i), progressOf(i, frames), 0, {0, 0, a.width, a.height}, settings));
+        const std::vector<uint8_t> frame = asBgr(renderDirectly(
+            a, pictureB(i), progressOf(i, frames), 0, {0, 0, a.width, a.height}, settings));
         expected.insert(expected.end(), frame.begin(), frame.end());
     }
     EXPECT_TRUE(run.output == expected);
@@ -391,8 +473,10 @@ TEST(Cli, ClipsArePlayedByTimeAtTheirOwnRates) {
         std::vector<std::string> fps;  // extra arguments
         int numerator, denominator;    // output frame i shows second i * d / n
     };
-    for (const Case& c : {Case{{}, 25, 1}, Case{{"--fps", "50"}, 50, 1}, Case{{"--fps", "10"}, 10, 1}}) {
-        std::vector<std::string> args = {"render", dir / "a.mov", dir / "b.mov", "-o", "-", "--frames", "6"};
+    for (const Case& c :
+         {Case{{}, 25, 1}, Case{{"--fps", "50"}, 50, 1}, Case{{"--fps", "10"}, 10, 1}}) {
+        std::vector<std::string> args = {
+            "render", dir / "a.mov", dir / "b.mov", "-o", "-", "--frames", "6"};
         args.insert(args.end(), c.fps.begin(), c.fps.end());
         const ProgramRun run = runGranulix(args);
         // Picture k of a clip at r frames/s is on screen from second k / r on.
@@ -403,7 +487,8 @@ TEST(Cli, ClipsArePlayedByTimeAtTheirOwnRates) {
         expectRawFrames(
             run, 6, [&](int i) -> const Picture& { return shown(a, 25, i); },
             [&](int i) { return shown(b, 60, i); }, defaults);
-        EXPECT_NE(run.errors.find("clip A runs at 25 frames/s and clip B at 60 frames/s"), std::string::npos)
+        EXPECT_NE(run.errors.find("clip A runs at 25 frames/s and clip B at 60 frames/s"),
+                  std::string::npos)
             << run.errors;
     }
 }
@@ -423,8 +508,14 @@ TEST(Cli, AnEditShowsClipAThenTheTransitionThenClipB) {
         int start, end, frames;   // the transition's frames, and all of the edit's
     };
     for (const Case& c : {Case{{"--offset", "0.2", "--duration", "0.16"}, 0.2, 0.16, 0, 5, 9, 14},
-                          Case{{"--from-a", "0.08", "--offset", "00:00:00.3", "--duration", "0.1", "--to-b", "0.28"},
-                               0.3, 0.1, 2, 8, 10, 15}}) {
+                          Case{{"--from-a", "0.08", "--offset", "00:00:00.3", "--duration", "0.1",
+                                "--to-b", "0.28"},
+                               0.3,
+                               0.1,
+                               2,
+                               8,
+                               10,
+                               15}}) {
         std::vector<std::string> args = {"render", dir / "a.mov", dir / "b.mov", "-o", "-", "-q"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const ProgramRun run = runGranulix(args);
@@ -435,7 +526,8 @@ TEST(Cli, AnEditShowsClipAThenTheTransitionThenClipB) {
             Picture frame = k < c.start ? fromA : b[std::size_t(k - c.start)];
             if (k >= c.start && k < c.end) {
                 const float progress = float((k - c.offset * 25.0) / (c.duration * 25.0));
-                frame = renderDirectly(fromA, frame, progress, 0, {0, 0, kWidth, kHeight}, defaults);
+                frame =
+                    renderDirectly(fromA, frame, progress, 0, {0, 0, kWidth, kHeight}, defaults);
             }
             const std::vector<uint8_t> bytes = asBgr(frame);
             expected.insert(expected.end(), bytes.begin(), bytes.end());
@@ -443,28 +535,32 @@ TEST(Cli, AnEditShowsClipAThenTheTransitionThenClipB) {
         EXPECT_EQ(run.output.size(), expected.size()) << c.args[1];
         EXPECT_TRUE(run.output == expected) << c.args[1];
     }
-    const ProgramRun late =
-        runGranulix({"render", dir / "a.mov", dir / "b.mov", "-o", "-", "--offset", "0.4", "--duration", "0.2"});
+    const ProgramRun late = runGranulix({"render", dir / "a.mov", dir / "b.mov", "-o", "-",
+                                         "--offset", "0.4", "--duration", "0.2"});
     EXPECT_EQ(late.status, 2);
-    EXPECT_EQ(late.errors, "granulix: clip A lasts 0.480 s: --offset plus --duration must not pass its end\n");
+    EXPECT_EQ(late.errors,
+              "granulix: clip A lasts 0.480 s: --offset plus --duration must not pass its end\n");
 
     // Written losslessly in the clips' own pixel format and colours, the
     // frames outside the transition are the clips' decoded pictures, byte
     // for byte: passed on, not converted to the module's colours and back.
     auto yuv = [&](const std::string& path) {
-        const ProgramRun run = runProgram({"ffmpeg", "-v", "error", "-i", path, "-f", "rawvideo", "-"});
+        const ProgramRun run =
+            runProgram({"ffmpeg", "-v", "error", "-i", path, "-f", "rawvideo", "-"});
         EXPECT_EQ(run.status, 0) << run.errors;
         return run.output;
     };
-    for (const auto& [name, source] : {std::pair{"tagged-a.mkv", "testsrc2"}, std::pair{"tagged-b.mkv", "testsrc"}}) {
-        const ProgramRun made = runProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i",
-                                            std::string(source) + "=s=64x36:r=25:d=1", "-c:v", "ffv1", "-pix_fmt",
-                                            "yuv420p", "-colorspace", "bt709", "-color_range", "tv", dir / name});
+    for (const auto& [name, source] :
+         {std::pair{"tagged-a.mkv", "testsrc2"}, std::pair{"tagged-b.mkv", "testsrc"}}) {
+        const ProgramRun made =
+            runProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                        std::string(source) + "=s=64x36:r=25:d=1", "-c:v", "ffv1", "-pix_fmt",
+                        "yuv420p", "-colorspace", "bt709", "-color_range", "tv", dir / name});
         ASSERT_EQ(made.status, 0) << made.errors;
     }
-    const ProgramRun lossless = runGranulix({"render", dir / "tagged-a.mkv", dir / "tagged-b.mkv", "-o",
-                                             dir / "lossless.mkv", "-q", "--offset", "0.4", "--duration", "0.2",
-                                             "--codec", "ffv1", "--pix-fmt", "yuv420p"});
+    const ProgramRun lossless = runGranulix(
+        {"render", dir / "tagged-a.mkv", dir / "tagged-b.mkv", "-o", dir / "lossless.mkv", "-q",
+         "--offset", "0.4", "--duration", "0.2", "--codec", "ffv1", "--pix-fmt", "yuv420p"});
     ASSERT_EQ(lossless.status, 0) << lossless.errors;
     const std::vector<uint8_t> out = yuv(dir / "lossless.mkv"), fromA = yuv(dir / "tagged-a.mkv"),
                                fromB = yuv(dir / "tagged-b.mkv");
@@ -472,7 +568,8 @@ TEST(Cli, AnEditShowsClipAThenTheTransitionThenClipB) {
     ASSERT_EQ(out.size(), 35 * frame);
     ASSERT_EQ(fromB.size(), 25 * frame);
     auto same = [&](int k, const std::vector<uint8_t>& clip, int picture) {
-        return std::equal(out.begin() + std::ptrdiff_t(k * frame), out.begin() + std::ptrdiff_t((k + 1) * frame),
+        return std::equal(out.begin() + std::ptrdiff_t(k * frame),
+                          out.begin() + std::ptrdiff_t((k + 1) * frame),
                           clip.begin() + std::ptrdiff_t(picture * frame));
     };
     for (int k = 0; k < 35; ++k) {
@@ -487,8 +584,9 @@ struct SoundFacts {
 };
 
 SoundFacts probeSound(const std::string& path) {
-    const ProgramRun run = runProgram({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
-                                       "stream=codec_name,sample_rate", "-of", "csv=p=0", path});
+    const ProgramRun run =
+        runProgram({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+                    "stream=codec_name,sample_rate", "-of", "csv=p=0", path});
     EXPECT_EQ(run.status, 0) << run.errors;
     const std::string text(run.output.begin(), run.output.end());
     const std::size_t comma = text.find(',');
@@ -505,8 +603,8 @@ struct SoundLevels {
 
 SoundLevels soundLevels(const std::string& path) {
     constexpr int kRate = 44100;
-    const ProgramRun run = runProgram({"ffmpeg", "-v", "error", "-i", path, "-map", "0:a", "-ac", "1", "-ar",
-                                       std::to_string(kRate), "-f", "f32le", "-"});
+    const ProgramRun run = runProgram({"ffmpeg", "-v", "error", "-i", path, "-map", "0:a", "-ac",
+                                       "1", "-ar", std::to_string(kRate), "-f", "f32le", "-"});
     EXPECT_EQ(run.status, 0) << run.errors;
     std::vector<float> samples(run.output.size() / sizeof(float));
     std::memcpy(samples.data(), run.output.data(), samples.size() * sizeof(float));
@@ -526,14 +624,14 @@ TEST(Cli, AnEditIsTimedAsXfadeAndItsSoundAsAcrossfade) {
     // Clip A's sound is louder than clip B's, so that the sound's level
     // shows where and how one gives way to the other.
     for (const std::vector<std::string>& make :
-         {std::vector<std::string>{"-f", "lavfi", "-i", "testsrc=s=64x36:r=25:d=2", "-f", "lavfi", "-i",
-                                   "sine=f=440:r=44100:d=2", "-ac", "2", "-c:v", "ffv1", "-c:a", "pcm_s16le",
-                                   dir / "a.mkv"},
-          std::vector<std::string>{"-f", "lavfi", "-i", "testsrc2=s=64x36:r=25:d=1.6", "-f", "lavfi", "-i",
-                                   "sine=f=660:r=48000:d=1.6,volume=0.3", "-c:v", "ffv1", "-c:a", "pcm_s16le",
-                                   dir / "b.mkv"},
-          std::vector<std::string>{"-f", "lavfi", "-i", "testsrc2=s=64x36:r=25:d=1.6", "-c:v", "ffv1",
-                                   dir / "silent.mkv"}}) {
+         {std::vector<std::string>{"-f", "lavfi", "-i", "testsrc=s=64x36:r=25:d=2", "-f", "lavfi",
+                                   "-i", "sine=f=440:r=44100:d=2", "-ac", "2", "-c:v", "ffv1",
+                                   "-c:a", "pcm_s16le", dir / "a.mkv"},
+          std::vector<std::string>{"-f", "lavfi", "-i", "testsrc2=s=64x36:r=25:d=1.6", "-f",
+                                   "lavfi", "-i", "sine=f=660:r=48000:d=1.6,volume=0.3", "-c:v",
+                                   "ffv1", "-c:a", "pcm_s16le", dir / "b.mkv"},
+          std::vector<std::string>{"-f", "lavfi", "-i", "testsrc2=s=64x36:r=25:d=1.6", "-c:v",
+                                   "ffv1", dir / "silent.mkv"}}) {
         std::vector<std::string> words = {"ffmpeg", "-v", "error"};
         words.insert(words.end(), make.begin(), make.end());
         const ProgramRun made = runProgram(words);
@@ -547,25 +645,49 @@ TEST(Cli, AnEditIsTimedAsXfadeAndItsSoundAsAcrossfade) {
         const char* rate;     // A's, unless the codec cannot take it
         const char* filters;  // the same edit for ffmpeg; silence is input 2
     };
-    for (const Case& c :
-         {Case{{"--offset", "1", "--duration", "0.5"}, "b.mkv", "edit.mp4", "aac", "44100",
-               "[0:v][1:v]xfade=offset=1:duration=0.5[v];[0:a]atrim=end=1.5[a0];"
-               "[a0][1:a]acrossfade=d=0.5:c1=qsin:c2=qsin[a]"},
-          Case{{"--from-a", "0.4", "--offset", "00:00:00.8", "--duration", "0.4", "--to-b", "1.2", "--audio-curve",
-                "tri"},
-               "silent.mkv", "edit.webm", "opus", "48000",
-               "[0:v]trim=start=0.4,setpts=PTS-STARTPTS[va];[1:v]trim=end=1.2[vb];[va][vb]xfade=offset=0.8:"
-               "duration=0.4[v];[0:a]atrim=start=0.4:end=1.6,asetpts=PTS-STARTPTS[a0];[2:a]atrim=end=1.2[a1];"
-               "[a0][a1]acrossfade=d=0.4:c1=tri:c2=tri[a]"}}) {
+    for (const Case& c : {Case{{"--offset", "1", "--duration", "0.5"},
+                               "b.mkv",
+                               "edit.mp4",
+                               "aac",
+                               "44100",
+                               "[0:v][1:v]xfade=offset=1:duration=0.5[v];[0:a]atrim=end=1.5[a0];"
+                               "[a0][1:a]acrossfade=d=0.5:c1=qsin:c2=qsin[a]"},
+                          Case{{"--from-a", "0.4", "--offset", "00:00:00.8", "--duration", "0.4",
+                                "--to-b", "1.2", "--audio-curve", "tri"},
+                               "silent.mkv",
+                               "edit.webm",
+                               "opus",
+                               "48000",
+                               "[0:v]trim=start=0.4,setpts=PTS-STARTPTS[va];[1:v]trim=end=1.2[vb];["
+                               "va][vb]xfade=offset=0.8:"
+                               "duration=0.4[v];[0:a]atrim=start=0.4:end=1.6,asetpts=PTS-STARTPTS["
+                               "a0];[2:a]atrim=end=1.2[a1];"
+                               "[a0][a1]acrossfade=d=0.4:c1=tri:c2=tri[a]"}}) {
         const std::string ours = dir / c.output, theirs = dir / (std::string("xfade-") + c.output);
         std::vector<std::string> args = {"render", dir / "a.mkv", dir / c.clipB, "-o", ours, "-q"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const ProgramRun run = runGranulix(args);
         ASSERT_EQ(run.status, 0) << run.errors;
-        const ProgramRun reference =
-            runProgram({"ffmpeg", "-v", "error", "-i", dir / "a.mkv", "-i", dir / c.clipB, "-f", "lavfi", "-i",
-                        "anullsrc=r=44100:cl=stereo", "-filter_complex", c.filters, "-map", "[v]", "-map", "[a]",
-                        "-c:a", c.codec == std::string("aac") ? "aac" : "libopus", theirs});
+        const ProgramRun reference = runProgram({"ffmpeg",
+                                                 "-v",
+                                                 "error",
+                                                 "-i",
+                                                 dir / "a.mkv",
+                                                 "-i",
+                                                 dir / c.clipB,
+                                                 "-f",
+                                                 "lavfi",
+                                                 "-i",
+                                                 "anullsrc=r=44100:cl=stereo",
+                                                 "-filter_complex",
+                                                 c.filters,
+                                                 "-map",
+                                                 "[v]",
+                                                 "-map",
+                                                 "[a]",
+                                                 "-c:a",
+                                                 c.codec == std::string("aac") ? "aac" : "libopus",
+                                                 theirs});
         ASSERT_EQ(reference.status, 0) << reference.errors;
 
         const VideoFacts pictures = probeVideo(ours), theirPictures = probeVideo(theirs);
@@ -583,12 +705,14 @@ TEST(Cli, AnEditIsTimedAsXfadeAndItsSoundAsAcrossfade) {
         ASSERT_GT(levels.front(), 0.05);
         ASSERT_NE(levels.back(), levels.front());
         for (std::size_t i = 0; i < std::min(levels.size(), theirLevels.size()); ++i) {
-            EXPECT_NEAR(levels[i], theirLevels[i], 0.004) << "at " << double(i) / 20 << " s: " << c.output;
+            EXPECT_NEAR(levels[i], theirLevels[i], 0.004)
+                << "at " << double(i) / 20 << " s: " << c.output;
         }
     }
 
-    const ProgramRun run = runGranulix({"render", dir / "a.mkv", dir / "b.mkv", "-o", dir / "quiet.mkv", "-q",
-                                        "--offset", "1", "--duration", "0.5", "--no-audio"});
+    const ProgramRun run =
+        runGranulix({"render", dir / "a.mkv", dir / "b.mkv", "-o", dir / "quiet.mkv", "-q",
+                     "--offset", "1", "--duration", "0.5", "--no-audio"});
     ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(probeSound(dir / "quiet.mkv").codec, "");
     EXPECT_EQ(probeVideo(dir / "quiet.mkv").frames, 65);
@@ -605,12 +729,15 @@ TEST(Cli, PicturesAreTurnedUprightAndPlacedByTheFitMode) {
     writeClip(dir / "turned.mov", {wide}, 30, 1, 90);
     EXPECT_EQ(probeVideo(dir / "turned.mov").rotation, -90);
 
-    auto black = [](int32_t w, int32_t h) { return Picture{w, h, std::vector<uint8_t>(std::size_t(w) * h * 3)}; };
+    auto black = [](int32_t w, int32_t h) {
+        return Picture{w, h, std::vector<uint8_t>(std::size_t(w) * h * 3)};
+    };
     auto paste = [](Picture into, const Picture& p, int32_t left, int32_t top, int32_t fromTop) {
         for (int32_t y = 0; y < into.height; ++y) {
             if (y + fromTop - top < 0 || y + fromTop - top >= p.height || y < top) continue;
             std::memcpy(&into.rgb[(std::size_t(y) * into.width + left) * 3],
-                        &p.rgb[std::size_t(y + fromTop - top) * p.width * 3], std::size_t(p.width) * 3);
+                        &p.rgb[std::size_t(y + fromTop - top) * p.width * 3],
+                        std::size_t(p.width) * 3);
         }
         return into;
     };
@@ -624,9 +751,19 @@ TEST(Cli, PicturesAreTurnedUprightAndPlacedByTheFitMode) {
         // A phone clip tagged as turned comes out upright.
         {"turned", dir / "tall.png", dir / "turned.mov", {}, tall, turnedClockwise(wide)},
         // A square picture in a wide frame: bars left and right.
-        {"pad", dir / "wide.png", dir / "square.png", {}, wide, paste(black(32, 16), square, 8, 0, 0)},
+        {"pad",
+         dir / "wide.png",
+         dir / "square.png",
+         {},
+         wide,
+         paste(black(32, 16), square, 8, 0, 0)},
         // Cropped instead: the middle rows of a larger square fill the frame.
-        {"crop", dir / "wide.png", dir / "big.png", {"--fit", "crop"}, wide, paste(black(32, 16), big, 0, 0, 8)},
+        {"crop",
+         dir / "wide.png",
+         dir / "big.png",
+         {"--fit", "crop"},
+         wide,
+         paste(black(32, 16), big, 0, 0, 8)},
     };
     const EffectSettings defaults = moduleDefaults();
     for (const Case& c : cases) {
@@ -641,14 +778,17 @@ TEST(Cli, PicturesAreTurnedUprightAndPlacedByTheFitMode) {
 
 TEST(Cli, SoundThatIsLeftOutIsMentioned) {
     ScratchFolder dir;
-    const ProgramRun made = runProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=c=red:s=32x16:r=25:d=0.4",
-                                        "-f", "lavfi", "-i", "sine=d=0.4", "-c:v", "ffv1", "-c:a", "pcm_s16le",
-                                        dir / "sound.mkv"});
+    const ProgramRun made = runProgram(
+        {"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=c=red:s=32x16:r=25:d=0.4", "-f",
+         "lavfi", "-i", "sine=d=0.4", "-c:v", "ffv1", "-c:a", "pcm_s16le", dir / "sound.mkv"});
     ASSERT_EQ(made.status, 0) << made.errors;
     writePng(dir / "still.png", randomPicture(32, 16, 601));
-    const ProgramRun run = runGranulix({"render", dir / "still.png", dir / "sound.mkv", "-o", "-", "--frames", "2"});
+    const ProgramRun run =
+        runGranulix({"render", dir / "still.png", dir / "sound.mkv", "-o", "-", "--frames", "2"});
     ASSERT_EQ(run.status, 0) << run.errors;
-    EXPECT_NE(run.errors.find("the sound of " + dir / "sound.mkv" + " is left out"), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("the sound of " + dir / "sound.mkv" + " is left out"),
+              std::string::npos)
+        << run.errors;
     // A still has no rate of its own to differ from the clip's.
     EXPECT_EQ(run.errors.find("frames/s and clip B"), std::string::npos) << run.errors;
 }
@@ -674,18 +814,21 @@ TEST(Cli, SheetShowsFramesSpreadOverTheTransition) {
     const Picture a = randomPicture(kWidth, kHeight, 51), b = randomPicture(kWidth, kHeight, 52);
     writePng(dir / "a.png", a);
     writePng(dir / "b.png", b);
-    const ProgramRun run = runGranulix({"sheet", dir / "a.png", dir / "b.png", "-o", dir / "sheet.png",
-                                        "--frames", "9", "--count", "3", "--tile-width", "64", "-q"});
+    const ProgramRun run =
+        runGranulix({"sheet", dir / "a.png", dir / "b.png", "-o", dir / "sheet.png", "--frames",
+                     "9", "--count", "3", "--tile-width", "64", "-q"});
     ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"a.png", "b.png", "sheet.png"}));
     const Picture sheet = readPng(dir / "sheet.png");
     // Tiles narrower than the frames would be resampled; these keep their size.
     const EffectSettings defaults = moduleDefaults();
     for (int frame : {0, 4, 8}) {
-        const Picture expected = renderDirectly(a, b, progressOf(frame, 9), 0, {0, 0, kWidth, kHeight}, defaults);
+        const Picture expected =
+            renderDirectly(a, b, progressOf(frame, 9), 0, {0, 0, kWidth, kHeight}, defaults);
         EXPECT_TRUE(contains(sheet, expected)) << "frame " << frame;
     }
-    EXPECT_FALSE(contains(sheet, renderDirectly(a, b, progressOf(2, 9), 0, {0, 0, kWidth, kHeight}, defaults)));
+    EXPECT_FALSE(contains(
+        sheet, renderDirectly(a, b, progressOf(2, 9), 0, {0, 0, kWidth, kHeight}, defaults)));
 }
 
 }  // namespace

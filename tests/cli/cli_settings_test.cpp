@@ -57,9 +57,9 @@ TEST(CliSettings, SetChangesTheNamedFieldsAndKeepsEveryOtherByte) {
     const std::string path = dir / "look.qlb";
     const std::vector<uint8_t> before = randomSettingsFile(7, 30);
     writeBytes(path, before);
-    const ProgramRun run = runGranulix({"settings", "set", path, "speedVariance=200",
-                                        "sourceBindings[2].kind=Grad Y", "SOURCEBINDINGS[0].ODDY=1",
-                                        "centerX=256"});
+    const ProgramRun run =
+        runGranulix({"settings", "set", path, "speedVariance=200", "sourceBindings[2].kind=Grad Y",
+                     "SOURCEBINDINGS[0].ODDY=1", "centerX=256"});
     ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(run.errors, "");
     const std::vector<uint8_t> after = readBytes(path);
@@ -93,8 +93,8 @@ TEST(CliSettings, ConcurrentSetsOnOneFileAllLand) {
          "sourceBindings[1].kind", "sourceBindings[1].invert", "sourceBindings[1].repeatX",
          "sourceBindings[1].repeatY", "sourceBindings[1].oddX", "sourceBindings[1].oddY"},
         {"sourceBindings[2].kind", "sourceBindings[2].invert", "sourceBindings[2].repeatX",
-         "sourceBindings[2].repeatY", "sourceBindings[2].oddX", "sourceBindings[2].oddY", "gravity", "wind",
-         "delay", "delayNoise", "speedVariance", "speedNoise"}};
+         "sourceBindings[2].repeatY", "sourceBindings[2].oddX", "sourceBindings[2].oddY", "gravity",
+         "wind", "delay", "delayNoise", "speedVariance", "speedNoise"}};
     std::vector<std::string> failures[2];
     std::vector<std::thread> users;
     for (int user = 0; user < 2; ++user) {
@@ -115,9 +115,10 @@ TEST(CliSettings, ConcurrentSetsOnOneFileAllLand) {
         EXPECT_EQ(std::vector<int32_t>({b.kind, b.invert, b.repeatX, b.repeatY, b.oddX, b.oddY}),
                   std::vector<int32_t>(6, 1));
     }
-    EXPECT_EQ(std::vector<int32_t>({settings.gravity, settings.wind, settings.delay, settings.delayNoise,
-                                    settings.speedVariance, settings.speedNoise}),
-              std::vector<int32_t>(6, 1));
+    EXPECT_EQ(
+        std::vector<int32_t>({settings.gravity, settings.wind, settings.delay, settings.delayNoise,
+                              settings.speedVariance, settings.speedNoise}),
+        std::vector<int32_t>(6, 1));
     EXPECT_EQ(readBytes(path).size(), zeros.size());
     EXPECT_EQ(dir.names(), std::vector<std::string>{"look.qlb"});
 }
@@ -136,7 +137,8 @@ TEST_P(SetRefuses, NamesTheFieldAndLeavesTheFileAlone) {
     const std::vector<uint8_t> before = randomSettingsFile(9);
     writeBytes(path, before);
     // A good assignment first: nothing is written unless all are good.
-    const ProgramRun run = runGranulix({"settings", "set", path, "gravity=3", GetParam().assignment});
+    const ProgramRun run =
+        runGranulix({"settings", "set", path, "gravity=3", GetParam().assignment});
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.errors, std::string("granulix: ") + GetParam().message + "\n");
     EXPECT_EQ(readBytes(path), before);
@@ -153,16 +155,21 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"cellHeight=4097", "cellHeight must lie in 1..4096, not 4097"},
         Refusal{"cellFlags=2", "cellFlags must lie in 0..1, not 2"},
         Refusal{"orderFlags=4", "orderFlags must lie in 0..3, not 4"},
-        Refusal{"sourceBindings[1].repeatY=17", "sourceBindings[1].repeatY must lie in 1..16, not 17"},
+        Refusal{"sourceBindings[1].repeatY=17",
+                "sourceBindings[1].repeatY must lie in 1..16, not 17"},
         Refusal{"sourceBindings[0].kind=15", "sourceBindings[0].kind must lie in 0..14, not 15"},
         Refusal{"sourceBindings[2].oddX=2", "sourceBindings[2].oddX must lie in 0..1, not 2"},
         Refusal{"size=423", "size must be 424, not 423"},
         Refusal{"wind=99999999999999", "wind must lie in 0..255, not 99999999999999"},
         Refusal{"reserved56=1", "reserved56 is reserved and cannot be set"},
         Refusal{"wind=abc", "wind: \"abc\" is not a whole number"},
-        Refusal{"sourceBindings[0].kind=Purple", "sourceBindings[0].kind: \"Purple\" is not a whole number or a source kind name"},
-        Refusal{"nosuch=3", "unknown settings field \"nosuch\" (granulix settings show lists them)"},
-        Refusal{"sourceBindings[3].kind=1", "unknown settings field \"sourceBindings[3].kind\" (granulix settings show lists them)"},
+        Refusal{"sourceBindings[0].kind=Purple",
+                "sourceBindings[0].kind: \"Purple\" is not a whole number or a source kind name"},
+        Refusal{"nosuch=3",
+                "unknown settings field \"nosuch\" (granulix settings show lists them)"},
+        Refusal{"sourceBindings[3].kind=1",
+                "unknown settings field \"sourceBindings[3].kind\" (granulix settings show lists "
+                "them)"},
         Refusal{"gravity", "expected NAME=VALUE, got \"gravity\""}));
 
 // The first `count` words of the line of `table` whose second word is `field`.
@@ -195,26 +202,53 @@ TEST(CliSettings, ShowListsEveryFieldWithValueRangeAndMeaning) {
     ProgramRun run = runGranulix({"settings", "show", path});
     ASSERT_EQ(run.status, 0) << run.errors;
     const std::string table(run.output.begin(), run.output.end());
-    for (const char* name : {"size", "cellFlags", "reserved8", "orderFlags", "holdFlags", "speedVariance",
-                             "speedNoise", "xyBalance", "centerX", "centerY", "minimumSpeed", "timeline",
-                             "reserved56", "gravity", "wind", "delay", "delayNoise", "minimumLife",
-                             "maximumLife", "cellWidth", "cellHeight", "sourceBindings[0].kind",
-                             "sourceBindings[1].invert", "sourceBindings[2].oddY", "reserved168"}) {
+    for (const char* name : {"size",
+                             "cellFlags",
+                             "reserved8",
+                             "orderFlags",
+                             "holdFlags",
+                             "speedVariance",
+                             "speedNoise",
+                             "xyBalance",
+                             "centerX",
+                             "centerY",
+                             "minimumSpeed",
+                             "timeline",
+                             "reserved56",
+                             "gravity",
+                             "wind",
+                             "delay",
+                             "delayNoise",
+                             "minimumLife",
+                             "maximumLife",
+                             "cellWidth",
+                             "cellHeight",
+                             "sourceBindings[0].kind",
+                             "sourceBindings[1].invert",
+                             "sourceBindings[2].oddY",
+                             "reserved168"}) {
         EXPECT_NE(table.find(name), std::string::npos) << name;
     }
     EXPECT_EQ(wordsOfLine(table, "speedVariance"),
               (std::vector<std::string>{"28", "speedVariance", "77", "0..255", "how"}));
     EXPECT_EQ(wordsOfLine(table, "sourceBindings[0].kind"),
-              (std::vector<std::string>{"96", "sourceBindings[0].kind", "9", "Diag", "1", "S", "0..14", "source"}));
-    EXPECT_EQ(wordsOfLine(table, "speedNoise", 100).back(), "range]") << "a value outside its range is marked";
+              (std::vector<std::string>{"96", "sourceBindings[0].kind", "9", "Diag", "1", "S",
+                                        "0..14", "source"}));
+    EXPECT_EQ(wordsOfLine(table, "speedNoise", 100).back(), "range]")
+        << "a value outside its range is marked";
 
     run = runGranulix({"settings", "show", path, "--json"});
     ASSERT_EQ(run.status, 0) << run.errors;
     const std::string json(run.output.begin(), run.output.end());
-    EXPECT_NE(json.find(R"({"name": "speedVariance", "offset": 28, "value": 77, "min": 0, "max": 255,)"),
-              std::string::npos) << json;
-    EXPECT_NE(json.find(R"({"name": "sourceBindings[0].kind", "offset": 96, "value": 9, "min": 0, "max": 14, "kindName": "Diag 1 S",)"),
-              std::string::npos) << json;
+    EXPECT_NE(
+        json.find(R"({"name": "speedVariance", "offset": 28, "value": 77, "min": 0, "max": 255,)"),
+        std::string::npos)
+        << json;
+    EXPECT_NE(
+        json.find(
+            R"({"name": "sourceBindings[0].kind", "offset": 96, "value": 9, "min": 0, "max": 14, "kindName": "Diag 1 S",)"),
+        std::string::npos)
+        << json;
     static const char hex[] = "0123456789abcdef";
     std::string tail;
     for (std::size_t i = 32 + 168; i < 456; ++i) tail += {hex[file[i] >> 4], hex[file[i] & 15]};
@@ -244,13 +278,14 @@ std::vector<BadFile> badFiles() {
             {"twentyBytes", std::vector<uint8_t>(20, 'V'), "", notOurs},
             {"otherHeader", otherText, "", notOurs},
             {"headerWithoutItsZero", noZero, "", notOurs},
-            {"blockCutShort", cutShort, "settings file ", ": cut short at 455 bytes; a .qlb file holds 456"},
-            {"jsonCutShort", bytesOf("{\"fields\": [\n  {\"name\": \"gravity\",\n"), "settings file ",
-             ": line 3: the JSON ends too soon"},
-            {"jsonFraction", bytesOf(R"({"fields": [{"name": "wind", "value": 2.5}]})"), "settings file ",
-             ": wind must be a whole number of 32 bits, not 2.5"},
-            {"jsonUnknownField", bytesOf(R"({"fields": [{"name": "colour", "value": 2}]})"), "settings file ",
-             ": unknown settings field \"colour\""}};
+            {"blockCutShort", cutShort, "settings file ",
+             ": cut short at 455 bytes; a .qlb file holds 456"},
+            {"jsonCutShort", bytesOf("{\"fields\": [\n  {\"name\": \"gravity\",\n"),
+             "settings file ", ": line 3: the JSON ends too soon"},
+            {"jsonFraction", bytesOf(R"({"fields": [{"name": "wind", "value": 2.5}]})"),
+             "settings file ", ": wind must be a whole number of 32 bits, not 2.5"},
+            {"jsonUnknownField", bytesOf(R"({"fields": [{"name": "colour", "value": 2}]})"),
+             "settings file ", ": unknown settings field \"colour\""}};
 }
 
 class BadSettingsFile : public ::testing::TestWithParam<BadFile> {};
@@ -266,8 +301,10 @@ TEST_P(BadSettingsFile, NamesTheFileEverywhereAndChangesNothing) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"settings", "show", path},
           std::vector<std::string>{"settings", "set", path, "gravity=1"},
-          std::vector<std::string>{"render", "-o", dir / "out.mp4", "--settings", path, "--size", "32x32"},
-          std::vector<std::string>{"sheet", "-o", dir / "sheet.png", "--settings", path, "--size", "32x32"}}) {
+          std::vector<std::string>{"render", "-o", dir / "out.mp4", "--settings", path, "--size",
+                                   "32x32"},
+          std::vector<std::string>{"sheet", "-o", dir / "sheet.png", "--settings", path, "--size",
+                                   "32x32"}}) {
         const ProgramRun run = runGranulix(args);
         EXPECT_EQ(run.status, 1) << args[1];
         EXPECT_EQ(run.errors, expected) << args[1];
@@ -291,22 +328,28 @@ TEST(CliSettings, ASettingsFileRendersLikeItsBlock) {
     writePng(dir / "b.png", b);
     ASSERT_EQ(runGranulix({"settings", "new", dir / "look.qlb"}).status, 0);
     ASSERT_EQ(runGranulix({"settings", "set", dir / "look.qlb", "cellWidth=1", "cellHeight=1",
-                           "gravity=90", "sourceBindings[1].kind=Black"}).status, 0);
-    const ProgramRun run = runGranulix({"render", dir / "a.png", dir / "b.png", "-o", dir / "f-%d.png",
-                                        "--frames", "3", "--settings", dir / "look.qlb", "-q"});
+                           "gravity=90", "sourceBindings[1].kind=Black"})
+                  .status,
+              0);
+    const ProgramRun run =
+        runGranulix({"render", dir / "a.png", dir / "b.png", "-o", dir / "f-%d.png", "--frames",
+                     "3", "--settings", dir / "look.qlb", "-q"});
     ASSERT_EQ(run.status, 0) << run.errors;
     EffectSettings settings{};
     ASSERT_EQ(loadSettingsFile(dir / "look.qlb", settings), SettingsFileStatus::kOk);
     EXPECT_EQ(settings.gravity, 90);
     EXPECT_EQ(settings.sourceBindings[1].kind, 14);
-    EXPECT_TRUE(readPng(dir / "f-1.png") == renderDirectly(a, b, 0.5f, 0, {0, 0, 24, 16}, settings));
+    EXPECT_TRUE(readPng(dir / "f-1.png") ==
+                renderDirectly(a, b, 0.5f, 0, {0, 0, 24, 16}, settings));
 
     // The same settings as JSON, whatever the file's name.
     const ProgramRun json = runGranulix({"settings", "show", "--json", dir / "look.qlb"});
     ASSERT_EQ(json.status, 0) << json.errors;
     writeBytes(dir / "look.dat", json.output);
-    ASSERT_EQ(runGranulix({"render", dir / "a.png", dir / "b.png", "-o", dir / "g-%d.png", "--frames", "3",
-                           "--settings", dir / "look.dat", "-q"}).status, 0);
+    ASSERT_EQ(runGranulix({"render", dir / "a.png", dir / "b.png", "-o", dir / "g-%d.png",
+                           "--frames", "3", "--settings", dir / "look.dat", "-q"})
+                  .status,
+              0);
     EXPECT_TRUE(readPng(dir / "g-1.png") == readPng(dir / "f-1.png"));
 }
 

@@ -48,7 +48,8 @@ struct Terminal {
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
         std::string text;
         char buffer[4096];
-        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) text.append(buffer, std::size_t(n));
+        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
+            text.append(buffer, std::size_t(n));
         return text;
     }
 };
@@ -63,7 +64,8 @@ std::vector<std::string> withRenameFault(const std::string& setting) {
     const char* asan = std::getenv("ASAN_OPTIONS");
     return {std::string("LD_PRELOAD=") + RENAME_FAULTS, setting,
             // The preload comes before the sanitizer's runtime in sanitized builds.
-            std::string("ASAN_OPTIONS=verify_asan_link_order=0") + (asan ? std::string(":") + asan : "")};
+            std::string("ASAN_OPTIONS=verify_asan_link_order=0") +
+                (asan ? std::string(":") + asan : "")};
 }
 
 StartedProgram::StartedProgram(const std::vector<std::string>& command,
@@ -91,9 +93,11 @@ StartedProgram::StartedProgram(const std::vector<std::string>& command,
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(),
-                                     terminal_ ? O_RDWR | O_NOCTTY : O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                                     terminal_ ? O_RDWR | O_NOCTTY : O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     const int spawned = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
@@ -137,7 +141,8 @@ ProgramRun runGranulix(const std::vector<std::string>& args, bool errorsOnTermin
     return StartedProgram(granulixCommand(args), {}, errorsOnTerminal).wait();
 }
 
-ProgramRun runGranulix(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
+ProgramRun runGranulix(const std::vector<std::string>& args,
+                       const std::vector<std::string>& environment) {
     return StartedProgram(granulixCommand(args), environment).wait();
 }
 

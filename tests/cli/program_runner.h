@@ -23,7 +23,8 @@ struct ProgramRun {
 // pseudo-terminal, which writes each "\n" as "\r\n"), as at a user's shell.
 ProgramRun runGranulix(const std::vector<std::string>& args, bool errorsOnTerminal = false);
 // The same with NAME=VALUE words in `environment` added to the test's own.
-ProgramRun runGranulix(const std::vector<std::string>& args, const std::vector<std::string>& environment);
+ProgramRun runGranulix(const std::vector<std::string>& args,
+                       const std::vector<std::string>& environment);
 // Runs any program, found on PATH, with its arguments in `words`.
 ProgramRun runProgram(const std::vector<std::string>& words, bool errorsOnTerminal = false);
 // The words that run the built granulix with `args`.

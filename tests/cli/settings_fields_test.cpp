@@ -17,22 +17,25 @@ struct Expected {
     std::size_t offset;
 };
 
-#define FIELD(member) Expected{#member, offsetof(EffectSettings, member)}
-#define BINDING(i, member)                                                                    \
-    Expected{"sourceBindings[" #i "]." #member,                                               \
-             offsetof(EffectSettings, sourceBindings) + (i) * sizeof(SourceBinding) +         \
-                 offsetof(SourceBinding, member)}
-#define BINDINGS(i)                                                                           \
-    BINDING(i, kind), BINDING(i, invert), BINDING(i, repeatX), BINDING(i, repeatY),           \
+#define FIELD(member) \
+    Expected { #member, offsetof(EffectSettings, member) }
+#define BINDING(i, member)                                                            \
+    Expected {                                                                        \
+        "sourceBindings[" #i "]." #member, offsetof(EffectSettings, sourceBindings) + \
+                                               (i) * sizeof(SourceBinding) +          \
+                                               offsetof(SourceBinding, member)        \
+    }
+#define BINDINGS(i)                                                                 \
+    BINDING(i, kind), BINDING(i, invert), BINDING(i, repeatX), BINDING(i, repeatY), \
         BINDING(i, oddX), BINDING(i, oddY)
 
 const Expected kSettable[] = {
-    FIELD(size),         FIELD(cellFlags),    FIELD(orderFlags),  FIELD(holdFlags),
-    FIELD(speedVariance), FIELD(speedNoise),  FIELD(xyBalance),   FIELD(centerX),
-    FIELD(centerY),      FIELD(minimumSpeed), FIELD(timeline),    FIELD(gravity),
-    FIELD(wind),         FIELD(delay),        FIELD(delayNoise),  FIELD(minimumLife),
-    FIELD(maximumLife),  FIELD(cellWidth),    FIELD(cellHeight),  BINDINGS(0),
-    BINDINGS(1),         BINDINGS(2),
+    FIELD(size),          FIELD(cellFlags),    FIELD(orderFlags), FIELD(holdFlags),
+    FIELD(speedVariance), FIELD(speedNoise),   FIELD(xyBalance),  FIELD(centerX),
+    FIELD(centerY),       FIELD(minimumSpeed), FIELD(timeline),   FIELD(gravity),
+    FIELD(wind),          FIELD(delay),        FIELD(delayNoise), FIELD(minimumLife),
+    FIELD(maximumLife),   FIELD(cellWidth),    FIELD(cellHeight), BINDINGS(0),
+    BINDINGS(1),          BINDINGS(2),
 };
 const Expected kReserved[] = {FIELD(reserved8), FIELD(reserved12), FIELD(reserved16),
                               FIELD(reserved56), FIELD(reserved60)};
@@ -80,7 +83,8 @@ TEST(SettingsFields, OneRowPerWordOfTheRecordWithItsDefaultInsideItsRange) {
         EXPECT_FALSE(f->settable) << e.name;
     }
     EXPECT_EQ(&settingsField(&EffectSettings::wind), findSettingsField("wind"));
-    EXPECT_EQ(&bindingField(2, &SourceBinding::repeatY), findSettingsField("sourceBindings[2].repeatY"));
+    EXPECT_EQ(&bindingField(2, &SourceBinding::repeatY),
+              findSettingsField("sourceBindings[2].repeatY"));
 }
 
 // The command line's half of the agreement with the table: every field takes
@@ -103,7 +107,8 @@ TEST(SettingsFields, EveryEndOfEveryRangeIsAcceptedAndOneBeyondRefused) {
                 ADD_FAILURE() << f.name << "=" << v << " was accepted";
             } catch (const CliError& error) {
                 EXPECT_EQ(error.status(), kExitUsage);
-                EXPECT_NE(std::string(error.what()).find(f.name), std::string::npos) << error.what();
+                EXPECT_NE(std::string(error.what()).find(f.name), std::string::npos)
+                    << error.what();
             }
         }
         EXPECT_EQ(std::memcmp(&s, &before, sizeof s), 0) << f.name;
@@ -116,8 +121,9 @@ TEST(SettingsFields, EveryEndOfEveryRangeIsAcceptedAndOneBeyondRefused) {
 
 TEST(SettingsFields, SourceKindsByNameIgnoringCaseAndSpaces) {
     EffectSettings s{};
-    const std::pair<const char*, int32_t> names[] = {{"Red1", 0},     {"alpha2", 7},  {"Diag 1 S", 9},
-                                                     {"diag2s", 11},  {"GRAD  X", 12}, {"Black", 14}};
+    const std::pair<const char*, int32_t> names[] = {{"Red1", 0},     {"alpha2", 7},
+                                                     {"Diag 1 S", 9}, {"diag2s", 11},
+                                                     {"GRAD  X", 12}, {"Black", 14}};
     for (const auto& [name, kind] : names) {
         applyAssignment(s, std::string("sourceBindings[1].kind=") + name);
         EXPECT_EQ(s.sourceBindings[1].kind, kind) << name;

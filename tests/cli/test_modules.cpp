@@ -25,8 +25,8 @@ extern "C" __attribute__((visibility("default"))) int32_t vxDLLGetDefault(uint8_
 }
 
 #ifndef WITHOUT_APPLY
-extern "C" __attribute__((visibility("default"))) int32_t vxDLLApplyEffect(int32_t kind, void* record,
-                                                                          int32_t) {
+extern "C" __attribute__((visibility("default"))) int32_t vxDLLApplyEffect(int32_t kind,
+                                                                           void* record, int32_t) {
     if (kind == 0 || !record) return 0;
     return static_cast<abi::RenderRequest*>(record)->progress <= 0.5f ? 1 : 0;
 }

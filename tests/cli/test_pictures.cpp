@@ -106,9 +106,11 @@ Picture readPng(const std::string& path) {
     check(avcodec_open2(c, codec, nullptr) >= 0, "png decoder");
     check(av_new_packet(pkt, int(bytes.size())) >= 0, "png packet");
     std::memcpy(pkt->data, bytes.data(), bytes.size());
-    check(avcodec_send_packet(c, pkt) >= 0 && avcodec_receive_frame(c, f) >= 0, "png decoding " + path);
+    check(avcodec_send_packet(c, pkt) >= 0 && avcodec_receive_frame(c, f) >= 0,
+          "png decoding " + path);
     check(f->format == AV_PIX_FMT_RGB24, "not an 8-bit RGB png: " + path);
-    Picture p{f->width, f->height, std::vector<uint8_t>(std::size_t(f->width) * std::size_t(f->height) * 3)};
+    Picture p{f->width, f->height,
+              std::vector<uint8_t>(std::size_t(f->width) * std::size_t(f->height) * 3)};
     for (int32_t y = 0; y < p.height; ++y) {
         std::memcpy(p.rgb.data() + std::size_t(y) * std::size_t(p.width) * 3,
                     f->data[0] + std::ptrdiff_t(f->linesize[0]) * y, std::size_t(p.width) * 3);
@@ -120,12 +122,13 @@ Picture readPng(const std::string& path) {
 }
 
 VideoFacts probeVideo(const std::string& path) {
-    const ProgramRun run = runProgram(
-        {"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-         "stream=codec_name,width,height,pix_fmt,r_frame_rate,nb_read_frames,color_range,color_space,"
-         "color_transfer,color_primaries:stream_side_data=rotation:"
-         "format=duration",
-         "-of", "default=noprint_wrappers=1", path});
+    const ProgramRun run = runProgram({"ffprobe", "-v", "error", "-count_frames", "-select_streams",
+                                       "v:0", "-show_entries",
+                                       "stream=codec_name,width,height,pix_fmt,r_frame_rate,nb_"
+                                       "read_frames,color_range,color_space,"
+                                       "color_transfer,color_primaries:stream_side_data=rotation:"
+                                       "format=duration",
+                                       "-of", "default=noprint_wrappers=1", path});
     check(run.status == 0, "ffprobe " + path + ": " + run.errors);
     VideoFacts facts;
     std::string colour[4];
@@ -146,7 +149,8 @@ VideoFacts probeVideo(const std::string& path) {
         if (key == "nb_read_frames") facts.frames = std::stoi(value);
         if (key == "rotation") facts.rotation = std::stoi(value);
         if (key == "duration" && value != "N/A") facts.duration = std::stod(value);
-        const char* const colourKeys[4] = {"color_range", "color_space", "color_transfer", "color_primaries"};
+        const char* const colourKeys[4] = {"color_range", "color_space", "color_transfer",
+                                           "color_primaries"};
         for (int i = 0; i < 4; ++i) {
             if (key == colourKeys[i]) colour[i] = value;
         }
@@ -172,9 +176,11 @@ void writeClip(const std::string& path, const std::vector<Picture>& pictures, in
     st->time_base = c->time_base;
     st->avg_frame_rate = AVRational{rateNum, rateDen};
     if (clockwiseTurn != 0) {
-        uint8_t* matrix = av_stream_new_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t));
+        uint8_t* matrix =
+            av_stream_new_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t));
         check(matrix != nullptr, "display matrix");
-        av_display_rotation_set(reinterpret_cast<int32_t*>(matrix), clockwiseTurn);  // set counts clockwise
+        av_display_rotation_set(reinterpret_cast<int32_t*>(matrix),
+                                clockwiseTurn);  // set counts clockwise
     }
     check(avio_open(&fmt->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0, "cannot create " + path);
     check(avformat_write_header(fmt, nullptr) >= 0, "mov header");

@@ -33,8 +33,8 @@ int CPropertyFrame::onCreate(CREATESTRUCTA*) {
                        DWORD(GetWindowLongA(handle(), GWL_EXSTYLE)));
     SetWindowPos(handle(), nullptr, frame.left, frame.top, frame.right - frame.left,
                  frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
-    SetWindowPos(sheet_->handle(), nullptr, 0, 0, sheet.right - sheet.left, sheet.bottom - sheet.top,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(sheet_->handle(), nullptr, 0, 0, sheet.right - sheet.left,
+                 sheet.bottom - sheet.top, SWP_NOZORDER | SWP_NOACTIVATE);
     return 0;
 }
 

@@ -24,8 +24,8 @@ constexpr char kSettingsFileFilter[] = "Vozav Quodlibrator Setings (*.qlb)|*.qlb
 constexpr char kSettingsFileExtension[] = "qlb";
 
 constexpr fw::ToolTipRow kToolTips[] = {
-    {IDC_LOAD, IDS_TIP_LOAD},     {IDC_SAVE, IDS_TIP_SAVE},     {IDOK, IDS_TIP_OK},
-    {IDCANCEL, IDS_TIP_CANCEL},   {IDC_BANNER, IDS_TIP_ABOUT},  {ID_HELP_COMMAND, IDS_TIP_HELP},
+    {IDC_LOAD, IDS_TIP_LOAD},   {IDC_SAVE, IDS_TIP_SAVE},    {IDOK, IDS_TIP_OK},
+    {IDCANCEL, IDS_TIP_CANCEL}, {IDC_BANNER, IDS_TIP_ABOUT}, {ID_HELP_COMMAND, IDS_TIP_HELP},
 };
 
 }  // namespace
@@ -142,14 +142,11 @@ void CSetupDialog::SaveSettingsFile() {
     // The file is written beside the chosen name and only then renamed to
     // it, so a failure never leaves a cut-off file under that name.
     switch (saveSettingsFile(*path, *job_.settings)) {
-        case SettingsFileStatus::kOk:
-            break;
+        case SettingsFileStatus::kOk: break;
         case SettingsFileStatus::kCannotWrite:
             fw::reportFileError(handle(), fw::FileError::diskFull, *path);
             break;
-        default:
-            fw::reportFileError(handle(), fw::FileError::cannotCreate, *path);
-            break;
+        default: fw::reportFileError(handle(), fw::FileError::cannotCreate, *path); break;
     }
 }
 

@@ -19,9 +19,9 @@ std::vector<std::string> registeredClasses;
 HINSTANCE moduleInstance() {
     if (startedModule) return startedModule;
     HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&moduleInstance), &module);
+    GetModuleHandleExA(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCSTR>(&moduleInstance), &module);
     return module;
 }
 
@@ -82,7 +82,8 @@ bool Application::startUp(HINSTANCE module) {
 
 void Application::shutDown() {
     exitInstance();
-    for (const std::string& name : registeredClasses) UnregisterClassA(name.c_str(), moduleInstance());
+    for (const std::string& name : registeredClasses)
+        UnregisterClassA(name.c_str(), moduleInstance());
     registeredClasses.clear();
 }
 
@@ -124,13 +125,11 @@ void Application::winHelp(HWND window, DWORD context) {
 BOOL libraryEntry(HINSTANCE module, DWORD reason) {
     Application* app = Application::current();
     switch (reason) {
-    case DLL_PROCESS_ATTACH:
-        return app ? app->startUp(module) : TRUE;
-    case DLL_PROCESS_DETACH:
-        if (app) app->shutDown();
-        break;
-    default:
-        break;
+        case DLL_PROCESS_ATTACH: return app ? app->startUp(module) : TRUE;
+        case DLL_PROCESS_DETACH:
+            if (app) app->shutDown();
+            break;
+        default: break;
     }
     return TRUE;
 }

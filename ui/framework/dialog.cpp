@@ -188,7 +188,8 @@ INT_PTR Dialog::doModal() {
     const HINSTANCE module = moduleInstance();
     HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(templateId_), RT_DIALOG);
     HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
-    const auto* dialogTemplate = loaded ? static_cast<LPCDLGTEMPLATEA>(LockResource(loaded)) : nullptr;
+    const auto* dialogTemplate =
+        loaded ? static_cast<LPCDLGTEMPLATEA>(LockResource(loaded)) : nullptr;
     if (!dialogTemplate) return -1;
 
     owner_ = parent_ ? parent_ : safeOwner();
@@ -198,8 +199,8 @@ INT_PTR Dialog::doModal() {
     ended_ = false;
     result_ = -1;
 
-    HWND window = CreateDialogIndirectParamA(module, dialogTemplate, owner_, &Dialog::dialogProcedure,
-                                             reinterpret_cast<LPARAM>(this));
+    HWND window = CreateDialogIndirectParamA(
+        module, dialogTemplate, owner_, &Dialog::dialogProcedure, reinterpret_cast<LPARAM>(this));
     bool created = window != nullptr;
     if (created && !ended_) {
         ShowWindow(window, SW_SHOWNORMAL);

@@ -98,7 +98,8 @@ protected:
     bool exchanging() const { return exchanging_; }
 
 private:
-    static INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam);
     void centreOverOwner();
 
     UINT templateId_;

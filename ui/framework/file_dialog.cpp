@@ -64,10 +64,10 @@ std::optional<std::string> FileDialog::doModal(HWND owner) const {
 std::string fileErrorText(FileError error, const std::string& path) {
     switch (error) {
         case FileError::cannotCreate:
-            return path + " could not be created. The folder may not exist, or the file may be "
-                          "read-only or in use.";
-        case FileError::diskFull:
-            return "Disk full while accessing " + path + ".";
+            return path +
+                   " could not be created. The folder may not exist, or the file may be "
+                   "read-only or in use.";
+        case FileError::diskFull: return "Disk full while accessing " + path + ".";
         case FileError::readFailed:
             return "An unexpected error occurred while accessing an unnamed file.";
     }

@@ -27,10 +27,10 @@ bool MiniFrameWindow::create(const char* className, const std::string& title, DW
     if (!className) return false;
     // A popup's menu argument is its menu; a child's is its identifier.
     HMENU menuOrId = (style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)) : menu;
-    HWND window = CreateWindowExA(WS_EX_TOOLWINDOW, className, title.c_str(), style, rect.left,
-                                  rect.top, rect.right - rect.left, rect.bottom - rect.top,
-                                  owner ? owner->handle() : nullptr, menuOrId, moduleInstance(),
-                                  this);
+    HWND window =
+        CreateWindowExA(WS_EX_TOOLWINDOW, className, title.c_str(), style, rect.left, rect.top,
+                        rect.right - rect.left, rect.bottom - rect.top,
+                        owner ? owner->handle() : nullptr, menuOrId, moduleInstance(), this);
     // Only a window that was fully created takes the object along when it
     // goes; a creation that failed half-way has already unbound it.
     deleteWithWindow_ = window != nullptr;

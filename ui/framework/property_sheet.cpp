@@ -25,7 +25,8 @@ int CALLBACK sheetCallback(HWND, UINT message, LPARAM lParam) {
     auto* words = reinterpret_cast<WORD*>(lParam);
     const bool extended = words[0] == 1 && words[1] == 0xFFFF;  // DLGTEMPLATEEX
     DWORD* style = extended ? reinterpret_cast<DWORD*>(words + 6) : reinterpret_cast<DWORD*>(words);
-    DWORD* exStyle = extended ? reinterpret_cast<DWORD*>(words + 4) : reinterpret_cast<DWORD*>(words + 2);
+    DWORD* exStyle =
+        extended ? reinterpret_cast<DWORD*>(words + 4) : reinterpret_cast<DWORD*>(words + 2);
     *style = (*style & ~removed) | WS_CHILD | DS_CONTROL | pendingStyle;
     *exStyle = (*exStyle & ~(WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE)) | WS_EX_CONTROLPARENT |
                pendingExtendedStyle;
@@ -36,7 +37,9 @@ int CALLBACK sheetCallback(HWND, UINT message, LPARAM lParam) {
 
 PropertyPage::PropertyPage(UINT templateId) : Dialog(templateId, nullptr) {}
 
-bool PropertyPage::preTranslateMessage(MSG& message) { return Window::preTranslateMessage(message); }
+bool PropertyPage::preTranslateMessage(MSG& message) {
+    return Window::preTranslateMessage(message);
+}
 
 const MessageMap* PropertyPage::messageMap() const {
     static const MessageEntry entries[] = {
@@ -57,24 +60,18 @@ bool PropertyPage::onKillActive() { return updateData(true); }
 bool PropertyPage::onNotify(NMHDR* header, LRESULT& result) {
     if (!header || header->hwndFrom != GetParent(handle())) return false;
     switch (header->code) {
-    case PSN_SETACTIVE:
-        result = onSetActive() ? 0 : -1;
-        break;
-    case PSN_KILLACTIVE:
-        result = onKillActive() ? FALSE : TRUE;
-        break;
-    case PSN_APPLY:
-        result = PSNRET_NOERROR;
-        break;
-    default:
-        return false;
+        case PSN_SETACTIVE: result = onSetActive() ? 0 : -1; break;
+        case PSN_KILLACTIVE: result = onKillActive() ? FALSE : TRUE; break;
+        case PSN_APPLY: result = PSNRET_NOERROR; break;
+        default: return false;
     }
     // Answered both ways: as the procedure's result and as a dialog's.
     SetWindowLongPtrA(handle(), DWLP_MSGRESULT, result);
     return true;
 }
 
-INT_PTR CALLBACK PropertyPage::pageProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK PropertyPage::pageProcedure(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
     if (message != WM_INITDIALOG || Window::fromHandle(window)) return FALSE;
     const auto* sheetPage = reinterpret_cast<const PROPSHEETPAGEA*>(lParam);
     auto* self = reinterpret_cast<PropertyPage*>(sheetPage->lParam);
@@ -83,7 +80,8 @@ INT_PTR CALLBACK PropertyPage::pageProcedure(HWND window, UINT message, WPARAM w
     return self->dispatch(message, wParam, lParam);
 }
 
-PropertySheet::PropertySheet(UINT captionId, Window* parent) : captionId_(captionId), parent_(parent) {}
+PropertySheet::PropertySheet(UINT captionId, Window* parent)
+    : captionId_(captionId), parent_(parent) {}
 
 bool PropertySheet::create(DWORD style, DWORD extendedStyle) {
     initCommonControls();

@@ -9,15 +9,15 @@
 //   };
 //   class CMySheet : public fw::PropertySheet {
 //   public:
-//       explicit CMySheet(fw::Window* parent) : PropertySheet(IDS_CAPTION, parent) { addPage(page_); }
-//       CMyPage page_;
+//       explicit CMySheet(fw::Window* parent) : PropertySheet(IDS_CAPTION, parent) {
+//       addPage(page_); } CMyPage page_;
 //   };
 //   sheet->create(WS_CHILD | WS_VISIBLE, 0);
 //
 // A sheet here is always modeless, a child window of its parent, showing
 // only its tabs and the page on top: the standard button row (OK, Cancel,
-// Apply, Help) is hidden, disabled and cut off the sheet's height. The sheet creates a page's window the first time the page is
-// selected; page 0 comes up with the sheet.
+// Apply, Help) is hidden, disabled and cut off the sheet's height. The sheet creates a page's
+// window the first time the page is selected; page 0 comes up with the sheet.
 //
 // A page is a dialog with data exchange. Becoming the active tab runs
 // onSetActive, which on every activation but the first writes the bound

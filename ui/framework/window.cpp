@@ -38,7 +38,8 @@ bool Window::preTranslateMessage(MSG&) { return false; }
 
 bool Window::onCommandHelp() {
     if (helpId_ == 0) return false;
-    if (Application* app = Application::current()) app->winHelp(handle_, kResourceHelpBase + helpId_);
+    if (Application* app = Application::current())
+        app->winHelp(handle_, kResourceHelpBase + helpId_);
     return true;
 }
 
@@ -81,8 +82,8 @@ void Window::bind(HWND window) {
 
 void Window::subclass(HWND window) {
     bind(window);
-    superProcedure_ = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Window::windowProcedure)));
+    superProcedure_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+        window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Window::windowProcedure)));
 }
 
 void Window::unbind() {

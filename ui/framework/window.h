@@ -158,7 +158,8 @@ template <class T, bool (T::*Handler)(UINT id, UINT code, HWND control)>
 MessageEntry onControlCommand() {
     return {WM_COMMAND, kAnyControl, 0, [](Window& w, WPARAM wp, LPARAM lp, LRESULT& r) {
                 r = 0;
-                return (static_cast<T&>(w).*Handler)(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
+                return (static_cast<T&>(w).*Handler)(LOWORD(wp), HIWORD(wp),
+                                                     reinterpret_cast<HWND>(lp));
             }};
 }
 
@@ -224,7 +225,8 @@ MessageEntry onSetFocus() {
 template <class T, void (T::*Handler)(UINT state, HWND other, bool minimized)>
 MessageEntry onActivate() {
     return {WM_ACTIVATE, 0, 0, [](Window& w, WPARAM wp, LPARAM lp, LRESULT& r) {
-                (static_cast<T&>(w).*Handler)(LOWORD(wp), reinterpret_cast<HWND>(lp), HIWORD(wp) != 0);
+                (static_cast<T&>(w).*Handler)(LOWORD(wp), reinterpret_cast<HWND>(lp),
+                                              HIWORD(wp) != 0);
                 r = 0;
                 return true;
             }};

@@ -22,9 +22,9 @@ bool computeSourceMap(const SourceBinding& binding, const RenderJob& job, uint32
         uint32_t* row = image + j * kSourceMapWidth;
         for (int i = 0; i < kSourceMapWidth; ++i) {
             const auto x = static_cast<uint32_t>(i * width / kSourceMapWidth);
-            const double v = sourceValue(x, y, static_cast<uint32_t>(width),
-                                         static_cast<uint32_t>(height), binding, job.pixelsA,
-                                         job.pixelsB);
+            const double v =
+                sourceValue(x, y, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                            binding, job.pixelsA, job.pixelsB);
             const auto grey = static_cast<uint32_t>(static_cast<int32_t>(v)) & 0xFFu;
             row[i] = grey * 0x01010101u;
         }

@@ -10,7 +10,8 @@ namespace {
 
 constexpr SliderBinding kSliders[] = {
     {IDC_LIFE_DELAY, "Delay", &EffectSettings::delay, IDC_LIFE_PRESET_D, 0, IDS_TIP_DELAY},
-    {IDC_LIFE_NOISE, "Noise", &EffectSettings::delayNoise, IDC_LIFE_PRESET_N, 0, IDS_TIP_DELAY_NOISE},
+    {IDC_LIFE_NOISE, "Noise", &EffectSettings::delayNoise, IDC_LIFE_PRESET_N, 0,
+     IDS_TIP_DELAY_NOISE},
     {IDC_LIFE_MINIMUM, "Minimum", &EffectSettings::minimumLife, IDC_LIFE_PRESET_M, 255,
      IDS_TIP_MINIMUM_LIFE},
     {IDC_LIFE_MAXIMUM, "Maximum", &EffectSettings::maximumLife, IDC_LIFE_PRESET_L, 255,
@@ -37,7 +38,8 @@ struct CMyPropertyPage3::OrderBinding {
 };
 
 const CMyPropertyPage3::OrderBinding CMyPropertyPage3::kOrder[2] = {
-    {IDC_LIFE_UP_DOWN, IDC_LIFE_DOWN_UP, &CMyPropertyPage3::upToDown_, &CMyPropertyPage3::downToUp_, 1},
+    {IDC_LIFE_UP_DOWN, IDC_LIFE_DOWN_UP, &CMyPropertyPage3::upToDown_, &CMyPropertyPage3::downToUp_,
+     1},
     {IDC_LIFE_LEFT_RIGHT, IDC_LIFE_RIGHT_LEFT, &CMyPropertyPage3::leftToRight_,
      &CMyPropertyPage3::rightToLeft_, 2},
 };
@@ -78,7 +80,8 @@ void CMyPropertyPage3::loadOwnControls() {
 bool CMyPropertyPage3::onOrderCommand(UINT id, UINT code, HWND) {
     if (code != BN_CLICKED) return false;
     bool ours = false;
-    for (const OrderBinding& row : kOrder) ours = ours || int(id) == row.clears || int(id) == row.sets;
+    for (const OrderBinding& row : kOrder)
+        ours = ours || int(id) == row.clears || int(id) == row.sets;
     if (!ours) return false;
     if (EffectSettings* settings = pageSettings()) {
         for (const OrderBinding& row : kOrder) {

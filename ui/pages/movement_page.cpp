@@ -42,8 +42,9 @@ struct CMyPropertyPage1::CellSizeBinding {
 const CMyPropertyPage1::CellSizeBinding CMyPropertyPage1::kCellSizes[2] = {
     {IDC_MOVEMENT_CELL_WIDTH, &CMyPropertyPage1::cellWidthEdit_, &CMyPropertyPage1::cellWidthSpin_,
      &CMyPropertyPage1::cellWidthEntry, &EffectSettings::cellWidth},
-    {IDC_MOVEMENT_CELL_HEIGHT, &CMyPropertyPage1::cellHeightEdit_, &CMyPropertyPage1::cellHeightSpin_,
-     &CMyPropertyPage1::cellHeightEntry, &EffectSettings::cellHeight},
+    {IDC_MOVEMENT_CELL_HEIGHT, &CMyPropertyPage1::cellHeightEdit_,
+     &CMyPropertyPage1::cellHeightSpin_, &CMyPropertyPage1::cellHeightEntry,
+     &EffectSettings::cellHeight},
 };
 
 CMyPropertyPage1::CMyPropertyPage1(PageContext& context)

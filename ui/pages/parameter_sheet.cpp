@@ -18,20 +18,11 @@ CMyPropertySheet::CMyPropertySheet(fw::Window* parent, PageContext& context)
 
 void CMyPropertySheet::loadPageFromSettings(int index) {
     switch (index) {
-    case 0:
-        movement_.LoadFromSettings();
-        break;
-    case 1:
-        nature_.LoadFromSettings();
-        break;
-    case 2:
-        life_.LoadFromSettings();
-        break;
-    case 3:
-        sources_.LoadFromSettings();
-        break;
-    default:
-        break;
+        case 0: movement_.LoadFromSettings(); break;
+        case 1: nature_.LoadFromSettings(); break;
+        case 2: life_.LoadFromSettings(); break;
+        case 3: sources_.LoadFromSettings(); break;
+        default: break;
     }
 }
 

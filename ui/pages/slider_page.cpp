@@ -10,8 +10,7 @@
 namespace granulix {
 
 SliderPage::SliderPage(UINT templateId, PageContext& context, Rows<const SliderBinding> sliders,
-                       Rows<const FlagBinding> flags,
-                       Rows<const ToolTipBinding> otherToolTips)
+                       Rows<const FlagBinding> flags, Rows<const ToolTipBinding> otherToolTips)
     : ParameterPage(templateId, context),
       // The pages assert their tables fit; never index past the controls.
       sliders_(sliders.begin(), std::min(sliders.size(), kMaxSliders)),

@@ -26,7 +26,7 @@ struct SliderBinding {
     int32_t EffectSettings::*field;
     int presetButton;  // the letter button beside it
     int32_t preset;
-    UINT toolTip;      // string resource
+    UINT toolTip;  // string resource
 };
 
 // One check box: ticked sets `bit` of the field, unticked clears it; the
