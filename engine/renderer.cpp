@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include "element_sampler.h"
@@ -472,7 +473,13 @@ public:
                      static_cast<uint32_t>(std::clamp<int64_t>(ty + h_, 0, H_))});
     }
     RowSpan rowsReached(RowSpan reach) const { return reach; }
-    void draw(const Traversal::Column& c, Record l, RowSpan) const { draw(c, l); }
+    // A cell that reaches no row of the band is passed over here, inline:
+    // every band looks at every cell of the rows that reach it.
+    void draw(const Traversal::Column& c, Record l, RowSpan) const {
+        const int64_t ty = y0_ - l.y;
+        if (l.x == kNowhere || ty >= bandEnd_ || ty + h_ <= bandFirst_) return;
+        draw(c, l);
+    }
 
     // Whether the cell may land inside the frame: never false when some part
     // of it does, true at times when none does (draw() then finds nothing
@@ -829,6 +836,10 @@ public:
         return {k, landings_[k]};
     }
 
+    // Whether settle() takes four elements at a time; the landing of element k.
+    bool wide() const { return wide_; }
+    typename Mode::Landing landing(uint32_t k) const { return landings_[k]; }
+
 private:
     const Traversal::Column* columns_;
     std::pmr::vector<uint32_t> kept_;  // three beyond the row for settleFours
@@ -931,7 +942,9 @@ __attribute__((noinline)) void traverseSideBySide(const Traversal& t,
                                                   const ElementSampler (&samplers)[kBindingCount],
                                                   TaskRunner& tasks,
                                                   typename Mode::Record* landings, RowSpan* reach,
-                                                  double* scratch, int parts) {
+                                                  double* scratch,
+                                                  std::pmr::vector<RowDrawing<ElementSettler<DelayBytes, MoveNoise, Accel, Mode>, Mode>>& wideRows,
+                                                  int parts) {
     using Settler = ElementSettler<DelayBytes, MoveNoise, Accel, Mode>;
     const uint32_t n = t.grid.columns, rows = t.grid.rows;
     const uint32_t stretches = std::min<uint32_t>(rows, 4 * static_cast<uint32_t>(parts));
@@ -939,6 +952,7 @@ __attribute__((noinline)) void traverseSideBySide(const Traversal& t,
     auto settleStretches = [&](int part) {
         Settler settle(t, samplers,
                        scratch + size_t{kBindingCount} * n * static_cast<size_t>(part));
+        RowDrawing<Settler, Mode>& wide = wideRows[static_cast<size_t>(part)];
         for (uint32_t i; (i = nextStretch++) < stretches;) {
             const uint32_t mEnd = static_cast<uint32_t>(uint64_t(rows) * (i + 1) / stretches);
             uint32_t m = static_cast<uint32_t>(uint64_t(rows) * i / stretches);
@@ -949,10 +963,18 @@ __attribute__((noinline)) void traverseSideBySide(const Traversal& t,
                 settle.read(j, 0, n);
                 typename Mode::Record* out = landings + size_t{m} * n;
                 RowSpan span;
-                uint32_t state = state0;
-                for (uint32_t k = 0; k < n; ++k, state = kElement(state)) {
-                    out[k] = settle.mode.record(settle.columns[k], settle(k, state));
-                    settle.mode.widen(span, settle.columns[k], out[k]);
+                if (wide.wide()) {
+                    wide.settle(settle, 0, n, state0);
+                    for (uint32_t k = 0; k < n; ++k) {
+                        out[k] = settle.mode.record(settle.columns[k], wide.landing(k));
+                        settle.mode.widen(span, settle.columns[k], out[k]);
+                    }
+                } else {
+                    uint32_t state = state0;
+                    for (uint32_t k = 0; k < n; ++k, state = kElement(state)) {
+                        out[k] = settle.mode.record(settle.columns[k], settle(k, state));
+                        settle.mode.widen(span, settle.columns[k], out[k]);
+                    }
                 }
                 reach[m] = settle.mode.rowsReached(span);
             }
@@ -992,17 +1014,45 @@ void traverseWith(const Traversal& t, const ElementSampler (&samplers)[kBindingC
     }
 }
 
+// Storage from a memory resource for elements that are written before they
+// are read: not cleared, unlike a vector's.
+template <class T>
+class UnclearedArray {
+public:
+    UnclearedArray(uint64_t count, std::pmr::memory_resource* memory) : memory_(memory) {
+        static_assert(std::is_trivially_default_constructible_v<T>);
+        if (count > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+        bytes_ = static_cast<size_t>(count) * sizeof(T);
+        data_ = static_cast<T*>(memory_->allocate(bytes_, alignof(T)));
+    }
+    ~UnclearedArray() { memory_->deallocate(data_, bytes_, alignof(T)); }
+    UnclearedArray(const UnclearedArray&) = delete;
+    UnclearedArray& operator=(const UnclearedArray&) = delete;
+    T* data() const { return data_; }
+
+private:
+    std::pmr::memory_resource* memory_;
+    size_t bytes_;
+    T* data_;
+};
+
 template <class Mode, bool... Chosen>
 void sideBySideWith(const Traversal& t, const ElementSampler (&samplers)[kBindingCount],
                     TaskRunner& tasks) {
+    using Settler = ElementSettler<Chosen..., Mode>;
     const int parts = tasks.width();
     const size_t n = t.grid.columns, rows = t.grid.rows;
-    std::pmr::vector<typename Mode::Record> landings(n * rows, t.memory);
+    const UnclearedArray<typename Mode::Record> landings(uint64_t{n} * rows, t.memory);
     std::pmr::vector<RowSpan> reach(rows, t.memory);
     std::pmr::vector<double> scratch(size_t{kBindingCount} * n * static_cast<size_t>(parts),
                                      t.memory);
+    // Rows settled four elements at a time, one for each thread.
+    const bool wide = Mode::kFourWide && t.wide;
+    std::pmr::vector<RowDrawing<Settler, Mode>> wideRows(t.memory);
+    wideRows.reserve(static_cast<size_t>(parts));
+    for (int i = 0; i < parts; ++i) wideRows.emplace_back(t, static_cast<uint32_t>(n), wide);
     traverseSideBySide<Chosen..., Mode>(t, samplers, tasks, landings.data(), reach.data(),
-                                        scratch.data(), parts);
+                                        scratch.data(), wideRows, parts);
 }
 template <class Mode, bool... Chosen, class... Flags>
 void sideBySideWith(const Traversal& t, const ElementSampler (&samplers)[kBindingCount],
