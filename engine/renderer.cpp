@@ -938,13 +938,12 @@ __attribute__((noinline)) void traverseRows(const Traversal& t,
 // `landings` holds rows x columns records; `scratch`, kBindingCount rows of
 // values for each of `parts` threads.
 template <bool DelayBytes, bool MoveNoise, bool Accel, class Mode>
-__attribute__((noinline)) void traverseSideBySide(const Traversal& t,
-                                                  const ElementSampler (&samplers)[kBindingCount],
-                                                  TaskRunner& tasks,
-                                                  typename Mode::Record* landings, RowSpan* reach,
-                                                  double* scratch,
-                                                  std::pmr::vector<RowDrawing<ElementSettler<DelayBytes, MoveNoise, Accel, Mode>, Mode>>& wideRows,
-                                                  int parts) {
+__attribute__((noinline)) void traverseSideBySide(
+    const Traversal& t, const ElementSampler (&samplers)[kBindingCount], TaskRunner& tasks,
+    typename Mode::Record* landings, RowSpan* reach, double* scratch,
+    std::pmr::vector<RowDrawing<ElementSettler<DelayBytes, MoveNoise, Accel, Mode>, Mode>>&
+        wideRows,
+    int parts) {
     using Settler = ElementSettler<DelayBytes, MoveNoise, Accel, Mode>;
     const uint32_t n = t.grid.columns, rows = t.grid.rows;
     const uint32_t stretches = std::min<uint32_t>(rows, 4 * static_cast<uint32_t>(parts));
