@@ -445,7 +445,7 @@ public:
 
     // The cell at (x0, y0) of clip A to (x0 - sx, y0 - sy), the parts of
     // source and destination outside the frame left out.
-    void draw(const Traversal::Column& c, Landing l) const {
+    __attribute__((always_inline)) void draw(const Traversal::Column& c, Landing l) const {
         if (l.x == kNowhere) return;
         const int64_t x0 = c.x;
         const int64_t tx = x0 - l.x, ty = y0_ - l.y;
@@ -502,7 +502,7 @@ public:
 
 private:
     // The narrow cells that matter most are copied inline.
-    void copyCell(uint32_t* dst, const uint32_t* src) const {
+    __attribute__((always_inline)) void copyCell(uint32_t* dst, const uint32_t* src) const {
         switch (w_) {
             case 1: copyRows<1>(dst, src, h_, W_); break;
             case 2: copyRows<2>(dst, src, h_, W_); break;
