@@ -62,7 +62,7 @@ build-win64-renders: deps-windows
 # render previews of the dialog's size, so it gets fewer); `make fuzz` lets
 # each run for minutes and keeps what it learns in build/fuzz/corpus.
 FUZZ_RUNS ?= 4000
-FUZZ_TARGETS ?= render_entry settings_file preview_hook:800 engine command_line frei0r:1000
+FUZZ_TARGETS ?= render_entry settings_file settings_json preview_hook:800 engine command_line frei0r:1000
 FUZZ_SECONDS ?= 180
 build-fuzz: deps-fuzz
 	@cmake --preset fuzz >/dev/null
