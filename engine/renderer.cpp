@@ -947,6 +947,7 @@ __attribute__((noinline)) void traverseSideBySide(
     using Settler = ElementSettler<DelayBytes, MoveNoise, Accel, Mode>;
     const uint32_t n = t.grid.columns, rows = t.grid.rows;
     const uint32_t stretches = std::min<uint32_t>(rows, 4 * static_cast<uint32_t>(parts));
+    const LcgJump rowJump = lcgJump(uint64_t(4) * n);
     std::atomic<uint32_t> nextStretch{0};
     auto settleStretches = [&](int part) {
         Settler settle(t, samplers,
@@ -955,8 +956,7 @@ __attribute__((noinline)) void traverseSideBySide(
         for (uint32_t i; (i = nextStretch++) < stretches;) {
             const uint32_t mEnd = static_cast<uint32_t>(uint64_t(rows) * (i + 1) / stretches);
             uint32_t m = static_cast<uint32_t>(uint64_t(rows) * i / stretches);
-            for (uint32_t state0 = rowState(m, n); m < mEnd;
-                 ++m, state0 = lcgJump(4 * uint64_t(n))(state0)) {
+            for (uint32_t state0 = rowState(m, n); m < mEnd; ++m, state0 = rowJump(state0)) {
                 const uint32_t j = t.rowsReversed ? rows - 1 - m : m;
                 settle.startRow(j);
                 settle.read(j, 0, n);
@@ -1066,16 +1066,19 @@ void sideBySideWith(const Traversal& t, const ElementSampler (&samplers)[kBindin
 // Whether a frame is worth sharing out: more than one thread, no binding
 // that reads the drawing so far, a few rows of elements, and pixel indices
 // that fit the landings' 32 bits.
-bool sharesOut(const Traversal& t, const ElementSampler (&samplers)[kBindingCount],
+// renderWorkspaceBytes() asks the same before any table exists.
+bool sharesOut(const EffectSettings& s, int32_t width, int32_t height, uint32_t rows,
                const TaskRunner* tasks) {
-    if (taskWidth(tasks) < 2 || t.grid.rows < 2) return false;
-    for (const ElementSampler& b : samplers) {
-        if (b.readsOutput()) return false;
+    if (taskWidth(tasks) < 2 || rows < 2 || width < 1 || height < 1) return false;
+    for (const SourceBinding& b : s.sourceBindings) {
+        const auto kind = static_cast<uint32_t>(b.kind);
+        if (kind >= kRed2 && kind <= kAlpha2) return false;  // image 2: the drawing so far
     }
-    return uint64_t(t.W) * uint64_t(t.H) < UINT32_MAX;
+    return uint64_t(width) * uint64_t(height) < UINT32_MAX;
 }
 
 template <class Mode>
+// With `tasks`, the frame has been found to share out (sharesOut).
 void traverse(const Traversal& t, const ElementSampler (&samplers)[kBindingCount],
               TaskRunner* tasks) {
     const bool late =
@@ -1083,7 +1086,7 @@ void traverse(const Traversal& t, const ElementSampler (&samplers)[kBindingCount
     const bool delayBytes = samplers[kDelay].bytes();
     const bool moveNoise = t.f->noiseMove != 0;
     const bool accel = t.f->gravityAcceleration != 0 || t.f->windAcceleration != 0;
-    if (sharesOut(t, samplers, tasks)) {
+    if (tasks) {
         sideBySideWith<Mode>(t, samplers, *tasks, delayBytes, moveNoise, accel);
     } else {
         traverseWith<Mode>(t, samplers, late, delayBytes, moveNoise, accel);
@@ -1178,12 +1181,13 @@ void renderWith(const RenderJob& job, std::pmr::memory_resource* memory) {
         col.x = static_cast<int32_t>(column * t.grid.cellWidth);
         col.xd = col.x;
     }
+    TaskRunner* const shareWith = sharesOut(s, W, H, f.rows, job.tasks) ? job.tasks : nullptr;
     if (f.perPixel) {
         t.rowStart.resize(static_cast<size_t>(H));
         for (int32_t y = 0; y < H; ++y) t.rowStart[y] = job.pixelsOut + static_cast<size_t>(y) * W;
-        traverse<PixelMode>(t, samplers, job.tasks);
+        traverse<PixelMode>(t, samplers, shareWith);
     } else {
-        traverse<CellMode>(t, samplers, job.tasks);
+        traverse<CellMode>(t, samplers, shareWith);
     }
 }
 
@@ -1195,19 +1199,18 @@ void render(const RenderJob& job, std::pmr::memory_resource* memory) { renderWit
 
 uint64_t renderWorkspaceBytes(const RenderJob& job) {
     const int parts = taskWidth(job.tasks);
-    if (parts < 2 || job.width < 1 || job.height < 1 || !job.settings) return 0;
-    const uint64_t W = static_cast<uint64_t>(job.width), H = static_cast<uint64_t>(job.height);
-    if (W * H >= UINT32_MAX) return 0;
-    for (const SourceBinding& b : job.settings->sourceBindings) {
-        const auto kind = static_cast<uint32_t>(b.kind);
-        if (kind >= kRed2 && kind <= kAlpha2) return 0;
-    }
+    if (!job.settings) return 0;
     const FrameValues f =
         computeFrameValues(*job.settings, job.duration, job.position, job.width, job.height);
+    if (!sharesOut(*job.settings, job.width, job.height, f.rows, job.tasks)) return 0;
+    const uint64_t W = static_cast<uint64_t>(job.width), H = static_cast<uint64_t>(job.height);
     const uint64_t record = f.perPixel ? sizeof(PixelMode::Record) : sizeof(CellMode::Record);
+    // Per thread: a row of binding values, and the four-wide settler's row
+    // of landings and kept elements.
+    const uint64_t perThread = uint64_t(kBindingCount) * sizeof(double) * f.columns +
+                               (sizeof(PixelMode::Landing) + sizeof(uint32_t)) * (f.columns + 3);
     return uint64_t(f.columns) * f.rows * record + uint64_t(f.rows) * sizeof(RowSpan) +
-           uint64_t(kBindingCount) * sizeof(double) * f.columns * static_cast<uint64_t>(parts) +
-           kTableBytesPerLine * (W + H + 1) + 4096;
+           perThread * static_cast<uint64_t>(parts) + kTableBytesPerLine * (W + H + 1) + 4096;
 }
 
 void render(const RenderJob& job, RenderScratch& scratch) {
