@@ -259,6 +259,15 @@ struct RowSpan {
     }
 };
 
+#if GRANULIX_WIDE
+// The four 64-bit lane masks of a comparison as four 32-bit ones.
+GRANULIX_AVX2 inline __m128i wordMask(__m256d mask) {
+    const __m128 low = _mm_castpd_ps(_mm256_castpd256_pd128(mask));
+    const __m128 high = _mm_castpd_ps(_mm256_extractf128_pd(mask, 1));
+    return _mm_castps_si128(_mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0)));
+}
+#endif
+
 // Truncation towards zero; NaN and values outside the int32 range give
 // INT32_MIN (the processor's answer).
 inline int32_t truncate(double v) { return _mm_cvttsd_si32(_mm_set_sd(v)); }
@@ -407,7 +416,7 @@ inline void copyRows(uint32_t* dst, const uint32_t* src, int64_t h, int64_t stri
 class CellMode {
 public:
     static constexpr bool kFused = false;
-    static constexpr bool kFourWide = false;
+    static constexpr bool kFourWide = true;
     // The shift of a cell (x, y); kNowhere in x: not drawn.
     struct Landing {
         int32_t x, y;
@@ -457,6 +466,41 @@ public:
             copyClipped(x0, tx, ty);
         }
     }
+
+#if GRANULIX_WIDE
+    // The shifts of the cells c[0..3] into to[0..3], as waiting(), moving()
+    // and nowhere() give them lane by lane: none where `moves` is clear,
+    // the truncated (dx, dy) where it is set and the cell is `alive`, else
+    // nowhere. Returns bit i set when lands() holds for cell i.
+    GRANULIX_AVX2 __attribute__((always_inline)) int landFour(const Traversal::Column* c,
+                                                              __m256d moves, __m256d alive,
+                                                              __m256d dy, __m256d dx,
+                                                              Landing* to) const {
+        const __m128i movesW = wordMask(moves);
+        const __m128i goes = _mm_and_si128(movesW, wordMask(alive));
+        const __m128i sx = _mm256_cvttpd_epi32(dx), sy = _mm256_cvttpd_epi32(dy);
+        const __m128i nowhere = _mm_set1_epi32(kNowhere);
+        const __m128i shiftX = _mm_blendv_epi8(sx, nowhere, _mm_cmpeq_epi32(sy, nowhere));
+        const __m128i x = _mm_or_si128(_mm_and_si128(goes, shiftX),
+                                       _mm_andnot_si128(goes, _mm_and_si128(movesW, nowhere)));
+        const __m128i y = _mm_and_si128(goes, sy);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_unpacklo_epi32(x, y));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 2), _mm_unpackhi_epi32(x, y));
+        // lands(), modulo 2^32: unsigned comparisons as signed ones with the
+        // top bits flipped.
+        const __m128i top = _mm_set1_epi32(INT32_MIN);
+        const __m128i cx = _mm_setr_epi32(c[0].x, c[1].x, c[2].x, c[3].x);
+        const __m128i lastX =
+            _mm_sub_epi32(_mm_add_epi32(cx, _mm_set1_epi32(static_cast<int32_t>(lastOffsetX_))), x);
+        const __m128i lastY = _mm_sub_epi32(_mm_set1_epi32(static_cast<int32_t>(lastRowY_)), y);
+        const __m128i inside = _mm_and_si128(
+            _mm_cmpgt_epi32(_mm_set1_epi32(static_cast<int32_t>(spanX_ ^ 0x80000000u)),
+                            _mm_xor_si128(lastX, top)),
+            _mm_cmpgt_epi32(_mm_set1_epi32(static_cast<int32_t>(spanY_ ^ 0x80000000u)),
+                            _mm_xor_si128(lastY, top)));
+        return _mm_movemask_ps(_mm_castsi128_ps(inside));
+    }
+#endif
 
     // Draws no further than output rows [band.first, band.end).
     void keepTo(RowSpan band) {
