@@ -781,7 +781,7 @@ public:
         const __m256d lifeBase = _mm256_set1_pd(f_.lifeBase);
         const __m256d inv255 = _mm256_set1_pd(kInv255), g = _mm256_set1_pd(g_),
                       w = _mm256_set1_pd(w_);
-        uint32_t k = begin, next = state;
+        uint32_t k = begin, next = state, listed = count;  // kept local: no store in the chain
         for (; end - k >= 4; k += 4, next = kFourElements(next)) {
             const Traversal::Column* col = columns + k;
             const __m128i s = _mm_set1_epi32(static_cast<int32_t>(next));
@@ -815,10 +815,11 @@ public:
                 _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(k)), _mm_setr_epi32(0, 1, 2, 3));
             const __m128i pack =
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(kLanePack.shuffle[lands]));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(kept + count), _mm_shuffle_epi8(ks, pack));
-            count += kLanePack.count[lands];
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(kept + listed), _mm_shuffle_epi8(ks, pack));
+            listed += kLanePack.count[lands];
         }
         state = next;
+        count = listed;
         return k;
     }
 #endif
