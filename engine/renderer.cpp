@@ -259,6 +259,50 @@ struct RowSpan {
     }
 };
 
+// The output cut into bands of rows for the band pass: band b holds rows
+// [H b / count, H (b + 1) / count). A pixel's band is looked up by its index
+// in blocks of 2^shift pixels, none larger than the smallest band, so that
+// a block holds at most the start of one band.
+class BandMap {
+public:
+    BandMap(uint32_t W, uint32_t H, uint32_t count, std::pmr::memory_resource* memory)
+        : W_(W), H_(H), count_(count), blocks_(memory) {
+        const uint64_t fewest = uint64_t{W} * (H / count), pixels = uint64_t{W} * H;
+        while ((uint64_t{2} << shift_) <= fewest) ++shift_;
+        blocks_.resize(static_cast<size_t>(((pixels - 1) >> shift_) + 1));
+        uint32_t band = 0;
+        for (size_t i = 0; i < blocks_.size(); ++i) {
+            const uint64_t first = uint64_t{i} << shift_;
+            while (band + 1 < count && first >= start(band + 1)) ++band;
+            blocks_[i] = {band,
+                          band + 1 < count ? static_cast<uint32_t>(start(band + 1)) : UINT32_MAX};
+        }
+    }
+
+    uint32_t count() const { return count_; }
+    RowSpan rows(uint32_t b) const {
+        return {static_cast<uint32_t>(uint64_t{H_} * b / count_),
+                static_cast<uint32_t>(uint64_t{H_} * (b + 1) / count_)};
+    }
+    // The band of pixel p (below W x H) or of row y (below H).
+    uint32_t ofPixel(uint32_t p) const {
+        const Block& k = blocks_[p >> shift_];
+        return k.band + (p >= k.next);
+    }
+    uint32_t ofRow(uint32_t y) const { return ofPixel(y * W_); }
+
+private:
+    uint64_t start(uint32_t b) const { return uint64_t{W_} * rows(b).first; }
+
+    struct Block {
+        uint32_t band;  // of the block's first pixel
+        uint32_t next;  // the first pixel of the band after it
+    };
+    uint32_t W_, H_, count_;
+    unsigned shift_ = 0;
+    std::pmr::vector<Block> blocks_;
+};
+
 #if GRANULIX_WIDE
 // The four 64-bit lane masks of a comparison as four 32-bit ones.
 GRANULIX_AVX2 inline __m128i wordMask(__m256d mask) {
@@ -283,8 +327,11 @@ public:
     static Landing nowhere() { return nullptr; }
 
     // A landing kept for a later pass: the output pixel's index.
-    using Record = uint32_t;
-    static constexpr Record kNoRecord = UINT32_MAX;  // no frame has that many pixels
+    // What the band pass of a shared-out frame replays: the pixel drawn to,
+    // as an index into the output, and what is drawn there.
+    struct Draw {
+        uint32_t to, value;
+    };
 
     explicit PixelMode(const Traversal& t)
         : a_(t.a),
@@ -362,28 +409,14 @@ public:
         return l >= rowStart_[y] && l < rowStart_[y] + W_;
     }
 
-    Record record(const Traversal::Column&, Landing l) const {
-        return l ? static_cast<Record>(l - out_) : kNoRecord;
+    // Hands the draw of a landing element to put(band, draw), for the band
+    // of output rows it writes to.
+    template <class Put>
+    void keep(const Traversal::Column& c, Landing l, const BandMap& bands, Put&& put) const {
+        const uint32_t to = static_cast<uint32_t>(l - out_);
+        put(bands.ofPixel(to), Draw{to, aRow_[c.x]});
     }
-    // Widens `reach` by a record; rowsReached(reach) are the output rows that
-    // the records of a row write to. In between, reach holds pixel indices
-    // (kNoRecord + 1 wraps to 0 and widens nothing).
-    void widen(RowSpan& reach, const Traversal::Column&, Record r) const {
-        reach.first = std::min(reach.first, r);
-        reach.end = std::max(reach.end, r + 1);
-    }
-    RowSpan rowsReached(RowSpan reach) const {
-        if (reach.empty()) return {};
-        const uint32_t w = static_cast<uint32_t>(W_);
-        return {reach.first / w, (reach.end - 1) / w + 1};
-    }
-    // Draws a record if it lands in output rows [band.first, band.end).
-    void draw(const Traversal::Column& c, Record r, RowSpan band) const {
-        if (r - band.first * static_cast<uint32_t>(W_) <
-            (band.end - band.first) * static_cast<uint32_t>(W_)) {
-            out_[r] = aRow_[c.x];
-        }
-    }
+    void replay(const Draw& d) const { out_[d.to] = d.value; }
 
 private:
     const uint32_t* a_;
@@ -436,8 +469,10 @@ public:
           spanY_(static_cast<uint32_t>(H_ + h_ - 1)),
           bandEnd_(H_) {}
 
-    void startRow(uint32_t j) {
-        y0_ = static_cast<int64_t>(j) * h_;
+    void startRow(uint32_t j) { startRowAt(static_cast<int64_t>(j) * h_); }
+    // The same for the cell row whose first pixel row is y0.
+    void startRowAt(int64_t y0) {
+        y0_ = y0;
         lastRowY_ = static_cast<uint32_t>(y0_ + h_ - 1);
         aRow_ = a_ + y0_ * W_;
         rowInside_ = y0_ + h_ <= H_;
@@ -456,8 +491,10 @@ public:
     // source and destination outside the frame left out.
     __attribute__((always_inline)) void draw(const Traversal::Column& c, Landing l) const {
         if (l.x == kNowhere) return;
-        const int64_t x0 = c.x;
-        const int64_t tx = x0 - l.x, ty = y0_ - l.y;
+        drawCell(c.x, int64_t{c.x} - l.x, y0_ - l.y);
+    }
+    // The cell of this row at column x0 to (tx, ty).
+    __attribute__((always_inline)) void drawCell(int64_t x0, int64_t tx, int64_t ty) const {
         if (rowInside_ && x0 + w_ <= W_ &&
             static_cast<uint64_t>(tx) <= static_cast<uint64_t>(W_ - w_) && ty >= bandFirst_ &&
             ty <= bandEnd_ - h_) {
@@ -508,21 +545,29 @@ public:
         bandEnd_ = band.end;
     }
 
-    using Record = Landing;
-    Record record(const Traversal::Column&, Landing l) const { return l; }
-    void widen(RowSpan& reach, const Traversal::Column& c, Record l) const {
-        if (!lands(c, l)) return;
-        const int64_t ty = y0_ - l.y;
-        reach.widen({static_cast<uint32_t>(std::clamp<int64_t>(ty, 0, H_)),
-                     static_cast<uint32_t>(std::clamp<int64_t>(ty + h_, 0, H_))});
+    // What the band pass of a shared-out frame replays: the cell's first
+    // pixel in clip A and where it goes.
+    struct Draw {
+        int32_t x0, y0, tx, ty;
+    };
+    // Hands the draw of a landing cell to put(band, draw) once for each band
+    // of output rows it may write to.
+    template <class Put>
+    void keep(const Traversal::Column& c, Landing l, const BandMap& bands, Put&& put) const {
+        if (l.x == kNowhere) return;
+        const int64_t tx = int64_t{c.x} - l.x, ty = y0_ - l.y;
+        const int64_t first = std::max<int64_t>(ty, 0), end = std::min<int64_t>(ty + h_, H_);
+        // Only a cell that meets the frame is kept: its shifts then fit 32 bits.
+        if (tx >= W_ || tx + w_ <= 0 || first >= end) return;
+        const Draw d{c.x, static_cast<int32_t>(y0_), static_cast<int32_t>(tx),
+                     static_cast<int32_t>(ty)};
+        const uint32_t last = bands.ofRow(static_cast<uint32_t>(end - 1));
+        for (uint32_t b = bands.ofRow(static_cast<uint32_t>(first)); b <= last; ++b) put(b, d);
     }
-    RowSpan rowsReached(RowSpan reach) const { return reach; }
-    // A cell that reaches no row of the band is passed over here, inline:
-    // every band looks at every cell of the rows that reach it.
-    void draw(const Traversal::Column& c, Record l, RowSpan) const {
-        const int64_t ty = y0_ - l.y;
-        if (l.x == kNowhere || ty >= bandEnd_ || ty + h_ <= bandFirst_) return;
-        draw(c, l);
+    // Draws a kept cell, within the rows given to keepTo().
+    void replay(const Draw& d) {
+        startRowAt(d.y0);
+        drawCell(d.x0, d.tx, d.ty);
     }
 
     // Whether the cell may land inside the frame: never false when some part
@@ -970,79 +1015,6 @@ __attribute__((noinline)) void traverseRows(const Traversal& t,
     }
 }
 
-// The same traversal shared out among threads, for frames without late
-// bindings. Drawing order decides which element a pixel shows at last, so
-// the work goes in two passes:
-// 1. stretches of rows are settled side by side, each element's landing
-//    kept, with the output rows each row of elements reaches;
-// 2. the output is cut into bands of rows, and each band is drawn on its
-//    own by replaying every landing in visiting order and drawing what
-//    falls inside the band, skipping the element rows that reach no row of
-//    it. Every pixel is thus written in the order of one thread's
-//    traversal, and the bands never share a pixel.
-// `landings` holds rows x columns records; `scratch`, kBindingCount rows of
-// values for each of `parts` threads.
-template <bool DelayBytes, bool MoveNoise, bool Accel, class Mode>
-__attribute__((noinline)) void traverseSideBySide(
-    const Traversal& t, const ElementSampler (&samplers)[kBindingCount], TaskRunner& tasks,
-    typename Mode::Record* landings, RowSpan* reach, double* scratch,
-    std::pmr::vector<RowDrawing<ElementSettler<DelayBytes, MoveNoise, Accel, Mode>, Mode>>&
-        wideRows,
-    int parts) {
-    using Settler = ElementSettler<DelayBytes, MoveNoise, Accel, Mode>;
-    const uint32_t n = t.grid.columns, rows = t.grid.rows;
-    const uint32_t stretches = std::min<uint32_t>(rows, 4 * static_cast<uint32_t>(parts));
-    const LcgJump rowJump = lcgJump(uint64_t(4) * n);
-    std::atomic<uint32_t> nextStretch{0};
-    auto settleStretches = [&](int part) {
-        Settler settle(t, samplers,
-                       scratch + size_t{kBindingCount} * n * static_cast<size_t>(part));
-        RowDrawing<Settler, Mode>& wide = wideRows[static_cast<size_t>(part)];
-        for (uint32_t i; (i = nextStretch++) < stretches;) {
-            const uint32_t mEnd = static_cast<uint32_t>(uint64_t(rows) * (i + 1) / stretches);
-            uint32_t m = static_cast<uint32_t>(uint64_t(rows) * i / stretches);
-            for (uint32_t state0 = rowState(m, n); m < mEnd; ++m, state0 = rowJump(state0)) {
-                const uint32_t j = t.rowsReversed ? rows - 1 - m : m;
-                settle.startRow(j);
-                settle.read(j, 0, n);
-                typename Mode::Record* out = landings + size_t{m} * n;
-                RowSpan span;
-                if (wide.wide()) {
-                    wide.settle(settle, 0, n, state0);
-                    for (uint32_t k = 0; k < n; ++k) {
-                        out[k] = settle.mode.record(settle.columns[k], wide.landing(k));
-                        settle.mode.widen(span, settle.columns[k], out[k]);
-                    }
-                } else {
-                    uint32_t state = state0;
-                    for (uint32_t k = 0; k < n; ++k, state = kElement(state)) {
-                        out[k] = settle.mode.record(settle.columns[k], settle(k, state));
-                        settle.mode.widen(span, settle.columns[k], out[k]);
-                    }
-                }
-                reach[m] = settle.mode.rowsReached(span);
-            }
-        }
-    };
-    runTasks(&tasks, parts, settleStretches);
-
-    const uint32_t H = static_cast<uint32_t>(t.H);
-    const int bands = static_cast<int>(std::min<uint32_t>(H, static_cast<uint32_t>(parts)));
-    auto drawBand = [&](int b) {
-        const RowSpan band{static_cast<uint32_t>(uint64_t(H) * b / bands),
-                           static_cast<uint32_t>(uint64_t(H) * (b + 1) / bands)};
-        Mode mode(t);
-        if constexpr (!Mode::kFused) mode.keepTo(band);
-        for (uint32_t m = 0; m < rows; ++m) {
-            if (!reach[m].meets(band)) continue;
-            mode.startRow(t.rowsReversed ? rows - 1 - m : m);
-            const typename Mode::Record* in = landings + size_t{m} * n;
-            for (uint32_t k = 0; k < n; ++k) mode.draw(t.columns[k], in[k], band);
-        }
-    };
-    runTasks(&tasks, bands, drawBand);
-}
-
 // The traversal specialised on the flags, chosen one by one.
 template <class Mode, bool... Chosen>
 void traverseWith(const Traversal& t, const ElementSampler (&samplers)[kBindingCount]) {
@@ -1080,23 +1052,149 @@ private:
     T* data_;
 };
 
+// How a frame shared out among threads is laid out. Drawing order decides
+// which element a pixel shows at last, so the work goes in two passes:
+// 1. stretches of rows are settled side by side; the draws of each stretch
+//    are kept by the band of output rows they write to, first in the
+//    settling thread's staging area, then moved to one store where every
+//    (stretch, band) pair is a segment;
+// 2. each band is drawn on its own by replaying its segments in stretch
+//    order: every pixel is written in the order of one thread's traversal,
+//    and the bands never share a pixel.
+// Stretches are small enough that a thread's staging stays in its cache.
+struct SideBySidePlan {
+    uint32_t bands = 0, stretches = 0, rowsPerStretch = 0;
+    uint64_t stageRecords = 0;  // a thread's staging, per band: the elements of a stretch
+    uint64_t storeRecords = 0;  // every kept draw, at most
+};
+
+constexpr uint64_t kStageBytes = 256 * 1024;  // a thread's staging for all bands
+
+SideBySidePlan planSideBySide(const FrameValues& f, int32_t height, int parts, uint64_t drawBytes) {
+    SideBySidePlan p;
+    const uint64_t H = static_cast<uint64_t>(height), n = f.columns, rows = f.rows;
+    p.bands = static_cast<uint32_t>(std::min<uint64_t>(H, static_cast<uint64_t>(parts)));
+    const uint64_t perStretch = std::max<uint64_t>(1, kStageBytes / (p.bands * drawBytes));
+    const uint64_t fewest = (rows + 4 * static_cast<uint64_t>(parts) - 1) /
+                            (4 * static_cast<uint64_t>(parts));  // stretches enough to share
+    p.rowsPerStretch = static_cast<uint32_t>(
+        std::max<uint64_t>(1, std::min(perStretch / std::max<uint64_t>(n, 1), fewest)));
+    p.stretches = static_cast<uint32_t>((rows + p.rowsPerStretch - 1) / p.rowsPerStretch);
+    p.stageRecords = uint64_t{p.rowsPerStretch} * n;
+    // A pixel writes to one band; a cell h rows high to at most
+    // (h - 1) / (the fewest rows of a band) + 2 of them.
+    const uint64_t fewestRows = H / p.bands;
+    const uint64_t bandsACell =
+        f.perPixel ? 1 : std::min<uint64_t>(p.bands, (uint64_t(f.cellHeight) - 1) / fewestRows + 2);
+    p.storeRecords = n * rows * bandsACell;
+    return p;
+}
+
+// The traversal of a frame without late bindings shared out among threads
+// (SideBySidePlan says how).
+template <bool DelayBytes, bool MoveNoise, bool Accel, class Mode>
+class SideBySide {
+public:
+    using Settler = ElementSettler<DelayBytes, MoveNoise, Accel, Mode>;
+    using Draw = typename Mode::Draw;
+
+    SideBySide(const Traversal& t, const ElementSampler (&samplers)[kBindingCount],
+               TaskRunner& tasks)
+        : t_(t),
+          samplers_(samplers),
+          tasks_(tasks),
+          parts_(tasks.width()),
+          plan_(planSideBySide(*t.f, t.H, parts_, sizeof(Draw))),
+          bands_(static_cast<uint32_t>(t.W), static_cast<uint32_t>(t.H), plan_.bands, t.memory),
+          store_(plan_.storeRecords, t.memory),
+          stages_(plan_.stageRecords * plan_.bands * static_cast<uint64_t>(parts_), t.memory),
+          segments_(size_t{plan_.stretches} * plan_.bands, t.memory),
+          fills_(size_t{plan_.bands} * static_cast<size_t>(parts_), t.memory),
+          scratch_(size_t{kBindingCount} * t.grid.columns * static_cast<size_t>(parts_), t.memory),
+          drawings_(t.memory) {
+        drawings_.reserve(static_cast<size_t>(parts_));
+        for (int i = 0; i < parts_; ++i) drawings_.emplace_back(t, t.grid.columns, true);
+    }
+
+    __attribute__((noinline)) void run() {
+        runTasks(&tasks_, parts_, [this](int part) { settleStretches(part); });
+        runTasks(&tasks_, static_cast<int>(plan_.bands),
+                 [this](int b) { drawBand(static_cast<uint32_t>(b)); });
+    }
+
+private:
+    struct Segment {
+        uint64_t first;
+        uint32_t count;
+    };
+
+    void settleStretches(int part) {
+        const uint32_t n = t_.grid.columns, rows = t_.grid.rows, B = plan_.bands;
+        const LcgJump rowJump = lcgJump(uint64_t(4) * n);
+        Settler settle(t_, samplers_,
+                       scratch_.data() + size_t{kBindingCount} * n * static_cast<size_t>(part));
+        RowDrawing<Settler, Mode>& drawing = drawings_[static_cast<size_t>(part)];
+        Draw* const stage = stages_.data() + plan_.stageRecords * B * static_cast<uint64_t>(part);
+        uint32_t* const fill = fills_.data() + size_t{B} * static_cast<size_t>(part);
+        auto keep = [&](uint32_t b, const Draw& d) {
+            stage[b * plan_.stageRecords + fill[b]++] = d;
+        };
+        for (uint32_t i; (i = nextStretch_++) < plan_.stretches;) {
+            std::fill(fill, fill + B, 0u);
+            uint32_t m = i * plan_.rowsPerStretch;
+            const uint32_t mEnd = std::min(rows, m + plan_.rowsPerStretch);
+            for (uint32_t state0 = rowState(m, n); m < mEnd; ++m, state0 = rowJump(state0)) {
+                const uint32_t j = t_.rowsReversed ? rows - 1 - m : m;
+                settle.startRow(j);
+                settle.read(j, 0, n);
+                const uint32_t count = drawing.settle(settle, 0, n, state0);
+                for (uint32_t k = 0; k < count; ++k) {
+                    const Pending<Mode> p = drawing[k];
+                    settle.mode.keep(t_.columns[p.k], p.landing, bands_, keep);
+                }
+            }
+            uint64_t total = 0;
+            for (uint32_t b = 0; b < B; ++b) total += fill[b];
+            uint64_t at = storeTop_.fetch_add(total);
+            for (uint32_t b = 0; b < B; ++b) {
+                segments_[size_t{i} * B + b] = {at, fill[b]};
+                std::memcpy(store_.data() + at, stage + b * plan_.stageRecords,
+                            fill[b] * sizeof(Draw));
+                at += fill[b];
+            }
+        }
+    }
+
+    void drawBand(uint32_t b) {
+        Mode mode(t_);
+        if constexpr (!Mode::kFused) mode.keepTo(bands_.rows(b));
+        for (uint32_t i = 0; i < plan_.stretches; ++i) {
+            const Segment s = segments_[size_t{i} * plan_.bands + b];
+            const Draw* d = store_.data() + s.first;
+            for (uint32_t k = 0; k < s.count; ++k) mode.replay(d[k]);
+        }
+    }
+
+    const Traversal& t_;
+    const ElementSampler (&samplers_)[kBindingCount];
+    TaskRunner& tasks_;
+    const int parts_;
+    const SideBySidePlan plan_;
+    const BandMap bands_;
+    const UnclearedArray<Draw> store_;
+    const UnclearedArray<Draw> stages_;
+    std::pmr::vector<Segment> segments_;
+    std::pmr::vector<uint32_t> fills_;  // each thread's staged draws, by band
+    std::pmr::vector<double> scratch_;  // each thread's row of binding values
+    std::pmr::vector<RowDrawing<Settler, Mode>> drawings_;
+    std::atomic<uint32_t> nextStretch_{0};
+    std::atomic<uint64_t> storeTop_{0};
+};
+
 template <class Mode, bool... Chosen>
 void sideBySideWith(const Traversal& t, const ElementSampler (&samplers)[kBindingCount],
                     TaskRunner& tasks) {
-    using Settler = ElementSettler<Chosen..., Mode>;
-    const int parts = tasks.width();
-    const size_t n = t.grid.columns, rows = t.grid.rows;
-    const UnclearedArray<typename Mode::Record> landings(uint64_t{n} * rows, t.memory);
-    std::pmr::vector<RowSpan> reach(rows, t.memory);
-    std::pmr::vector<double> scratch(size_t{kBindingCount} * n * static_cast<size_t>(parts),
-                                     t.memory);
-    // Rows settled four elements at a time, one for each thread.
-    const bool wide = Mode::kFourWide && t.wide;
-    std::pmr::vector<RowDrawing<Settler, Mode>> wideRows(t.memory);
-    wideRows.reserve(static_cast<size_t>(parts));
-    for (int i = 0; i < parts; ++i) wideRows.emplace_back(t, static_cast<uint32_t>(n), wide);
-    traverseSideBySide<Chosen..., Mode>(t, samplers, tasks, landings.data(), reach.data(),
-                                        scratch.data(), wideRows, parts);
+    SideBySide<Chosen..., Mode>(t, samplers, tasks).run();
 }
 template <class Mode, bool... Chosen, class... Flags>
 void sideBySideWith(const Traversal& t, const ElementSampler (&samplers)[kBindingCount],
@@ -1226,7 +1324,10 @@ void renderWith(const RenderJob& job, std::pmr::memory_resource* memory) {
         col.x = static_cast<int32_t>(column * t.grid.cellWidth);
         col.xd = col.x;
     }
-    TaskRunner* const shareWith = sharesOut(s, W, H, f.rows, job.tasks) ? job.tasks : nullptr;
+    // Shared out, a pixel's draw takes its value from clip A while settling,
+    // which only holds while clip A is not the frame being drawn.
+    TaskRunner* const shareWith =
+        sharesOut(s, W, H, f.rows, job.tasks) && job.pixelsA != job.pixelsOut ? job.tasks : nullptr;
     if (f.perPixel) {
         t.rowStart.resize(static_cast<size_t>(H));
         for (int32_t y = 0; y < H; ++y) t.rowStart[y] = job.pixelsOut + static_cast<size_t>(y) * W;
@@ -1249,13 +1350,20 @@ uint64_t renderWorkspaceBytes(const RenderJob& job) {
         computeFrameValues(*job.settings, job.duration, job.position, job.width, job.height);
     if (!sharesOut(*job.settings, job.width, job.height, f.rows, job.tasks)) return 0;
     const uint64_t W = static_cast<uint64_t>(job.width), H = static_cast<uint64_t>(job.height);
-    const uint64_t record = f.perPixel ? sizeof(PixelMode::Record) : sizeof(CellMode::Record);
-    // Per thread: a row of binding values, and the four-wide settler's row
-    // of landings and kept elements.
-    const uint64_t perThread = uint64_t(kBindingCount) * sizeof(double) * f.columns +
+    const uint64_t draw = f.perPixel ? sizeof(PixelMode::Draw) : sizeof(CellMode::Draw);
+    const SideBySidePlan p = planSideBySide(f, job.height, parts, draw);
+    // The store of kept draws, each thread's staging and fill counts, the
+    // segments and the band map's blocks (at most four for each band and
+    // one more).
+    const uint64_t shared = p.storeRecords * draw + p.stretches * uint64_t{p.bands} * 16 +
+                            (4 * uint64_t{p.bands} + 1) * 8;
+    // Per thread: staging, a row of binding values, and the settler's row of
+    // landings and kept elements.
+    const uint64_t perThread = p.stageRecords * p.bands * draw + p.bands * sizeof(uint32_t) +
+                               uint64_t(kBindingCount) * sizeof(double) * f.columns +
                                (sizeof(PixelMode::Landing) + sizeof(uint32_t)) * (f.columns + 3);
-    return uint64_t(f.columns) * f.rows * record + uint64_t(f.rows) * sizeof(RowSpan) +
-           perThread * static_cast<uint64_t>(parts) + kTableBytesPerLine * (W + H + 1) + 4096;
+    return shared + perThread * static_cast<uint64_t>(parts) + kTableBytesPerLine * (W + H + 1) +
+           4096;
 }
 
 void render(const RenderJob& job, RenderScratch& scratch) {
