@@ -975,6 +975,30 @@ void drawLateRow(Settler& settle, RowDrawing<Settler, Mode>& drawing, const Trav
     }
 }
 
+// Settles row j of elements, whose draws follow state0, and draws it: each
+// element as it is settled (`fused`), or the row settled first and then the
+// elements that land drawn in visiting order.
+template <class Settler, class Mode>
+__attribute__((always_inline)) inline void drawRow(Settler& settle,
+                                                   RowDrawing<Settler, Mode>& drawing,
+                                                   const Traversal& t, bool fused, uint32_t j,
+                                                   uint32_t state0) {
+    const uint32_t n = t.grid.columns;
+    const Traversal::Column* columns = t.columns.data();
+    settle.read(j, 0, n);
+    if (fused) {
+        uint32_t state = state0;
+        for (uint32_t k = 0; k < n; ++k, state = kElement(state)) {
+            settle.mode.draw(columns[k], settle(k, state));
+        }
+    } else {
+        const uint32_t count = drawing.settle(settle, 0, n, state0);
+        for (uint32_t i = 0; i < count; ++i) {
+            settle.mode.draw(columns[drawing[i].k], drawing[i].landing);
+        }
+    }
+}
+
 // The rows of elements in visiting order on one thread, drawn as they are
 // settled. Late: some binding is a byte kind of image 2, which reads the
 // output as the elements visited before have left it (drawLateRow).
@@ -989,8 +1013,6 @@ __attribute__((noinline)) void traverseRows(const Traversal& t,
     const LcgJump rowJump = lcgJump(uint64_t(4) * n);
     std::pmr::vector<double> scratch(kBindingCount * static_cast<size_t>(n), t.memory);
     Settler settle(t, samplers, scratch.data());
-    Mode& mode = settle.mode;
-    const Traversal::Column* columns = t.columns.data();
     const bool fused = Mode::kFused && !(Mode::kFourWide && t.wide);
     RowDrawing<Settler, Mode> drawing(t, n, Late || !fused);
 
@@ -1000,17 +1022,8 @@ __attribute__((noinline)) void traverseRows(const Traversal& t,
         settle.startRow(j);
         if constexpr (Late) {
             drawLateRow(settle, drawing, t, samplers, j, state0);
-        } else if (fused) {
-            settle.read(j, 0, n);
-            uint32_t state = state0;
-            for (uint32_t k = 0; k < n; ++k, state = kElement(state)) {
-                mode.draw(columns[k], settle(k, state));
-            }
         } else {
-            settle.read(j, 0, n);
-            const uint32_t count = drawing.settle(settle, 0, n, state0);
-            for (uint32_t i = 0; i < count; ++i)
-                mode.draw(columns[drawing[i].k], drawing[i].landing);
+            drawRow(settle, drawing, t, fused, j, state0);
         }
     }
 }
@@ -1064,7 +1077,7 @@ private:
 // Stretches are small enough that a thread's staging stays in its cache.
 struct SideBySidePlan {
     uint32_t bands = 0, stretches = 0, rowsPerStretch = 0;
-    uint64_t stageRecords = 0;  // a thread's staging, per band: the elements of a stretch
+    uint64_t stageRecords = 0;  // a thread's staging, per band: the elements of a stretch, and one
     uint64_t storeRecords = 0;  // every kept draw, at most
 };
 
@@ -1080,7 +1093,8 @@ SideBySidePlan planSideBySide(const FrameValues& f, int32_t height, int parts, u
     p.rowsPerStretch = static_cast<uint32_t>(
         std::max<uint64_t>(1, std::min(perStretch / std::max<uint64_t>(n, 1), fewest)));
     p.stretches = static_cast<uint32_t>((rows + p.rowsPerStretch - 1) / p.rowsPerStretch);
-    p.stageRecords = uint64_t{p.rowsPerStretch} * n;
+    // One to spare: with a few bands a draw is also written past a full band.
+    p.stageRecords = uint64_t{p.rowsPerStretch} * n + 1;
     // A pixel writes to one band; a cell h rows high to at most
     // (h - 1) / (the fewest rows of a band) + 2 of them.
     const uint64_t fewestRows = H / p.bands;
@@ -1117,7 +1131,14 @@ public:
     }
 
     __attribute__((noinline)) void run() {
-        runTasks(&tasks_, parts_, [this](int part) { settleStretches(part); });
+        runTasks(&tasks_, parts_, [this](int part) {
+            if (part == 0) {
+                drawFront();
+            } else {
+                settleStretches(part);
+            }
+        });
+        firstKept_ = static_cast<uint32_t>(claims_.load());
         runTasks(&tasks_, static_cast<int>(plan_.bands),
                  [this](int b) { drawBand(static_cast<uint32_t>(b)); });
     }
@@ -1128,19 +1149,93 @@ private:
         uint32_t count;
     };
 
+    // Where a thread stages the draws of a stretch, by band. With a few
+    // bands their counts stay in registers: each draw is written to every
+    // band's staging and only its own band's count moves, which keeps a
+    // chain of loads and stores on one count out of the loop.
+    static constexpr uint32_t kFewBands = 4;
+    struct FewBandStage {
+        Draw* stage;
+        uint64_t capacity;  // draws per band
+        uint32_t bands;
+        uint32_t counts[kFewBands] = {};
+
+        void reset() { std::fill(counts, counts + kFewBands, 0u); }
+        uint32_t count(uint32_t b) const { return counts[b]; }
+        void operator()(uint32_t b, const Draw& d) {
+            for (uint32_t i = 0; i < kFewBands; ++i) {
+                if (i < bands) stage[i * capacity + counts[i]] = d;
+                counts[i] += b == i;
+            }
+        }
+    };
+    struct ManyBandStage {
+        Draw* stage;
+        uint64_t capacity;
+        uint32_t* counts;
+        uint32_t bands;
+
+        void reset() { std::fill(counts, counts + bands, 0u); }
+        uint32_t count(uint32_t b) const { return counts[b]; }
+        void operator()(uint32_t b, const Draw& d) { stage[b * capacity + counts[b]++] = d; }
+    };
+
     void settleStretches(int part) {
+        const uint32_t B = plan_.bands;
+        Draw* const stage = stages_.data() + plan_.stageRecords * B * static_cast<uint64_t>(part);
+        if (B <= kFewBands) {
+            settleStretches(part, FewBandStage{stage, plan_.stageRecords, B});
+        } else {
+            uint32_t* const counts = fills_.data() + size_t{B} * static_cast<size_t>(part);
+            settleStretches(part, ManyBandStage{stage, plan_.stageRecords, counts, B});
+        }
+    }
+
+    // Claims the next stretch from the front, or from the back: false when
+    // none is left. The front's stretches all come before the back's.
+    bool claim(bool front, uint32_t& i) {
+        uint64_t c = claims_.load(std::memory_order_relaxed);
+        for (;;) {
+            const uint32_t fronts = static_cast<uint32_t>(c),
+                           backs = static_cast<uint32_t>(c >> 32);
+            if (uint64_t{fronts} + backs >= plan_.stretches) return false;
+            if (claims_.compare_exchange_weak(c, front ? c + 1 : c + (uint64_t{1} << 32))) {
+                i = front ? fronts : plan_.stretches - 1 - backs;
+                return true;
+            }
+        }
+    }
+
+    // The stretches from the front are drawn straight away, as on one
+    // thread: they come before every stretch the other threads keep, and
+    // nothing else draws until they are done.
+    void drawFront() {
+        const uint32_t n = t_.grid.columns, rows = t_.grid.rows;
+        const LcgJump rowJump = lcgJump(uint64_t(4) * n);
+        Settler settle(t_, samplers_, scratch_.data());
+        RowDrawing<Settler, Mode>& drawing = drawings_[0];
+        const bool fused = Mode::kFused && !(Mode::kFourWide && t_.wide);
+        for (uint32_t i; claim(true, i);) {
+            uint32_t m = i * plan_.rowsPerStretch;
+            const uint32_t mEnd = std::min(rows, m + plan_.rowsPerStretch);
+            for (uint32_t state0 = rowState(m, n); m < mEnd; ++m, state0 = rowJump(state0)) {
+                const uint32_t j = t_.rowsReversed ? rows - 1 - m : m;
+                settle.startRow(j);
+                drawRow(settle, drawing, t_, fused, j, state0);
+            }
+        }
+    }
+
+    // The other threads settle stretches from the back and keep their draws.
+    template <class Stage>
+    void settleStretches(int part, Stage keep) {
         const uint32_t n = t_.grid.columns, rows = t_.grid.rows, B = plan_.bands;
         const LcgJump rowJump = lcgJump(uint64_t(4) * n);
         Settler settle(t_, samplers_,
                        scratch_.data() + size_t{kBindingCount} * n * static_cast<size_t>(part));
         RowDrawing<Settler, Mode>& drawing = drawings_[static_cast<size_t>(part)];
-        Draw* const stage = stages_.data() + plan_.stageRecords * B * static_cast<uint64_t>(part);
-        uint32_t* const fill = fills_.data() + size_t{B} * static_cast<size_t>(part);
-        auto keep = [&](uint32_t b, const Draw& d) {
-            stage[b * plan_.stageRecords + fill[b]++] = d;
-        };
-        for (uint32_t i; (i = nextStretch_++) < plan_.stretches;) {
-            std::fill(fill, fill + B, 0u);
+        for (uint32_t i; claim(false, i);) {
+            keep.reset();
             uint32_t m = i * plan_.rowsPerStretch;
             const uint32_t mEnd = std::min(rows, m + plan_.rowsPerStretch);
             for (uint32_t state0 = rowState(m, n); m < mEnd; ++m, state0 = rowJump(state0)) {
@@ -1154,13 +1249,13 @@ private:
                 }
             }
             uint64_t total = 0;
-            for (uint32_t b = 0; b < B; ++b) total += fill[b];
+            for (uint32_t b = 0; b < B; ++b) total += keep.count(b);
             uint64_t at = storeTop_.fetch_add(total);
             for (uint32_t b = 0; b < B; ++b) {
-                segments_[size_t{i} * B + b] = {at, fill[b]};
-                std::memcpy(store_.data() + at, stage + b * plan_.stageRecords,
-                            fill[b] * sizeof(Draw));
-                at += fill[b];
+                segments_[size_t{i} * B + b] = {at, keep.count(b)};
+                std::memcpy(store_.data() + at, keep.stage + b * plan_.stageRecords,
+                            keep.count(b) * sizeof(Draw));
+                at += keep.count(b);
             }
         }
     }
@@ -1168,7 +1263,7 @@ private:
     void drawBand(uint32_t b) {
         Mode mode(t_);
         if constexpr (!Mode::kFused) mode.keepTo(bands_.rows(b));
-        for (uint32_t i = 0; i < plan_.stretches; ++i) {
+        for (uint32_t i = firstKept_; i < plan_.stretches; ++i) {
             const Segment s = segments_[size_t{i} * plan_.bands + b];
             const Draw* d = store_.data() + s.first;
             for (uint32_t k = 0; k < s.count; ++k) mode.replay(d[k]);
@@ -1187,7 +1282,8 @@ private:
     std::pmr::vector<uint32_t> fills_;  // each thread's staged draws, by band
     std::pmr::vector<double> scratch_;  // each thread's row of binding values
     std::pmr::vector<RowDrawing<Settler, Mode>> drawings_;
-    std::atomic<uint32_t> nextStretch_{0};
+    std::atomic<uint64_t> claims_{0};  // stretches taken: from the front, and (<< 32) the back
+    uint32_t firstKept_ = 0;           // the first stretch taken from the back
     std::atomic<uint64_t> storeTop_{0};
 };
 
