@@ -1458,8 +1458,11 @@ uint64_t renderWorkspaceBytes(const RenderJob& job) {
     const uint64_t perThread = p.stageRecords * p.bands * draw + p.bands * sizeof(uint32_t) +
                                uint64_t(kBindingCount) * sizeof(double) * f.columns +
                                (sizeof(PixelMode::Landing) + sizeof(uint32_t)) * (f.columns + 3);
-    return shared + perThread * static_cast<uint64_t>(parts) + kTableBytesPerLine * (W + H + 1) +
-           4096;
+    // The per-frame tables: by column, row and ramp step, and each byte
+    // kind's table of its 256 values.
+    const uint64_t tables =
+        kTableBytesPerLine * (W + H + 1) + uint64_t{kBindingCount} * 256 * sizeof(double);
+    return shared + perThread * static_cast<uint64_t>(parts) + tables + 4096;
 }
 
 void render(const RenderJob& job, RenderScratch& scratch) {
