@@ -57,10 +57,11 @@ void render(const RenderJob& job, RenderScratch& scratch);
 // The same, with the per-frame tables from `memory`.
 void render(const RenderJob& job, std::pmr::memory_resource* memory);
 
-// A render call shared out among job.tasks keeps where every element lands
-// until it draws: the bytes that takes, with the per-frame tables, for
-// a caller that hands render() memory of its own. 0 when the call runs on
-// one thread (no runner, or late bindings) and needs only small tables.
+// A render call shared out among job.tasks keeps the draws of most of its
+// elements, by band of output rows, until it draws them: the bytes that
+// takes, with the per-frame tables, for a caller that hands render() memory
+// of its own. 0 when the call runs on one thread (no runner, or late
+// bindings) and needs only small tables.
 uint64_t renderWorkspaceBytes(const RenderJob& job);
 
 }  // namespace granulix
