@@ -1067,13 +1067,14 @@ private:
 
 // How a frame shared out among threads is laid out. Drawing order decides
 // which element a pixel shows at last, so the work goes in two passes:
-// 1. stretches of rows are settled side by side; the draws of each stretch
-//    are kept by the band of output rows they write to, first in the
-//    settling thread's staging area, then moved to one store where every
-//    (stretch, band) pair is a segment;
-// 2. each band is drawn on its own by replaying its segments in stretch
-//    order: every pixel is written in the order of one thread's traversal,
-//    and the bands never share a pixel.
+// 1. stretches of rows are settled side by side. One thread takes them from
+//    the front of the visiting order and draws them straight away; the
+//    others take them from the back and keep their draws by the band of
+//    output rows they write to, first in the thread's staging area, then
+//    moved to one store where every (stretch, band) pair is a segment;
+// 2. each band is drawn on its own by replaying its kept segments in
+//    stretch order: every pixel is written in the order of one thread's
+//    traversal, and the bands never share a pixel.
 // Stretches are small enough that a thread's staging stays in its cache.
 struct SideBySidePlan {
     uint32_t bands = 0, stretches = 0, rowsPerStretch = 0;
