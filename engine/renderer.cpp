@@ -249,14 +249,7 @@ struct Traversal {
 
 // Output pixel rows [first, end).
 struct RowSpan {
-    uint32_t first = UINT32_MAX, end = 0;
-
-    bool empty() const { return first >= end; }
-    bool meets(RowSpan o) const { return first < o.end && o.first < end; }
-    void widen(RowSpan o) {
-        first = std::min(first, o.first);
-        end = std::max(end, o.end);
-    }
+    uint32_t first = 0, end = 0;
 };
 
 // The output cut into bands of rows for the band pass: band b holds rows
@@ -279,7 +272,6 @@ public:
         }
     }
 
-    uint32_t count() const { return count_; }
     RowSpan rows(uint32_t b) const {
         return {static_cast<uint32_t>(uint64_t{H_} * b / count_),
                 static_cast<uint32_t>(uint64_t{H_} * (b + 1) / count_)};
