@@ -210,7 +210,8 @@ namespace {
 // settled first, then the cells that land in the frame are drawn in visiting
 // order, so the long chains of arithmetic run free of the branches of
 // clipping, which follow the noise of the start times. Pixels are drawn as
-// they are settled; drawing one is too cheap to be worth a second pass.
+// they are settled (drawing one is too cheap to be worth a second pass),
+// except where four are settled at a time.
 // Byte kinds of image 2 ("late" bindings) read the output as the elements
 // before have left it; traverseRows settles rows ahead only as far as that
 // holds.
@@ -918,10 +919,6 @@ public:
         return {k, landings_[k]};
     }
 
-    // Whether settle() takes four elements at a time; the landing of element k.
-    bool wide() const { return wide_; }
-    typename Mode::Landing landing(uint32_t k) const { return landings_[k]; }
-
 private:
     const Traversal::Column* columns_;
     std::pmr::vector<uint32_t> kept_;  // three beyond the row for settleFours
@@ -967,6 +964,13 @@ void drawLateRow(Settler& settle, RowDrawing<Settler, Mode>& drawing, const Trav
     }
 }
 
+// Whether a traversal draws each element as it settles it, rather than a
+// row settled first.
+template <class Mode>
+bool drawsAsSettled(const Traversal& t) {
+    return Mode::kFused && !(Mode::kFourWide && t.wide);
+}
+
 // Settles row j of elements, whose draws follow state0, and draws it: each
 // element as it is settled (`fused`), or the row settled first and then the
 // elements that land drawn in visiting order.
@@ -1005,7 +1009,7 @@ __attribute__((noinline)) void traverseRows(const Traversal& t,
     const LcgJump rowJump = lcgJump(uint64_t(4) * n);
     std::pmr::vector<double> scratch(kBindingCount * static_cast<size_t>(n), t.memory);
     Settler settle(t, samplers, scratch.data());
-    const bool fused = Mode::kFused && !(Mode::kFourWide && t.wide);
+    const bool fused = drawsAsSettled<Mode>(t);
     RowDrawing<Settler, Mode> drawing(t, n, Late || !fused);
 
     uint32_t state0 = RandomStream::kSeed;
@@ -1111,6 +1115,7 @@ public:
           samplers_(samplers),
           tasks_(tasks),
           parts_(tasks.width()),
+          rowJump_(lcgJump(uint64_t(4) * t.grid.columns)),
           plan_(planSideBySide(*t.f, t.H, parts_, sizeof(Draw))),
           bands_(static_cast<uint32_t>(t.W), static_cast<uint32_t>(t.H), plan_.bands, t.memory),
           store_(plan_.storeRecords, t.memory),
@@ -1184,6 +1189,18 @@ private:
         }
     }
 
+    // Calls f(j, state0) for the rows of elements of stretch i in visiting
+    // order: the row j, and the state its draws follow.
+    template <class F>
+    void eachRow(uint32_t i, F&& f) const {
+        const uint32_t n = t_.grid.columns, rows = t_.grid.rows;
+        uint32_t m = i * plan_.rowsPerStretch;
+        const uint32_t mEnd = std::min(rows, m + plan_.rowsPerStretch);
+        for (uint32_t state0 = rowState(m, n); m < mEnd; ++m, state0 = rowJump_(state0)) {
+            f(t_.rowsReversed ? rows - 1 - m : m, state0);
+        }
+    }
+
     // Claims the next stretch from the front, or from the back: false when
     // none is left. The front's stretches all come before the back's.
     bool claim(bool front, uint32_t& i) {
@@ -1203,36 +1220,27 @@ private:
     // thread: they come before every stretch the other threads keep, and
     // nothing else draws until they are done.
     void drawFront() {
-        const uint32_t n = t_.grid.columns, rows = t_.grid.rows;
-        const LcgJump rowJump = lcgJump(uint64_t(4) * n);
         Settler settle(t_, samplers_, scratch_.data());
         RowDrawing<Settler, Mode>& drawing = drawings_[0];
-        const bool fused = Mode::kFused && !(Mode::kFourWide && t_.wide);
+        const bool fused = drawsAsSettled<Mode>(t_);
         for (uint32_t i; claim(true, i);) {
-            uint32_t m = i * plan_.rowsPerStretch;
-            const uint32_t mEnd = std::min(rows, m + plan_.rowsPerStretch);
-            for (uint32_t state0 = rowState(m, n); m < mEnd; ++m, state0 = rowJump(state0)) {
-                const uint32_t j = t_.rowsReversed ? rows - 1 - m : m;
+            eachRow(i, [&](uint32_t j, uint32_t state0) {
                 settle.startRow(j);
                 drawRow(settle, drawing, t_, fused, j, state0);
-            }
+            });
         }
     }
 
     // The other threads settle stretches from the back and keep their draws.
     template <class Stage>
     void settleStretches(int part, Stage keep) {
-        const uint32_t n = t_.grid.columns, rows = t_.grid.rows, B = plan_.bands;
-        const LcgJump rowJump = lcgJump(uint64_t(4) * n);
+        const uint32_t n = t_.grid.columns, B = plan_.bands;
         Settler settle(t_, samplers_,
                        scratch_.data() + size_t{kBindingCount} * n * static_cast<size_t>(part));
         RowDrawing<Settler, Mode>& drawing = drawings_[static_cast<size_t>(part)];
         for (uint32_t i; claim(false, i);) {
             keep.reset();
-            uint32_t m = i * plan_.rowsPerStretch;
-            const uint32_t mEnd = std::min(rows, m + plan_.rowsPerStretch);
-            for (uint32_t state0 = rowState(m, n); m < mEnd; ++m, state0 = rowJump(state0)) {
-                const uint32_t j = t_.rowsReversed ? rows - 1 - m : m;
+            eachRow(i, [&](uint32_t j, uint32_t state0) {
                 settle.startRow(j);
                 settle.read(j, 0, n);
                 const uint32_t count = drawing.settle(settle, 0, n, state0);
@@ -1240,7 +1248,7 @@ private:
                     const Pending<Mode> p = drawing[k];
                     settle.mode.keep(t_.columns[p.k], p.landing, bands_, keep);
                 }
-            }
+            });
             uint64_t total = 0;
             for (uint32_t b = 0; b < B; ++b) total += keep.count(b);
             uint64_t at = storeTop_.fetch_add(total);
@@ -1267,6 +1275,7 @@ private:
     const ElementSampler (&samplers_)[kBindingCount];
     TaskRunner& tasks_;
     const int parts_;
+    const LcgJump rowJump_;  // from one row's draws to the next's
     const SideBySidePlan plan_;
     const BandMap bands_;
     const UnclearedArray<Draw> store_;
@@ -1296,17 +1305,19 @@ void sideBySideWith(const Traversal& t, const ElementSampler (&samplers)[kBindin
 }
 
 // Whether a frame is worth sharing out: more than one thread, no binding
-// that reads the drawing so far, a few rows of elements, and pixel indices
-// that fit the landings' 32 bits.
+// that reads the drawing so far, a few rows of elements, pixel indices that
+// fit the draws' 32 bits, and a clip A that is not the frame being drawn (a
+// kept pixel takes its value from clip A while settling). A job whose frames
+// are not there yet is taken to have them apart.
 // renderWorkspaceBytes() asks the same before any table exists.
-bool sharesOut(const EffectSettings& s, int32_t width, int32_t height, uint32_t rows,
-               const TaskRunner* tasks) {
-    if (taskWidth(tasks) < 2 || rows < 2 || width < 1 || height < 1) return false;
-    for (const SourceBinding& b : s.sourceBindings) {
+bool sharesOut(const RenderJob& job, uint32_t rows) {
+    if (taskWidth(job.tasks) < 2 || rows < 2 || job.width < 1 || job.height < 1) return false;
+    if (job.pixelsA && job.pixelsA == job.pixelsOut) return false;
+    for (const SourceBinding& b : job.settings->sourceBindings) {
         const auto kind = static_cast<uint32_t>(b.kind);
         if (kind >= kRed2 && kind <= kAlpha2) return false;  // image 2: the drawing so far
     }
-    return uint64_t(width) * uint64_t(height) < UINT32_MAX;
+    return uint64_t(job.width) * uint64_t(job.height) < UINT32_MAX;
 }
 
 template <class Mode>
@@ -1413,10 +1424,7 @@ void renderWith(const RenderJob& job, std::pmr::memory_resource* memory) {
         col.x = static_cast<int32_t>(column * t.grid.cellWidth);
         col.xd = col.x;
     }
-    // Shared out, a pixel's draw takes its value from clip A while settling,
-    // which only holds while clip A is not the frame being drawn.
-    TaskRunner* const shareWith =
-        sharesOut(s, W, H, f.rows, job.tasks) && job.pixelsA != job.pixelsOut ? job.tasks : nullptr;
+    TaskRunner* const shareWith = sharesOut(job, f.rows) ? job.tasks : nullptr;
     if (f.perPixel) {
         t.rowStart.resize(static_cast<size_t>(H));
         for (int32_t y = 0; y < H; ++y) t.rowStart[y] = job.pixelsOut + static_cast<size_t>(y) * W;
@@ -1437,7 +1445,7 @@ uint64_t renderWorkspaceBytes(const RenderJob& job) {
     if (!job.settings) return 0;
     const FrameValues f =
         computeFrameValues(*job.settings, job.duration, job.position, job.width, job.height);
-    if (!sharesOut(*job.settings, job.width, job.height, f.rows, job.tasks)) return 0;
+    if (!sharesOut(job, f.rows)) return 0;
     const uint64_t W = static_cast<uint64_t>(job.width), H = static_cast<uint64_t>(job.height);
     const uint64_t draw = f.perPixel ? sizeof(PixelMode::Draw) : sizeof(CellMode::Draw);
     const SideBySidePlan p = planSideBySide(f, job.height, parts, draw);

@@ -86,16 +86,14 @@ bool haveWideConversion() {
 #endif
 
 void loadRow(const uint8_t* host, uint32_t* work, size_t count) {
+    size_t x = 0;
 #if GRANULIX_WIDE_CONVERSION
     if (haveWideConversion()) {
-        const size_t done = loadRowWide(host, work, count);
-        host += 3 * done;
-        work += done;
-        count -= done;
+        x = loadRowWide(host, work, count);
+        host += 3 * x;
     }
 #endif
     const __m128i m0 = kLaneMask[0], m1 = kLaneMask[1], m2 = kLaneMask[2], m3 = kLaneMask[3];
-    size_t x = 0;
     for (; x + 6 <= count; x += 4, host += 12) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(host));
         const __m128i w = _mm_or_si128(
@@ -108,17 +106,15 @@ void loadRow(const uint8_t* host, uint32_t* work, size_t count) {
 }
 
 void storeRow(const uint32_t* work, uint8_t* host, size_t count) {
+    size_t x = 0;
 #if GRANULIX_WIDE_CONVERSION
     if (haveWideConversion()) {
-        const size_t done = storeRowWide(work, host, count);
-        host += 3 * done;
-        work += done;
-        count -= done;
+        x = storeRowWide(work, host, count);
+        host += 3 * x;
     }
 #endif
     const __m128i m0 = kPackedMask[0], m1 = kPackedMask[1], m2 = kPackedMask[2],
                   m3 = kPackedMask[3];
-    size_t x = 0;
     for (; x + 4 <= count; x += 4, host += 12) {
         const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(work + x));
         const __m128i v = _mm_or_si128(
