@@ -447,6 +447,14 @@ TEST(Cli, PlayHandsFfplayTheSizeAndRateOrSaysItIsMissing) {
 
 // The raw frames of a run against the module fed with the clips' pictures
 // `pictureA(i)` and `pictureB(i)` for frame i.
+// `count` random pictures of the test size, from seeds first, first + 1, ...
+std::vector<Picture> randomClip(int count, uint32_t first) {
+    std::vector<Picture> clip;
+    for (int i = 0; i < count; ++i)
+        clip.push_back(randomPicture(kWidth, kHeight, first + uint32_t(i)));
+    return clip;
+}
+
 void expectRawFrames(const ProgramRun& run, int frames,
                      const std::function<const Picture&(int)>& pictureA,
                      const std::function<Picture(int)>& pictureB, const EffectSettings& settings) {
@@ -463,9 +471,7 @@ void expectRawFrames(const ProgramRun& run, int frames,
 
 TEST(Cli, ClipsArePlayedByTimeAtTheirOwnRates) {
     ScratchFolder dir;
-    std::vector<Picture> a, b;
-    for (int i = 0; i < 6; ++i) a.push_back(randomPicture(kWidth, kHeight, 300 + uint32_t(i)));
-    for (int i = 0; i < 16; ++i) b.push_back(randomPicture(kWidth, kHeight, 400 + uint32_t(i)));
+    const std::vector<Picture> a = randomClip(6, 300), b = randomClip(16, 400);
     writeClip(dir / "a.mov", a, 25, 1);
     writeClip(dir / "b.mov", b, 60, 1);
     const EffectSettings defaults = moduleDefaults();
@@ -495,9 +501,7 @@ TEST(Cli, ClipsArePlayedByTimeAtTheirOwnRates) {
 
 TEST(Cli, AnEditShowsClipAThenTheTransitionThenClipB) {
     ScratchFolder dir;
-    std::vector<Picture> a, b;
-    for (int i = 0; i < 12; ++i) a.push_back(randomPicture(kWidth, kHeight, 700 + uint32_t(i)));
-    for (int i = 0; i < 9; ++i) b.push_back(randomPicture(kWidth, kHeight, 800 + uint32_t(i)));
+    const std::vector<Picture> a = randomClip(12, 700), b = randomClip(9, 800);
     writeClip(dir / "a.mov", a, 25, 1);
     writeClip(dir / "b.mov", b, 25, 1);
     const EffectSettings defaults = moduleDefaults();
