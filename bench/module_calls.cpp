@@ -1,0 +1,143 @@
+// Milliseconds per render call of whole builds of the module, loaded from
+// the paths given, so that one build can be set against another (an older
+// commit's, say) in the same run. Every build gets the same host frames and
+// settings, as BM_Export lays them out: default settings and one pixel a
+// cell, 1080p and 4K, whole frames, at mid-transition. The builds take turns
+// case by case and round by round; each figure is the median over the
+// rounds, with its ratio to the first build's.
+//
+// Usage: module_calls ROUNDS MODULE.so [MODULE.so ...]
+// The modules take as many threads as they would (GRANULIX_THREADS=1: one).
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "effect_settings.h"
+#include "plugin_abi.h"
+
+namespace {
+
+using namespace granulix;
+using ApplyEffect = int32_t (*)(int32_t, void*, int32_t);
+
+struct Module {
+    std::string path;
+    ApplyEffect apply = nullptr;
+};
+
+struct Case {
+    const char* name;
+    bool perPixel;
+    int32_t rows;
+};
+constexpr Case kCases[] = {{"default 1080p", false, 1080},
+                           {"per-pixel 1080p", true, 1080},
+                           {"default 4K", false, 2160},
+                           {"per-pixel 4K", true, 2160}};
+
+struct HostCall {
+    abi::FrameHeader header{};
+    std::vector<uint8_t> a, b, out;
+    EffectSettings settings{};
+    abi::RenderRequest request{};
+
+    explicit HostCall(const Case& c) {
+        const int32_t width = c.rows * 16 / 9;
+        const size_t bytes = size_t(abi::hostRowBytes(uint64_t(width))) * size_t(c.rows);
+        a.resize(bytes);
+        b.resize(bytes);
+        out.resize(bytes);
+        std::mt19937 g(7);
+        for (auto& p : a) p = static_cast<uint8_t>(g());
+        for (auto& p : b) p = static_cast<uint8_t>(g());
+        header.size = sizeof header;
+        header.width = width;
+        header.height = c.rows;
+        header.planes = 1;
+        header.bitCount = 24;
+        fillDefaults(settings);
+        if (c.perPixel) settings.cellWidth = settings.cellHeight = 1;
+        request.output = out.data();
+        request.header = &header;
+        request.clipA = a.data();
+        request.clipB = b.data();
+        request.progress = 0.5f;
+        request.regionWidth = width;
+        request.regionHeight = c.rows;
+        request.settings = reinterpret_cast<uint8_t*>(&settings);
+    }
+};
+
+// Milliseconds a call, over as many calls as fill a fifth of a second.
+double timeCalls(const Module& m, HostCall& call) {
+    using Clock = std::chrono::steady_clock;
+    if (m.apply(1, &call.request, 0) != 1) {
+        std::fprintf(stderr, "module_calls: %s refused the render call\n", m.path.c_str());
+        std::exit(1);
+    }
+    const Clock::time_point start = Clock::now();
+    int calls = 0;
+    double elapsed = 0;
+    do {
+        m.apply(1, &call.request, 0);
+        ++calls;
+        elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    } while (elapsed < 200);
+    return elapsed / calls;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 ? std::atoi(argv[1]) : 0;
+    if (argc < 3 || rounds < 1) {
+        std::fprintf(stderr, "usage: module_calls ROUNDS MODULE.so [MODULE.so ...]\n");
+        return 2;
+    }
+    std::vector<Module> modules;
+    for (int i = 2; i < argc; ++i) {
+        void* handle = dlopen(argv[i], RTLD_NOW | RTLD_LOCAL);
+        void* apply = handle ? dlsym(handle, "vxDLLApplyEffect") : nullptr;
+        if (!apply) {
+            std::fprintf(stderr, "module_calls: cannot load %s: %s\n", argv[i], dlerror());
+            return 1;
+        }
+        modules.push_back({argv[i], reinterpret_cast<ApplyEffect>(apply)});
+    }
+
+    constexpr size_t kCaseCount = sizeof kCases / sizeof kCases[0];
+    std::vector<std::vector<double>> ms(kCaseCount * modules.size());
+    for (int r = 0; r < rounds; ++r) {
+        for (size_t c = 0; c < kCaseCount; ++c) {
+            HostCall call(kCases[c]);
+            for (size_t m = 0; m < modules.size(); ++m) {
+                ms[c * modules.size() + m].push_back(timeCalls(modules[m], call));
+            }
+        }
+    }
+
+    std::printf("milliseconds a call, median of %d rounds; ratio: the first module's over "
+                "this one's\n\n",
+                rounds);
+    for (size_t c = 0; c < kCaseCount; ++c) {
+        const double first = median(ms[c * modules.size()]);
+        for (size_t m = 0; m < modules.size(); ++m) {
+            const double t = median(ms[c * modules.size() + m]);
+            std::printf("%-16s %8.2f %6.2fx  %s\n", kCases[c].name, t, first / t,
+                        modules[m].path.c_str());
+        }
+    }
+    return 0;
+}
