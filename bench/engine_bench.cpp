@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "entry_points.h"
-#include "plugin_abi.h"
+#include "host_call.h"
 #include "renderer.h"
 #include "source_map.h"
 #include "task_pool.h"
@@ -25,6 +25,8 @@
 namespace {
 
 using namespace granulix;
+using bench::HostCall;
+using bench::widthFor;
 
 enum Look { kDefault, kPerPixel, kBands, kRed2Delay };
 
@@ -40,9 +42,6 @@ void configure(EffectSettings& s, int look, int32_t height) {
         default: break;
     }
 }
-
-// 1080 rows: 1920 x 1080; 2160 rows: 3840 x 2160.
-int32_t widthFor(int32_t height) { return height * 16 / 9; }
 
 struct Scene {
     int32_t width, height;
@@ -89,43 +88,12 @@ void BM_Render(benchmark::State& state) {
                                                        benchmark::Counter::kInvert);
 }
 
-// The host's side of one render call: three 24-bit frames with padded rows,
-// the frame header and the request record, as a host lays them out.
-struct HostCall {
-    abi::FrameHeader header{};
-    std::vector<uint8_t> a, b, out;
-    EffectSettings settings{};
-    abi::RenderRequest request{};
-
-    HostCall(int look, int32_t rows) {
-        const int32_t width = widthFor(rows);
-        const size_t bytes = size_t(abi::hostRowBytes(uint64_t(width))) * size_t(rows);
-        a.resize(bytes);
-        b.resize(bytes);
-        out.resize(bytes);
-        std::mt19937 g(7);
-        for (auto& p : a) p = static_cast<uint8_t>(g());
-        for (auto& p : b) p = static_cast<uint8_t>(g());
-        header.size = sizeof header;
-        header.width = width;
-        header.height = rows;
-        header.planes = 1;
-        header.bitCount = 24;
-        fillDefaults(settings);
-        configure(settings, look, rows);
-        request.output = out.data();
-        request.header = &header;
-        request.clipA = a.data();
-        request.clipB = b.data();
-        request.progress = 0.5f;
-        request.regionWidth = width;
-        request.regionHeight = rows;
-        request.settings = reinterpret_cast<uint8_t*>(&settings);
-    }
-};
-
 void BM_Export(benchmark::State& state) {
-    HostCall call(static_cast<int>(state.range(0)), static_cast<int32_t>(state.range(1)));
+    const auto rows = static_cast<int32_t>(state.range(1));
+    EffectSettings settings{};
+    fillDefaults(settings);
+    configure(settings, static_cast<int>(state.range(0)), rows);
+    HostCall call(rows, settings);
     const int32_t fieldMode = static_cast<int32_t>(state.range(2));
     for (auto _ : state) {
         if (host::applyEffect(1, &call.request, fieldMode) != 1) {

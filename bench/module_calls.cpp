@@ -14,16 +14,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "effect_settings.h"
-#include "plugin_abi.h"
+#include "host_call.h"
 
 namespace {
 
 using namespace granulix;
+using bench::HostCall;
 using ApplyEffect = int32_t (*)(int32_t, void*, int32_t);
 
 struct Module {
@@ -40,39 +39,6 @@ constexpr Case kCases[] = {{"default 1080p", false, 1080},
                            {"per-pixel 1080p", true, 1080},
                            {"default 4K", false, 2160},
                            {"per-pixel 4K", true, 2160}};
-
-struct HostCall {
-    abi::FrameHeader header{};
-    std::vector<uint8_t> a, b, out;
-    EffectSettings settings{};
-    abi::RenderRequest request{};
-
-    explicit HostCall(const Case& c) {
-        const int32_t width = c.rows * 16 / 9;
-        const size_t bytes = size_t(abi::hostRowBytes(uint64_t(width))) * size_t(c.rows);
-        a.resize(bytes);
-        b.resize(bytes);
-        out.resize(bytes);
-        std::mt19937 g(7);
-        for (auto& p : a) p = static_cast<uint8_t>(g());
-        for (auto& p : b) p = static_cast<uint8_t>(g());
-        header.size = sizeof header;
-        header.width = width;
-        header.height = c.rows;
-        header.planes = 1;
-        header.bitCount = 24;
-        fillDefaults(settings);
-        if (c.perPixel) settings.cellWidth = settings.cellHeight = 1;
-        request.output = out.data();
-        request.header = &header;
-        request.clipA = a.data();
-        request.clipB = b.data();
-        request.progress = 0.5f;
-        request.regionWidth = width;
-        request.regionHeight = c.rows;
-        request.settings = reinterpret_cast<uint8_t*>(&settings);
-    }
-};
 
 // Milliseconds a call, over as many calls as fill a fifth of a second.
 double timeCalls(const Module& m, HostCall& call) {
@@ -121,7 +87,10 @@ int main(int argc, char** argv) {
     std::vector<std::vector<double>> ms(kCaseCount * modules.size());
     for (int r = 0; r < rounds; ++r) {
         for (size_t c = 0; c < kCaseCount; ++c) {
-            HostCall call(kCases[c]);
+            EffectSettings settings{};
+            fillDefaults(settings);
+            if (kCases[c].perPixel) settings.cellWidth = settings.cellHeight = 1;
+            HostCall call(kCases[c].rows, settings);
             for (size_t m = 0; m < modules.size(); ++m) {
                 ms[c * modules.size() + m].push_back(timeCalls(modules[m], call));
             }
