@@ -1,5 +1,7 @@
 // Milliseconds per frame at mid-transition: the renderer alone on work
-// frames, on one thread and shared out among two, and the whole render call
+// frames, on one thread and shared out among two ("fast": clip B copied into
+// a frame of its own first; "in-place": clip B already in the output, as
+// the export hands it over, its copy not timed), and the whole render call
 // through the module's export (the host's 24-bit frames converted in and
 // out, the work block included), whole frames and one field, at 1080p and
 // 4K. The export takes as many threads as the module would
@@ -72,13 +74,19 @@ void renderKept(const RenderJob& job) {
     render(job, scratch);
 }
 
-template <void (*Render)(const RenderJob&)>
+template <void (*Render)(const RenderJob&), bool InPlace = false>
 void BM_Render(benchmark::State& state) {
     Scene scene(static_cast<int>(state.range(0)), static_cast<int32_t>(state.range(1)));
     const int threads = state.range(2) > 1 ? static_cast<int>(state.range(2)) : 1;
     const std::unique_ptr<TaskRunner> pool = threads > 1 ? newTaskPool(threads) : nullptr;
     scene.job.tasks = pool.get();
+    if (InPlace) scene.job.pixelsB = scene.job.pixelsOut;
     for (auto _ : state) {
+        if (InPlace) {
+            state.PauseTiming();
+            std::memcpy(scene.out.data(), scene.b.data(), scene.b.size() * sizeof(uint32_t));
+            state.ResumeTiming();
+        }
         Render(scene.job);
         benchmark::DoNotOptimize(scene.out.data());
         benchmark::ClobberMemory();
@@ -118,6 +126,16 @@ void renderArgs(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
+void inPlaceArgs(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"look", "rows", "threads"});
+    for (int rows : {1080, 2160}) {
+        for (int look : {kDefault, kPerPixel}) {
+            for (int threads : {1, 2}) b->Args({look, rows, threads});
+        }
+    }
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 void exportArgs(benchmark::internal::Benchmark* b) {
     b->ArgNames({"look", "rows", "field"});
     for (int rows : {1080, 2160}) {
@@ -129,6 +147,7 @@ void exportArgs(benchmark::internal::Benchmark* b) {
 }
 
 BENCHMARK(BM_Render<renderKept>)->Name("fast")->Apply(renderArgs);
+BENCHMARK(BM_Render<renderKept, true>)->Name("in-place")->Apply(inPlaceArgs);
 BENCHMARK(BM_Export)->Name("export")->Apply(exportArgs);
 #ifdef GRANULIX_HAVE_REFERENCE
 BENCHMARK(BM_Render<reference::render>)
