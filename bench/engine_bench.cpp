@@ -11,6 +11,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <random>
 #include <vector>
@@ -126,25 +127,20 @@ void renderArgs(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
-void inPlaceArgs(benchmark::internal::Benchmark* b) {
-    b->ArgNames({"look", "rows", "threads"});
+// Default settings and one pixel a cell at 1080p and 4K, each with the
+// values of a third argument.
+void lookArgs(benchmark::internal::Benchmark* b, const char* third,
+              std::initializer_list<int> values) {
+    b->ArgNames({"look", "rows", third});
     for (int rows : {1080, 2160}) {
         for (int look : {kDefault, kPerPixel}) {
-            for (int threads : {1, 2}) b->Args({look, rows, threads});
+            for (int value : values) b->Args({look, rows, value});
         }
     }
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
-
-void exportArgs(benchmark::internal::Benchmark* b) {
-    b->ArgNames({"look", "rows", "field"});
-    for (int rows : {1080, 2160}) {
-        for (int look : {kDefault, kPerPixel}) {
-            for (int field : {0, 1}) b->Args({look, rows, field});
-        }
-    }
-    b->Unit(benchmark::kMillisecond)->UseRealTime();
-}
+void inPlaceArgs(benchmark::internal::Benchmark* b) { lookArgs(b, "threads", {1, 2}); }
+void exportArgs(benchmark::internal::Benchmark* b) { lookArgs(b, "field", {0, 1}); }
 
 BENCHMARK(BM_Render<renderKept>)->Name("fast")->Apply(renderArgs);
 BENCHMARK(BM_Render<renderKept, true>)->Name("in-place")->Apply(inPlaceArgs);
