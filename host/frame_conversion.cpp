@@ -83,16 +83,16 @@ bool haveWideConversion() {
     static const bool avx2 = __builtin_cpu_supports("avx2");
     return avx2;
 }
+#else
+// Elsewhere every pixel goes four at a time or one by one.
+constexpr bool haveWideConversion() { return false; }
+size_t loadRowWide(const uint8_t*, uint32_t*, size_t) { return 0; }
+size_t storeRowWide(const uint32_t*, uint8_t*, size_t) { return 0; }
 #endif
 
 void loadRow(const uint8_t* host, uint32_t* work, size_t count) {
-    size_t x = 0;
-#if GRANULIX_WIDE_CONVERSION
-    if (haveWideConversion()) {
-        x = loadRowWide(host, work, count);
-        host += 3 * x;
-    }
-#endif
+    size_t x = haveWideConversion() ? loadRowWide(host, work, count) : 0;
+    host += 3 * x;
     const __m128i m0 = kLaneMask[0], m1 = kLaneMask[1], m2 = kLaneMask[2], m3 = kLaneMask[3];
     for (; x + 6 <= count; x += 4, host += 12) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(host));
@@ -106,13 +106,8 @@ void loadRow(const uint8_t* host, uint32_t* work, size_t count) {
 }
 
 void storeRow(const uint32_t* work, uint8_t* host, size_t count) {
-    size_t x = 0;
-#if GRANULIX_WIDE_CONVERSION
-    if (haveWideConversion()) {
-        x = storeRowWide(work, host, count);
-        host += 3 * x;
-    }
-#endif
+    size_t x = haveWideConversion() ? storeRowWide(work, host, count) : 0;
+    host += 3 * x;
     const __m128i m0 = kPackedMask[0], m1 = kPackedMask[1], m2 = kPackedMask[2],
                   m3 = kPackedMask[3];
     for (; x + 4 <= count; x += 4, host += 12) {

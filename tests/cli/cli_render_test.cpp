@@ -445,8 +445,6 @@ TEST(Cli, PlayHandsFfplayTheSizeAndRateOrSaysItIsMissing) {
         << run.errors;
 }
 
-// The raw frames of a run against the module fed with the clips' pictures
-// `pictureA(i)` and `pictureB(i)` for frame i.
 // `count` random pictures of the test size, from seeds first, first + 1, ...
 std::vector<Picture> randomClip(int count, uint32_t first) {
     std::vector<Picture> clip;
@@ -455,6 +453,8 @@ std::vector<Picture> randomClip(int count, uint32_t first) {
     return clip;
 }
 
+// The raw frames of a run against the module fed with the clips' pictures
+// `pictureA(i)` and `pictureB(i)` for frame i.
 void expectRawFrames(const ProgramRun& run, int frames,
                      const std::function<const Picture&(int)>& pictureA,
                      const std::function<Picture(int)>& pictureB, const EffectSettings& settings) {
