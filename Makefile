@@ -29,8 +29,9 @@ deps-test-win32 = win32
 
 # How a preset's tests run: the Windows ones on a private Xvfb display (the
 # setup dialog opens real windows), in a wine prefix of their own; the 64-bit
-# ones under wine64, the shipping 32-bit ones under the 32-bit wine started
-# through QEMU (scripts/wine32-run).
+# ones under wine64, the shipping 32-bit ones under the 32-bit wine
+# (scripts/wine32-run; emulated through QEMU where the kernel cannot run
+# 32-bit programs, which deps-win32 sets up).
 run-native =
 run-sanitize =
 run-win64 = GRANULIX_WINEPREFIX=$(CURDIR)/build/win64/wineprefix scripts/with-xvfb

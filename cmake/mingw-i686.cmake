@@ -1,5 +1,5 @@
 # Cross-compiling the shipping 32-bit Windows module with mingw-w64; programs
-# run under the 32-bit wine, started through QEMU's user-mode emulator.
+# run under the 32-bit wine (natively, or emulated where the kernel cannot).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
