@@ -30,6 +30,7 @@
 #include "progress_log.h"
 #include "settings_fields.h"
 #include "settings_files.h"
+#include "stop_signals.h"
 #include "transition.h"
 
 extern "C" {
@@ -624,14 +625,14 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
         // The player takes signals as a program started from the shell does:
-        // none blocked, none ignored.
+        // none blocked, none ignored but those ignored when granulix started.
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);
-        sigset_t none, all;
+        sigset_t none;
         sigemptyset(&none);
-        sigfillset(&all);
+        const sigset_t defaults = signalsForChildDefaults();
         posix_spawnattr_setsigmask(&attributes, &none);
-        posix_spawnattr_setsigdefault(&attributes, &all);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
         std::vector<char*> argv;
         for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));

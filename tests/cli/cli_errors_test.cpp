@@ -444,6 +444,15 @@ std::vector<StopSignal> stopSignals() {
             {"PWR", SIGPWR},   {"STKFLT", SIGSTKFLT}, {"RTMIN", SIGRTMIN}, {"RTMAX", SIGRTMAX}};
 }
 
+// Its temporary file or folder appears in `dir` once it has started writing.
+bool startedWriting(const ScratchFolder& dir) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (dir.names().empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !dir.names().empty();
+}
+
 class StoppedRender : public ::testing::TestWithParam<std::tuple<StopSignal, const char*>> {};
 
 TEST_P(StoppedRender, ExitsWithTheSignalsStatusAndLeavesNothing) {
@@ -451,12 +460,7 @@ TEST_P(StoppedRender, ExitsWithTheSignalsStatusAndLeavesNothing) {
     ScratchFolder dir;
     StartedProgram program(granulixCommand(
         {"render", "--size", "64x48", "--frames", "100000", "-j", "1", "-q", "-o", dir / output}));
-    // Its temporary file or folder appears once it has started writing.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (dir.names().empty() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_FALSE(dir.names().empty()) << "no temporary appeared";
+    ASSERT_TRUE(startedWriting(dir)) << "no temporary appeared";
     ASSERT_EQ(kill(program.pid(), signal.number), 0);
     const ProgramRun run = program.wait();
     EXPECT_EQ(run.status, 128 + signal.number);
@@ -474,6 +478,25 @@ INSTANTIATE_TEST_SUITE_P(Cli, StoppedRender,
                                          ? "Video"
                                          : "PngFrames");
                          });
+
+TEST(Cli, SignalsIgnoredAtStartStayIgnored) {
+    // As nohup and a shell's background jobs start a program.
+    ScratchFolder dir;
+    std::vector<std::string> words = {"sh", "-c", "trap '' HUP INT QUIT; exec \"$0\" \"$@\""};
+    const std::vector<std::string> render =
+        granulixCommand({"render", "--size", "64x48", "--frames", "100000", "-j", "1", "-q", "-o",
+                         dir / "out.mp4"});
+    words.insert(words.end(), render.begin(), render.end());
+    StartedProgram program(words);
+    ASSERT_TRUE(startedWriting(dir)) << "no temporary appeared";
+    for (const int ignored : {SIGHUP, SIGINT, SIGQUIT}) ASSERT_EQ(kill(program.pid(), ignored), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(kill(program.pid(), SIGTERM), 0);
+    const ProgramRun run = program.wait();
+    EXPECT_EQ(run.status, 128 + SIGTERM);
+    EXPECT_EQ(run.errors, std::string("granulix: interrupted (") + strsignal(SIGTERM) + ")\n");
+    EXPECT_TRUE(dir.names().empty());
+}
 
 TEST(Cli, RefusedCommandLinesSayWhyAndLeaveNoOutput) {
     ScratchFolder dir, elsewhere;
