@@ -43,9 +43,14 @@ public:
     explicit FramePattern(const std::string& pattern) : pattern_(pattern) {
         const std::string file = fs::path(pattern).filename().string();
         int conversions = 0;
+        std::string* literal = &prefix_;
         for (std::size_t i = 0; i < file.size(); ++i) {
-            if (file[i] != '%') continue;
+            if (file[i] != '%') {
+                *literal += file[i];
+                continue;
+            }
             if (i + 1 < file.size() && file[i + 1] == '%') {
+                *literal += '%';
                 ++i;
                 continue;
             }
@@ -53,6 +58,7 @@ public:
             while (j < file.size() && std::isdigit(static_cast<unsigned char>(file[j]))) ++j;
             if (j >= file.size() || file[j] != 'd' || j - i > 4) conversions = 99;
             ++conversions;
+            literal = &suffix_;
             i = j;
         }
         if (conversions != 1 ||
@@ -61,6 +67,26 @@ public:
                 "an image sequence needs one frame number such as %04d in its file name: " +
                 pattern);
         }
+    }
+
+    // The names in the pattern's folder that it makes for a frame number of
+    // `from` or more and that hold a file or a link: frames of an older
+    // sequence. A folder that cannot be read has none.
+    std::vector<std::string> existingFrom(int from) const {
+        std::vector<std::string> names;
+        std::error_code error;
+        for (fs::directory_iterator entry(directory(), error), end; !error && entry != end;
+             entry.increment(error)) {
+            const std::string name = entry->path().filename().string();
+            const fs::file_type type = entry->symlink_status(error).type();
+            if (error || (type != fs::file_type::regular && type != fs::file_type::symlink)) {
+                error.clear();
+                continue;
+            }
+            const std::optional<int> index = indexOf(name);
+            if (index && *index >= from) names.push_back(name);
+        }
+        return names;
     }
 
     std::string fileName(int index) const {
@@ -77,7 +103,24 @@ public:
     }
 
 private:
+    // The frame number `name` is made for, if any.
+    std::optional<int> indexOf(const std::string& name) const {
+        if (name.size() <= prefix_.size() + suffix_.size() || name.rfind(prefix_, 0) != 0 ||
+            name.compare(name.size() - suffix_.size(), suffix_.size(), suffix_) != 0) {
+            return std::nullopt;
+        }
+        const std::string digits =
+            name.substr(prefix_.size(), name.size() - prefix_.size() - suffix_.size());
+        if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) {
+            return std::nullopt;
+        }
+        const int index = std::stoi(digits);
+        if (fileName(index) != name) return std::nullopt;
+        return index;
+    }
+
     std::string pattern_;
+    std::string prefix_, suffix_;  // the file name around the number, as written
 };
 
 class RawSink : public FrameSink {
@@ -117,7 +160,15 @@ public:
         for (int i = 0; i < frameCount; ++i) {
             checkReplaceable(pattern_.directory() / pattern_.fileName(i), force);
         }
+        // The frames of a longer old sequence beyond this one's go with it.
+        const std::vector<std::string> older = pattern_.existingFrom(frameCount);
+        for (const std::string& name : older) {
+            if (!fs::is_symlink(pattern_.directory() / name)) {
+                checkReplaceable(pattern_.directory() / name, force);
+            }
+        }
         staging_.emplace(pattern_.directory(), pattern);
+        staging_->removeOnPublish(older);
     }
     PreparedFrame prepare(const HostFrame& frame) const override {
         return {encodePng(frame), nullptr};
@@ -696,6 +747,17 @@ std::unique_ptr<FrameSink> openSink(const std::string& target, int32_t width, in
     const std::string ext = lowerExtension(target);
     if (ext == ".png") return std::make_unique<PngSequenceSink>(target, frameCount, force);
     return std::make_unique<VideoSink>(target, ext, width, height, rate, force, encoding, sound);
+}
+
+std::vector<std::string> existingOutputFiles(const std::string& target) {
+    if (target == "-") return {};
+    if (lowerExtension(target) != ".png") return {target};
+    const FramePattern pattern(target);
+    std::vector<std::string> files;
+    for (const std::string& name : pattern.existingFrom(0)) {
+        files.push_back((fs::path(target).parent_path() / name).string());
+    }
+    return files;
 }
 
 std::unique_ptr<FrameSink> openRawSink(int fd, const std::string& what, int32_t width,

@@ -82,6 +82,10 @@ std::unique_ptr<FrameSink> openSink(const std::string& target, int32_t width, in
                                     const VideoEncoding& encoding = {},
                                     SoundTrack* sound = nullptr);
 
+// The files already under the names the output `target` writes or removes:
+// the file itself, or every frame of a numbered pattern's sequence.
+std::vector<std::string> existingOutputFiles(const std::string& target);
+
 // Whether the output named `target` can carry sound.
 bool outputTakesSound(const std::string& target);
 

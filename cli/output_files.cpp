@@ -164,21 +164,27 @@ ExistingFile checkReplaceable(const fs::path& path, bool force) {
     return {true, info.st_mode, info.st_uid, info.st_gid};
 }
 
+void sameFileRefused(const std::string& option, const std::string& output,
+                     const std::vector<ReadFile>& inputs) {
+    struct stat written;
+    if (output.empty() || output == "-" || stat(output.c_str(), &written) != 0) return;
+    for (const ReadFile& input : inputs) {
+        struct stat read;
+        if (input.path.empty() || stat(input.path.c_str(), &read) != 0) continue;
+        if (read.st_dev == written.st_dev && read.st_ino == written.st_ino) {
+            throw usageError(option + " " + output + " is the same file as " + input.role + " " +
+                             input.path + ": choose another output");
+        }
+    }
+}
+
 PendingFile::PendingFile(const std::string& target, bool force)
     : target_(target), final_(finalTarget(target)), force_(force) {
-    const ExistingFile old = checkReplaceable(target, force);
-    {
-        std::lock_guard<std::mutex> guard(registry().lock);
-        temporary_ = makeTemporaryBeside(final_, target_);
-    }
-    try {
-        carryOver(temporary_, old, target_);
-    } catch (...) {
-        std::lock_guard<std::mutex> guard(registry().lock);
-        unlink(temporary_.c_str());
-        registry().drop(temporary_);
-        throw;
-    }
+    checkReplaceable(target, force);
+    // The temporary stays private and writable until commit() gives it the
+    // old file's mode: a read-only mode given now would stop its own writer.
+    std::lock_guard<std::mutex> guard(registry().lock);
+    temporary_ = makeTemporaryBeside(final_, target_);
 }
 
 PendingFile::~PendingFile() {
@@ -189,7 +195,7 @@ PendingFile::~PendingFile() {
 }
 
 void PendingFile::commit() {
-    // The target may have changed while the new file was made.
+    // Looked at only now: the target may have changed while the new file was made.
     carryOver(temporary_, checkReplaceable(target_, force_), target_);
     std::lock_guard<std::mutex> guard(registry().lock);
     if (::rename(temporary_.c_str(), final_.c_str()) != 0) {
@@ -260,6 +266,7 @@ void StagingFolder::publish(bool force) {
         std::string backup;  // where the old file waits until all are in
         bool hasOld = false;
         bool elsewhere = false;  // through a link into another folder
+        bool stale = false;      // an old file that goes, with no new one
         bool oldMoved = false;
         bool placed = false;
     };
@@ -312,6 +319,21 @@ void StagingFolder::publish(bool force) {
                 carryOver(away.fresh, old, away.shown);
             }
         }
+        // Old files left out step aside first, so that a failure later
+        // brings them back too. The name goes, a link rather than its target.
+        std::vector<Move> leftOut;
+        for (const std::string& name : stale_) {
+            Move m;
+            m.shown = (directory_ / name).string();
+            m.target = m.shown;
+            struct stat info;
+            if (lstat(m.target.c_str(), &info) != 0) continue;
+            if (S_ISREG(info.st_mode)) checkReplaceable(m.shown, force);
+            m.hasOld = m.stale = true;
+            m.backup = (previous / name).string();
+            leftOut.push_back(m);
+        }
+        moves.insert(moves.begin(), leftOut.begin(), leftOut.end());
     } catch (...) {
         dropElsewhere();
         throw;
@@ -324,9 +346,11 @@ void StagingFolder::publish(bool force) {
         int code = 0;
         if (m.hasOld && ::rename(m.target.c_str(), m.backup.c_str()) != 0) code = errno;
         if (code == 0) m.oldMoved = m.hasOld;
-        if (code == 0 && ::rename(m.fresh.c_str(), m.target.c_str()) != 0) code = errno;
+        if (code == 0 && !m.stale && ::rename(m.fresh.c_str(), m.target.c_str()) != 0) {
+            code = errno;
+        }
         if (code == 0) {
-            m.placed = true;
+            m.placed = !m.stale;
             continue;
         }
         bool restored = true;
@@ -366,8 +390,15 @@ LockedFile::LockedFile(const std::string& path, const std::string& whenMissing)
     // The lock is on the file's inode; a replacement made while waiting for
     // it is a new inode, so the lock is taken again on that.
     for (;;) {
-        fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        // Not blocking: a named pipe would wait for a writer.
+        fd_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd_ < 0) throw CliError(whenMissing + ": " + systemErrorText(errno));
+        struct stat kind;
+        if (fstat(fd_, &kind) != 0 || !S_ISREG(kind.st_mode)) {
+            close(fd_);
+            throw usageError("cannot read " + path + ": it is not a plain file");
+        }
+        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
         int locked;
         while ((locked = flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
         }

@@ -8,7 +8,10 @@
 //   - a target without any write bit is refused unless `force` is given;
 //     a folder or anything else that is not a plain file is refused;
 //   - a set of files (a numbered picture sequence) is published all at once:
-//     every target gets its new file, or every target keeps its old one.
+//     every target gets its new file and the old files it leaves out go, or
+//     every target keeps its old one;
+//   - an output that is the same file as one the command reads is refused
+//     before anything is opened (sameFileRefused).
 // Temporaries are listed in a registry so that a stopping program can
 // remove them from another thread (removeTemporariesNow).
 // Every failure is a CliError "cannot write NAME: REASON" with the reason
@@ -38,6 +41,19 @@ struct ExistingFile {
 
 // Throws unless the final target of `path` may be replaced (see above).
 ExistingFile checkReplaceable(const std::filesystem::path& path, bool force);
+
+// A file a command reads, named for messages: "clip A", "the settings file".
+struct ReadFile {
+    std::string role;
+    std::string path;
+};
+
+// Throws a usage error when the file `output` names (after every link) is
+// one of `inputs`, compared by device and inode; `option` says how the
+// output was given ("-o", "--progress"). A name that does not exist yet is
+// no file read.
+void sameFileRefused(const std::string& option, const std::string& output,
+                     const std::vector<ReadFile>& inputs);
 
 // A hidden file beside the final target of a name, removed again unless
 // commit() renames it over the target.
@@ -72,6 +88,8 @@ public:
     StagingFolder& operator=(const StagingFolder&) = delete;
 
     void write(const std::string& name, const std::vector<uint8_t>& bytes);
+    // Names in `directory` whose old files go when publish() succeeds.
+    void removeOnPublish(std::vector<std::string> names) { stale_ = std::move(names); }
     // All or nothing: on failure every target is as it was before.
     void publish(bool force);
 
@@ -79,6 +97,7 @@ private:
     std::filesystem::path directory_;
     std::filesystem::path folder_;
     std::vector<std::string> names_;
+    std::vector<std::string> stale_;
 };
 
 // An exclusive lock on the final target of `path`, held until destroyed,
@@ -86,7 +105,9 @@ private:
 // another process in between.
 class LockedFile {
 public:
-    // Throws CliError("`whenMissing`: REASON") when the file cannot be opened.
+    // Throws CliError("`whenMissing`: REASON") when the file cannot be opened,
+    // and a usage error when it is not a plain file; opening never waits on
+    // a named pipe.
     LockedFile(const std::string& path, const std::string& whenMissing);
     ~LockedFile();
     LockedFile(const LockedFile&) = delete;

@@ -1,5 +1,9 @@
 #include "progress_log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cinttypes>
 
@@ -13,12 +17,50 @@ namespace {
 // ffmpeg writes a block every half second.
 constexpr std::chrono::milliseconds kPeriod{500};
 
+// Whether `target` names a pipe or a device, which is written as it is.
+bool isStream(const std::string& target) {
+    struct stat info;
+    return stat(target.c_str(), &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode));
+}
+
+// A new file in place of the read-only one at `target`, already under its
+// name and given its mode, open for writing.
+std::FILE* replaceReadOnly(const std::string& target) {
+    PendingFile file(target, true);
+    const int fd = ::open(file.path().c_str(), O_WRONLY | O_CLOEXEC);
+    std::FILE* stream = fd < 0 ? nullptr : fdopen(fd, "w");
+    if (!stream) {
+        const int code = errno;
+        if (fd >= 0) ::close(fd);
+        throw CliError("cannot write progress to " + target + ": " + systemErrorText(code));
+    }
+    try {
+        file.commit();
+    } catch (...) {
+        std::fclose(stream);
+        throw;
+    }
+    return stream;
+}
+
 }  // namespace
 
-ProgressLog::ProgressLog(const std::string& target, FrameRate rate, std::function<int64_t()> bytes,
+void checkProgressTarget(const std::string& target, bool force) {
+    if (target != "-" && !isStream(target)) checkReplaceable(target, force);
+}
+
+ProgressLog::ProgressLog(const std::string& target, bool force, FrameRate rate,
+                         std::function<int64_t()> bytes,
                          std::chrono::steady_clock::time_point start)
     : target_(target), rate_(rate), bytes_(std::move(bytes)), start_(start) {
-    file_ = target == "-" ? stdout : std::fopen(target.c_str(), "w");
+    if (target == "-") {
+        file_ = stdout;
+        return;
+    }
+    const ExistingFile old = isStream(target) ? ExistingFile{} : checkReplaceable(target, force);
+    // Emptied in place, as ffmpeg does, unless the mode forbids writing it.
+    file_ = old.exists && (old.mode & 0222) == 0 ? replaceReadOnly(target)
+                                                 : std::fopen(target.c_str(), "w");
     if (!file_)
         throw CliError("cannot write progress to " + target + ": " + systemErrorText(errno));
 }

@@ -16,13 +16,20 @@
 
 namespace granulix::cli {
 
+// Throws CliError when `target` may not take progress: a plain file obeys
+// the rules of outputs (no folder, a read-only file only with `force`); a
+// pipe or a device takes the lines as they come.
+void checkProgressTarget(const std::string& target, bool force);
+
 class ProgressLog {
 public:
     // Writes to the file `target`, created or emptied, or to standard output
-    // for "-"; throws CliError when the file cannot be opened. `bytes` tells
-    // how much of the output is written so far, -1 when that is not known.
-    ProgressLog(const std::string& target, FrameRate rate, std::function<int64_t()> bytes,
-                std::chrono::steady_clock::time_point start);
+    // for "-"; a read-only file is replaced by a new one with its mode, as
+    // outputs are. Throws CliError when the file cannot be opened. `bytes`
+    // tells how much of the output is written so far, -1 when that is not
+    // known.
+    ProgressLog(const std::string& target, bool force, FrameRate rate,
+                std::function<int64_t()> bytes, std::chrono::steady_clock::time_point start);
     ~ProgressLog();
     ProgressLog(const ProgressLog&) = delete;
     ProgressLog& operator=(const ProgressLog&) = delete;

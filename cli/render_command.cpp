@@ -30,6 +30,7 @@
 #include "progress_log.h"
 #include "settings_fields.h"
 #include "settings_files.h"
+#include "stop_signals.h"
 #include "transition.h"
 
 extern "C" {
@@ -325,6 +326,19 @@ Transition prepareTransition(
     return t;
 }
 
+// Refuses, before anything is opened, outputs that are files the command
+// reads: the clips, the settings file, the module.
+void refuseOverwritingInputs(const CommandLine& line, const std::vector<std::string>& outputs,
+                             const std::string& progressTarget) {
+    std::vector<ReadFile> read;
+    const auto& clips = line.arguments();
+    if (clips.size() == 2) read = {{"clip A", clips[0]}, {"clip B", clips[1]}};
+    if (line.has("--settings")) read.push_back({"the settings file", line.value("--settings")});
+    read.push_back({"the module", line.valueOr("--module", defaultModulePath())});
+    for (const std::string& output : outputs) sameFileRefused("-o", output, read);
+    if (!progressTarget.empty()) sameFileRefused("--progress", progressTarget, read);
+}
+
 // The encoding asked for by the options of outputOptions().
 VideoEncoding encodingOf(const CommandLine& line) {
     VideoEncoding encoding;
@@ -496,6 +510,9 @@ int renderCommand(const std::vector<std::string>& args) {
     if (progressTarget == "-" && target == "-") {
         throw usageError("--progress - and -o - would both write to standard output");
     }
+    if (line.has("--output"))
+        refuseOverwritingInputs(line, existingOutputFiles(target), progressTarget);
+    if (!progressTarget.empty()) checkProgressTarget(progressTarget, line.has("--force"));
     std::optional<FrameRate> askedRate;
     if (line.has("--fps")) {
         askedRate = frameRateOf(line.positive("--fps", 25, 1000));
@@ -549,7 +566,8 @@ int renderCommand(const std::vector<std::string>& args) {
     std::optional<ProgressLog> log;
     if (!progressTarget.empty()) {
         log.emplace(
-            progressTarget, plan.rate, [&out] { return out.bytesWritten(); }, start);
+            progressTarget, line.has("--force"), plan.rate, [&out] { return out.bytesWritten(); },
+            start);
         progress.alsoLog(*log);
     }
     renderTransition(
@@ -624,14 +642,14 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
         // The player takes signals as a program started from the shell does:
-        // none blocked, none ignored.
+        // none blocked, none ignored but those ignored when granulix started.
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);
-        sigset_t none, all;
+        sigset_t none;
         sigemptyset(&none);
-        sigfillset(&all);
+        const sigset_t defaults = signalsForChildDefaults();
         posix_spawnattr_setsigmask(&attributes, &none);
-        posix_spawnattr_setsigdefault(&attributes, &all);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
         std::vector<char*> argv;
         for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
@@ -774,6 +792,7 @@ int sheetCommand(const std::vector<std::string>& args) {
             throw usageError("the contact sheet is a PNG picture: name it SHEET.png, not " +
                              target);
         }
+        refuseOverwritingInputs(line, {target}, "");
     }
     const int count = int(line.integer("--count", 8, 2, 256));
     const int columns = int(line.integer("--columns", std::min(count, 4), 1, 256));

@@ -27,6 +27,7 @@ EffectSettings defaultSettings() {
 // from reading to replacing, so that concurrent changes all land.
 void setFields(const std::string& path, const std::vector<std::string>& assignments, bool force) {
     checkReplaceable(path, force);
+    checkSettingsFile(path);
     const LockedFile file(path, "cannot read settings file " + path);
     std::vector<uint8_t> bytes = file.readAll();
     EffectSettings settings = defaultSettings();

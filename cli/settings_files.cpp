@@ -1,6 +1,7 @@
 #include "settings_files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,9 +18,6 @@
 namespace granulix::cli {
 
 namespace {
-
-// Far more than any settings file, JSON with every meaning included, needs.
-constexpr std::size_t kLargestSettingsFile = 1 << 20;
 
 [[noreturn]] void refuse(const std::string& path, const std::string& what) {
     throw CliError("settings file " + path + ": " + what);
@@ -83,6 +81,34 @@ void parseJsonSettings(const std::string& path, const std::string& text, EffectS
     settings = read;
 }
 
+[[noreturn]] void tooLarge(const std::string& path) {
+    throw CliError(path + " is too large to be a settings file");
+}
+
+// The file at `path` open for reading, once it is known to be a plain file
+// of a settings file's size. Opened without waiting: a named pipe would wait
+// for a writer.
+int openSettingsFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw CliError("cannot read settings file " + path + ": " + systemErrorText(errno));
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        const int code = errno;
+        ::close(fd);
+        throw CliError("cannot read settings file " + path + ": " + systemErrorText(code));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw usageError("settings file " + path + ": it is not a plain file");
+    }
+    if (uint64_t(info.st_size) > kLargestSettingsFile) {
+        ::close(fd);
+        tooLarge(path);
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 }  // namespace
 
 bool isJsonSettings(const std::vector<uint8_t>& bytes) {
@@ -95,6 +121,7 @@ bool isJsonSettings(const std::vector<uint8_t>& bytes) {
 
 void parseSettings(const std::string& path, const std::vector<uint8_t>& bytes,
                    EffectSettings& settings) {
+    if (bytes.size() > kLargestSettingsFile) tooLarge(path);
     if (isJsonSettings(bytes)) {
         parseJsonSettings(path, std::string(bytes.begin(), bytes.end()), settings);
         return;
@@ -113,9 +140,10 @@ void parseSettings(const std::string& path, const std::vector<uint8_t>& bytes,
     }
 }
 
+void checkSettingsFile(const std::string& path) { ::close(openSettingsFile(path)); }
+
 void readSettings(const std::string& path, EffectSettings& settings) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw CliError("cannot read settings file " + path + ": " + systemErrorText(errno));
+    const int fd = openSettingsFile(path);
     std::vector<uint8_t> bytes;
     uint8_t chunk[65536];
     for (;;) {
@@ -130,7 +158,7 @@ void readSettings(const std::string& path, EffectSettings& settings) {
         bytes.insert(bytes.end(), chunk, chunk + got);
         if (bytes.size() > kLargestSettingsFile) {
             ::close(fd);
-            throw CliError(path + " is too large to be a settings file");
+            tooLarge(path);
         }
     }
     ::close(fd);

@@ -22,6 +22,12 @@ namespace granulix::cli {
 // white space opens an object.
 bool isJsonSettings(const std::vector<uint8_t>& bytes);
 
+// Settings files are plain files of at most kLargestSettingsFile bytes; every
+// command that reads or changes one refuses anything else, and never waits
+// on a named pipe to find out. Throws CliError unless `path` can be read as
+// one: a usage error for a folder, a pipe or a device.
+void checkSettingsFile(const std::string& path);
+
 // Reads the settings in the file image `bytes` of `path` over `settings`,
 // which changes only when the whole file is good.
 void parseSettings(const std::string& path, const std::vector<uint8_t>& bytes,

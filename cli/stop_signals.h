@@ -7,8 +7,12 @@
 // ended within a short grace period, or a second signal come, the stop
 // thread removes the registered temporaries itself and ends it at once.
 // Signals raised by a fault of the program (SIGSEGV, SIGABRT, ...) keep
-// their default action.
+// their default action. A signal that was ignored when the program started
+// (SIGHUP under nohup, SIGINT and SIGQUIT in a shell's background job) stays
+// ignored, here and in the programs it starts.
 #pragma once
+
+#include <signal.h>
 
 #include <atomic>
 
@@ -17,6 +21,10 @@ namespace granulix::cli {
 // Call first in main, before any other thread exists: the signals are
 // blocked in every thread made afterwards.
 void watchStopSignals(std::atomic<bool>& stop);
+
+// The signals a program started from this one should take with their
+// default action: every one but those ignored when this one started.
+sigset_t signalsForChildDefaults();
 
 // The first stop signal received, 0 while none has come.
 int stopSignal();

@@ -18,6 +18,10 @@ namespace granulix {
 
 constexpr char kSettingsFileHeader[32] = "Vozav Quodlibrator Setings C1.0";
 constexpr std::size_t kSettingsFileSize = sizeof kSettingsFileHeader + kSettingsSize;
+// The largest settings file the program and the frei0r plug-in read or
+// change, bytes after the block and the JSON form included: far more than
+// any needs. The module's own loader reads the first kSettingsFileSize bytes.
+constexpr std::size_t kLargestSettingsFile = std::size_t(1) << 20;
 
 enum class SettingsFileStatus {
     kOk,

@@ -1,5 +1,10 @@
 #include "frei0r_mixer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -44,14 +49,46 @@ void storeWork(const uint32_t* work, uint32_t* frame, size_t width, size_t heigh
 
 // Says once on standard error that a settings file could not be read: the
 // host sets the name on every frame, and on each of its instances.
-void reportUnreadable(const std::string& path, SettingsFileStatus status) {
+void reportUnreadable(const std::string& path, const char* reason) {
     static std::mutex mutex;
     static std::string lastReported;
     std::lock_guard lock(mutex);
     if (path == lastReported) return;
     lastReported = path;
-    std::fprintf(stderr, "granulix: %s: %s; the settings in force stay\n", path.c_str(),
-                 settingsFileMessage(status));
+    std::fprintf(stderr, "granulix: %s: %s; the settings in force stay\n", path.c_str(), reason);
+}
+
+// Reads the settings file at `path` over `settings` as the module's loader
+// does, once it is known to be a plain file of a settings file's size. It
+// is opened without waiting: a named pipe would hold the host's threads for
+// good. Returns why the file could not be read, or nullptr.
+const char* readSettingsFile(const std::string& path, EffectSettings& settings) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return settingsFileMessage(SettingsFileStatus::kCannotOpen);
+    const char* reason = nullptr;
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        reason = settingsFileMessage(SettingsFileStatus::kCannotOpen);
+    } else if (!S_ISREG(info.st_mode)) {
+        reason = "not a plain file";
+    } else if (uint64_t(info.st_size) > kLargestSettingsFile) {
+        reason = "too large to be a settings file";
+    } else {
+        uint8_t bytes[kSettingsFileSize];
+        size_t got = 0;
+        while (got < sizeof bytes) {
+            const ssize_t n = pread(fd, bytes + got, sizeof bytes - got, off_t(got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) reason = settingsFileMessage(SettingsFileStatus::kReadFailed);
+            if (n <= 0) break;
+            got += size_t(n);
+        }
+        const SettingsFileStatus status =
+            reason ? SettingsFileStatus::kOk : parseSettingsFile(bytes, got, settings);
+        if (status != SettingsFileStatus::kOk) reason = settingsFileMessage(status);
+    }
+    ::close(fd);
+    return reason;
 }
 
 double held(double unit) {
@@ -118,11 +155,10 @@ void Mixer::setSettingsFile(const char* path) {
         return;
     }
     EffectSettings loaded = base_;
-    const SettingsFileStatus status = loadSettingsFile(name, loaded);
-    if (status == SettingsFileStatus::kOk) {
-        base_ = loaded;
+    if (const char* reason = readSettingsFile(name, loaded)) {
+        reportUnreadable(name, reason);
     } else {
-        reportUnreadable(name, status);
+        base_ = loaded;
     }
 }
 

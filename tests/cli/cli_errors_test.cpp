@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -254,12 +256,20 @@ struct OutputKind {
     std::vector<std::string> existing;  // the files it replaces
     const char* faulty;                 // the one a fault is put on
     std::function<std::vector<std::string>(const ScratchFolder&)> args;
+    std::vector<std::string> gone = {};  // of `existing`, the names it removes
 };
 void PrintTo(const OutputKind& k, std::ostream* os) { *os << k.name; }
 
+std::string frameName(int i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f-%04d.png", i);
+    return name;
+}
+
 std::vector<OutputKind> outputKinds() {
-    std::vector<std::string> frames;
-    for (int i = 0; i < 10; ++i) frames.push_back("f-000" + std::to_string(i) + ".png");
+    std::vector<std::string> frames, longer;
+    for (int i = 0; i < 10; ++i) frames.push_back(frameName(i));
+    for (int i = 0; i < 13; ++i) longer.push_back(frameName(i));
     using Args = std::vector<std::string>;
     return {
         {"Video",
@@ -272,6 +282,14 @@ std::vector<OutputKind> outputKinds() {
          [](const ScratchFolder& d) {
              return Args{"render", "--size", "32x32", "-n", "10", "-q", "-o", d / "f-%04d.png"};
          }},
+        // The old frames beyond the new sequence go with the rest.
+        {"PngFramesOverALongerSequence",
+         longer,
+         "f-0005.png",
+         [](const ScratchFolder& d) {
+             return Args{"render", "--size", "32x32", "-n", "10", "-q", "-o", d / "f-%04d.png"};
+         },
+         {frameName(10), frameName(11), frameName(12)}},
         {"Sheet",
          {"sheet.png"},
          "sheet.png",
@@ -286,6 +304,18 @@ std::vector<OutputKind> outputKinds() {
              return Args{"settings", "set", d / "look.qlb", "gravity=9"};
          }},
     };
+}
+
+// Progress for scripts is written as it comes, not renamed into place, but
+// replaces a file as the outputs do.
+std::vector<OutputKind> replacingKinds() {
+    std::vector<OutputKind> kinds = outputKinds();
+    kinds.push_back({"ProgressFile", {"progress.txt"}, "progress.txt", [](const ScratchFolder& d) {
+                         return std::vector<std::string>{
+                             "render", "--size", "32x32", "-n",         "3",
+                             "-q",     "-o",     "-",     "--progress", d / "progress.txt"};
+                     }});
+    return kinds;
 }
 
 // What lay under `name` before: a settings file with bytes behind its
@@ -317,6 +347,26 @@ std::pair<uid_t, gid_t> ownerOf(const std::string& path) {
 std::pair<uid_t, gid_t> someOwner() {
     if (geteuid() == 0) return {uid_t(4321), gid_t(4322)};
     return {geteuid(), getegid()};
+}
+
+// The user a run as someone other than root gets: the test's own when it
+// is not root, else nobody, through setpriv.
+constexpr uid_t kNobody = 65534;
+std::pair<uid_t, gid_t> plainUser() {
+    if (geteuid() == 0) return {kNobody, kNobody};
+    return {geteuid(), getegid()};
+}
+
+// The words that run granulix with `args` as plainUser(); empty when root
+// has no way to do that here.
+std::vector<std::string> asPlainUser(const std::vector<std::string>& args) {
+    std::vector<std::string> words = granulixCommand(args);
+    if (geteuid() != 0) return words;
+    if (runProgram({"setpriv", "--version"}).status != 0) return {};
+    const std::string id = std::to_string(kNobody);
+    words.insert(words.begin(),
+                 {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"});
+    return words;
 }
 
 struct OutputFault {
@@ -372,8 +422,9 @@ INSTANTIATE_TEST_SUITE_P(
 struct Replacement {
     const char* name;
     bool force;
-    bool throughLink;  // each old file is reached through a link to another folder
-    unsigned mode;     // given to each old file; the new one must have it
+    bool throughLink;        // each old file is reached through a link to another folder
+    unsigned mode;           // given to each old file; the new one must have it
+    bool plainUser = false;  // run by a user other than root, who owns the old files
 };
 void PrintTo(const Replacement& r, std::ostream* os) { *os << r.name; }
 
@@ -383,27 +434,44 @@ TEST_P(ReplacedOutput, KeepsTheModeTheOwnerAndTheLinks) {
     const auto& [kind, replacement] = GetParam();
     ScratchFolder dir;
     std::filesystem::create_directory(dir / "elsewhere");
+    const std::pair<uid_t, gid_t> owner = replacement.plainUser ? plainUser() : someOwner();
+    if (replacement.plainUser) {
+        ASSERT_EQ(chown(dir.path().c_str(), owner.first, owner.second), 0);
+    }
     auto fileOf = [&](const std::string& name) {
         return replacement.throughLink ? dir / ("elsewhere/" + name) : dir / name;
     };
+    auto isGone = [&](const std::string& name) {
+        return std::find(kind.gone.begin(), kind.gone.end(), name) != kind.gone.end();
+    };
     for (const std::string& name : kind.existing) {
         writeBytes(fileOf(name), oldBytes(name));
-        ASSERT_EQ(chown(fileOf(name).c_str(), someOwner().first, someOwner().second), 0);
+        ASSERT_EQ(chown(fileOf(name).c_str(), owner.first, owner.second), 0);
         chmod(fileOf(name).c_str(), replacement.mode);
         if (replacement.throughLink)
             std::filesystem::create_symlink("elsewhere/" + name, dir / name);
     }
-    const std::vector<std::string> before = dir.names();
+    std::vector<std::string> before = dir.names();
+    before.erase(std::remove_if(before.begin(), before.end(), isGone), before.end());
 
     std::vector<std::string> args = kind.args(dir);
     if (replacement.force) args.push_back("--force");
-    const ProgramRun run = runGranulix(args);
+    const std::vector<std::string> words =
+        replacement.plainUser ? asPlainUser(args) : granulixCommand(args);
+    if (words.empty()) GTEST_SKIP() << "no way to run a program as another user than root";
+    const ProgramRun run = runProgram(words);
     ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(dir.names(), before);
     for (const std::string& name : kind.existing) {
+        if (isGone(name)) {
+            // A link goes, not the old frame it leads to.
+            EXPECT_EQ(readBytes(fileOf(name)),
+                      replacement.throughLink ? oldBytes(name) : std::vector<uint8_t>{});
+            continue;
+        }
         EXPECT_NE(readBytes(fileOf(name)), oldBytes(name)) << name;
         EXPECT_EQ(modeOf(fileOf(name)), replacement.mode) << name;
-        EXPECT_EQ(ownerOf(fileOf(name)), someOwner()) << name;
+        EXPECT_EQ(ownerOf(fileOf(name)), owner) << name;
         if (replacement.throughLink) {
             ASSERT_TRUE(std::filesystem::is_symlink(dir / name)) << name;
             EXPECT_EQ(std::filesystem::read_symlink(dir / name), "elsewhere/" + name);
@@ -423,9 +491,11 @@ TEST_P(ReplacedOutput, KeepsTheModeTheOwnerAndTheLinks) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, ReplacedOutput,
-    ::testing::Combine(::testing::ValuesIn(outputKinds()),
+    ::testing::Combine(::testing::ValuesIn(replacingKinds()),
                        ::testing::Values(Replacement{"Private", false, false, 0600},
                                          Replacement{"ReadOnlyWithForce", true, false, 0444},
+                                         Replacement{"ReadOnlyWithForceNotAsRoot", true, false,
+                                                     0444, true},
                                          Replacement{"ThroughALink", false, true, 0640})),
     [](const auto& info) {
         return std::string(std::get<1>(info.param).name) + "For" + std::get<0>(info.param).name;
@@ -444,6 +514,15 @@ std::vector<StopSignal> stopSignals() {
             {"PWR", SIGPWR},   {"STKFLT", SIGSTKFLT}, {"RTMIN", SIGRTMIN}, {"RTMAX", SIGRTMAX}};
 }
 
+// Its temporary file or folder appears in `dir` once it has started writing.
+bool startedWriting(const ScratchFolder& dir) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (dir.names().empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !dir.names().empty();
+}
+
 class StoppedRender : public ::testing::TestWithParam<std::tuple<StopSignal, const char*>> {};
 
 TEST_P(StoppedRender, ExitsWithTheSignalsStatusAndLeavesNothing) {
@@ -451,12 +530,7 @@ TEST_P(StoppedRender, ExitsWithTheSignalsStatusAndLeavesNothing) {
     ScratchFolder dir;
     StartedProgram program(granulixCommand(
         {"render", "--size", "64x48", "--frames", "100000", "-j", "1", "-q", "-o", dir / output}));
-    // Its temporary file or folder appears once it has started writing.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (dir.names().empty() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_FALSE(dir.names().empty()) << "no temporary appeared";
+    ASSERT_TRUE(startedWriting(dir)) << "no temporary appeared";
     ASSERT_EQ(kill(program.pid(), signal.number), 0);
     const ProgramRun run = program.wait();
     EXPECT_EQ(run.status, 128 + signal.number);
@@ -475,9 +549,43 @@ INSTANTIATE_TEST_SUITE_P(Cli, StoppedRender,
                                          : "PngFrames");
                          });
 
+TEST(Cli, SignalsIgnoredAtStartStayIgnored) {
+    // As nohup and a shell's background jobs start a program.
+    ScratchFolder dir;
+    std::vector<std::string> words = {"sh", "-c", "trap '' HUP INT QUIT; exec \"$0\" \"$@\""};
+    const std::vector<std::string> render =
+        granulixCommand({"render", "--size", "64x48", "--frames", "100000", "-j", "1", "-q", "-o",
+                         dir / "out.mp4"});
+    words.insert(words.end(), render.begin(), render.end());
+    StartedProgram program(words);
+    ASSERT_TRUE(startedWriting(dir)) << "no temporary appeared";
+    for (const int ignored : {SIGHUP, SIGINT, SIGQUIT}) ASSERT_EQ(kill(program.pid(), ignored), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(kill(program.pid(), SIGTERM), 0);
+    const ProgramRun run = program.wait();
+    EXPECT_EQ(run.status, 128 + SIGTERM);
+    EXPECT_EQ(run.errors, std::string("granulix: interrupted (") + strsignal(SIGTERM) + ")\n");
+    EXPECT_TRUE(dir.names().empty());
+}
+
 TEST(Cli, RefusedCommandLinesSayWhyAndLeaveNoOutput) {
     ScratchFolder dir, elsewhere;
     std::filesystem::create_directory(elsewhere / "d.mp4");
+    // Files read, and outputs that are the same files under other names.
+    writePng(elsewhere / "a.png", randomPicture(8, 8, 1));
+    writePng(elsewhere / "b.png", randomPicture(8, 8, 2));
+    ASSERT_EQ(runGranulix({"settings", "new", elsewhere / "look.qlb"}).status, 0);
+    std::filesystem::create_symlink("a.png", elsewhere / "a.mp4");
+    std::filesystem::create_symlink("b.png", elsewhere / "sheet.png");
+    std::filesystem::create_hard_link(elsewhere / "b.png", elsewhere / "f-7.png");
+    writeBytes(elsewhere / "sealed.txt", {});
+    chmod((elsewhere / "sealed.txt").c_str(), 0444);
+    const std::vector<uint8_t> clipA = readBytes(elsewhere / "a.png");
+    const std::vector<std::string> clips = {elsewhere / "a.png", elsewhere / "b.png"};
+    auto withClips = [&](std::vector<std::string> args) {
+        args.insert(args.begin() + 1, clips.begin(), clips.end());
+        return args;
+    };
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -592,6 +700,27 @@ TEST(Cli, RefusedCommandLinesSayWhyAndLeaveNoOutput) {
         {{"render", "--size", "32x32", "--progress", dir / "no/such/p.txt", "-o", dir / "out.mp4"},
          1,
          "cannot write progress to " + dir / "no/such/p.txt" + ": No such file or directory"},
+        {{"render", "--size", "32x32", "--progress", elsewhere / "sealed.txt", "-o",
+          dir / "out.mp4"},
+         1,
+         "cannot write " + elsewhere / "sealed.txt" + ": it is read-only (--force replaces it)"},
+        {withClips({"render", "-o", elsewhere / "a.mp4"}), 2,
+         "-o " + elsewhere / "a.mp4" + " is the same file as clip A " + elsewhere / "a.png" +
+             ": choose another output"},
+        {withClips({"render", "-o", elsewhere / "f-%d.png"}), 2,
+         "-o " + elsewhere / "f-7.png" + " is the same file as clip B " + elsewhere / "b.png" +
+             ": choose another output"},
+        {withClips({"sheet", "-o", elsewhere / "sheet.png"}), 2,
+         "-o " + elsewhere / "sheet.png" + " is the same file as clip B " + elsewhere / "b.png" +
+             ": choose another output"},
+        {withClips({"render", "-o", dir / "out.mp4", "--progress", elsewhere / "a.png"}), 2,
+         "--progress " + elsewhere / "a.png" + " is the same file as clip A " +
+             elsewhere / "a.png" + ": choose another output"},
+        {{"render", "--settings", elsewhere / "look.qlb", "-o", dir / "out.mp4", "--progress",
+          elsewhere / "look.qlb"},
+         2,
+         "--progress " + elsewhere / "look.qlb" + " is the same file as the settings file " +
+             elsewhere / "look.qlb" + ": choose another output"},
         // After -- a word that begins with a dash is a clip's name.
         {{"render", "--size", "8x8", "-o", dir / "out.mp4", "-a.png", "-b.png"},
          2,
@@ -606,6 +735,8 @@ TEST(Cli, RefusedCommandLinesSayWhyAndLeaveNoOutput) {
         EXPECT_EQ(run.errors, "granulix: " + c.message + "\n");
         EXPECT_TRUE(dir.names().empty());
     }
+    EXPECT_EQ(readBytes(elsewhere / "a.png"), clipA);
+    EXPECT_EQ(readBytes(elsewhere / "sealed.txt"), std::vector<uint8_t>{});
 }
 
 TEST(Cli, EachCommandAnswersHelpWithItsOwnUsage) {

@@ -1,6 +1,11 @@
 // granulix settings new / show / set on real files.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <random>
 #include <sstream>
@@ -260,6 +265,7 @@ struct BadFile {
     std::vector<uint8_t> bytes;  // empty: the file does not exist
     const char* before;          // the message is before + the file's path + after
     const char* after;
+    bool pipe = false;  // a named pipe in place of the file, a usage error
 };
 
 void PrintTo(const BadFile& b, std::ostream* os) { *os << b.name; }
@@ -285,7 +291,11 @@ std::vector<BadFile> badFiles() {
             {"jsonFraction", bytesOf(R"({"fields": [{"name": "wind", "value": 2.5}]})"),
              "settings file ", ": wind must be a whole number of 32 bits, not 2.5"},
             {"jsonUnknownField", bytesOf(R"({"fields": [{"name": "colour", "value": 2}]})"),
-             "settings file ", ": unknown settings field \"colour\""}};
+             "settings file ", ": unknown settings field \"colour\""},
+            // Every command takes the same largest size, set included.
+            {"blockAndAMegabyteMore", randomSettingsFile(5, kLargestSettingsFile), "",
+             " is too large to be a settings file"},
+            {"namedPipe", {}, "settings file ", ": it is not a plain file", true}};
 }
 
 class BadSettingsFile : public ::testing::TestWithParam<BadFile> {};
@@ -295,8 +305,20 @@ TEST_P(BadSettingsFile, NamesTheFileEverywhereAndChangesNothing) {
     ScratchFolder dir;
     const std::string path = dir / "bad.qlb";
     if (!bad.bytes.empty()) writeBytes(path, bad.bytes);
+    if (bad.pipe) {
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    }
+    // A command that waited on the pipe for a writer gets one and reads
+    // nothing, which fails the test rather than hanging it.
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        while (bad.pipe && !done) {
+            const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) close(fd);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
     const std::vector<std::string> names = dir.names();
-    const std::string expected = "granulix: " + std::string(bad.before) + path + bad.after + "\n";
 
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"settings", "show", path},
@@ -305,8 +327,15 @@ TEST_P(BadSettingsFile, NamesTheFileEverywhereAndChangesNothing) {
                                    "32x32"},
           std::vector<std::string>{"sheet", "-o", dir / "sheet.png", "--settings", path, "--size",
                                    "32x32"}}) {
+        // set refuses to replace a pipe before it would read it.
+        const bool replacing = bad.pipe && args[1] == "set";
+        const std::string expected =
+            "granulix: " +
+            (replacing ? "cannot write " + path + ": it is not a plain file"
+                       : std::string(bad.before) + path + bad.after) +
+            "\n";
         const ProgramRun run = runGranulix(args);
-        EXPECT_EQ(run.status, 1) << args[1];
+        EXPECT_EQ(run.status, bad.pipe && !replacing ? 2 : 1) << args[1];
         EXPECT_EQ(run.errors, expected) << args[1];
         EXPECT_TRUE(run.output.empty());
         EXPECT_EQ(dir.names(), names) << args[1];
@@ -314,6 +343,8 @@ TEST_P(BadSettingsFile, NamesTheFileEverywhereAndChangesNothing) {
             EXPECT_EQ(readBytes(path), bad.bytes);
         }
     }
+    done = true;
+    writer.join();
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, BadSettingsFile, ::testing::ValuesIn(badFiles()),

@@ -98,7 +98,19 @@ StartedProgram::StartedProgram(const std::vector<std::string>& command,
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(),
                                      terminal_ ? O_RDWR | O_NOCTTY : O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
-    const int spawned = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
+    // Signals as a shell starts a program in the foreground: none blocked,
+    // none ignored, whatever the test runner inherited (nohup, say).
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const int spawned =
+        posix_spawnp(&pid_, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         pid_ = -1;
