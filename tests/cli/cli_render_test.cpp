@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <tuple>
 
 #include "program_runner.h"
 #include "settings_file.h"
@@ -284,7 +285,7 @@ TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
         const char* written;  // colour at half resolution (4:2:0) takes even sizes only
         std::vector<std::string> encoding;
         const char* pixelFormat;
-        const char* colour;  // empty: FFmpeg keeps no tags for this codec
+        const char* colour;
     };
     const std::vector<Output> outputs = {
         {"clip.mp4", "h264", "30000/1001", "64x36", "64x36", {}, "yuv420p", kBt709},
@@ -332,7 +333,7 @@ TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
          "64x36",
          {"--codec", "prores", "--encoder-option", "profile=lt"},
          "yuv422p10le",
-         ""},
+         kBt709},
         {"lossless.mkv",
          "ffv1",
          "25",
@@ -352,9 +353,7 @@ TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
         EXPECT_EQ(facts.frames, 5) << o.name;
         EXPECT_EQ(facts.codec, o.codec) << o.name;
         EXPECT_EQ(facts.pixelFormat, o.pixelFormat) << o.name;
-        if (*o.colour) {
-            EXPECT_EQ(facts.colour, o.colour) << o.name;
-        }
+        EXPECT_EQ(facts.colour, o.colour) << o.name;
         EXPECT_EQ(std::to_string(facts.width) + "x" + std::to_string(facts.height), o.written)
             << o.name;
         const std::string rate =
@@ -371,21 +370,43 @@ TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
     EXPECT_EQ(dir.names().size(), outputs.size());
 
     // Videos as inputs: clip B is fitted into clip A's frame, and the output
-    // keeps clip A's rate and colour tags.
-    const ProgramRun tagged =
-        runProgram({"ffmpeg", "-v", "error", "-i", dir / "clip.mp4", "-c:v", "libx264",
-                    "-color_range", "pc", "-colorspace", "bt470bg", "-color_trc", "smpte170m",
-                    "-color_primaries", "bt470bg", dir / "tagged.mp4"});
+    // keeps clip A's rate and colour tags, and its colours: a full-range grey
+    // of 191 is shown as 191 again. ProRes cannot say it is full range: its
+    // pixels are made limited and tagged so.
+    const std::string grey = "color=c=0xBFBFBF:s=64x36:r=30000/1001:d=0.3",
+                      fullRange = "scale=out_range=pc:out_color_matrix=bt601";
+    const ProgramRun tagged = runProgram({"ffmpeg",    "-v",
+                                          "error",     "-f",
+                                          "lavfi",     "-i",
+                                          grey,        "-vf",
+                                          fullRange,   "-c:v",
+                                          "libx264",   "-pix_fmt",
+                                          "yuv420p",   "-color_range",
+                                          "pc",        "-colorspace",
+                                          "bt470bg",   "-color_trc",
+                                          "smpte170m", "-color_primaries",
+                                          "bt470bg",   dir / "tagged.mp4"});
     ASSERT_EQ(tagged.status, 0) << tagged.errors;
-    const ProgramRun run = runGranulix({"render", dir / "tagged.mp4", dir / "odd.mp4", "-o",
-                                        dir / "again.mkv", "--frames", "8", "-q"});
-    ASSERT_EQ(run.status, 0) << run.errors;
-    const VideoFacts facts = probeVideo(dir / "again.mkv");
-    EXPECT_EQ(facts.frames, 8);
-    EXPECT_EQ(facts.width, 64);
-    EXPECT_EQ(facts.height, 36);
-    EXPECT_EQ(facts.rate, "30000/1001");
-    EXPECT_EQ(facts.colour, "pc/bt470bg/smpte170m/bt470bg");
+    for (const auto& [name, codec, colour] :
+         {std::tuple{"again.mkv", "h264", "pc/bt470bg/smpte170m/bt470bg"},
+          std::tuple{"again.mov", "prores", "tv/bt470bg/smpte170m/bt470bg"}}) {
+        const ProgramRun run = runGranulix({"render", dir / "tagged.mp4", dir / "odd.mp4", "-o",
+                                            dir / name, "--frames", "8", "-q", "--codec", codec});
+        ASSERT_EQ(run.status, 0) << run.errors;
+        const VideoFacts facts = probeVideo(dir / name);
+        EXPECT_EQ(facts.frames, 8);
+        EXPECT_EQ(facts.width, 64);
+        EXPECT_EQ(facts.height, 36);
+        EXPECT_EQ(facts.rate, "30000/1001");
+        EXPECT_EQ(facts.colour, colour);
+        const ProgramRun shown = runProgram({"ffmpeg", "-v", "error", "-i", dir / name, "-frames:v",
+                                             "1", "-pix_fmt", "rgb24", "-f", "rawvideo", "-"});
+        ASSERT_EQ(shown.output.size(), 64u * 36 * 3) << shown.errors;
+        const auto [darkest, lightest] =
+            std::minmax_element(shown.output.begin(), shown.output.end());
+        EXPECT_GE(*darkest, 188) << name;
+        EXPECT_LE(*lightest, 194) << name;
+    }
 }
 
 TEST(Cli, ProgressForScriptsComesInFfmpegsBlocks) {
