@@ -525,30 +525,46 @@ TEST(Cli, AnEditShowsClipAThenTheTransitionThenClipB) {
     const std::vector<Picture> a = randomClip(12, 700), b = randomClip(9, 800);
     writeClip(dir / "a.mov", a, 25, 1);
     writeClip(dir / "b.mov", b, 25, 1);
+    const Picture still = randomPicture(kWidth, kHeight, 900);
+    writePng(dir / "still.png", still);
     const EffectSettings defaults = moduleDefaults();
     struct Case {
         std::vector<std::string> args;
         double offset, duration;  // seconds
-        int skippedA;             // pictures of A cut off by --from-a
+        int skippedA;             // pictures of A before the one on screen at --from-a
         int start, end, frames;   // the transition's frames, and all of the edit's
+        const char* clipB = "b.mov";
     };
-    for (const Case& c : {Case{{"--offset", "0.2", "--duration", "0.16"}, 0.2, 0.16, 0, 5, 9, 14},
-                          Case{{"--from-a", "0.08", "--offset", "00:00:00.3", "--duration", "0.1",
-                                "--to-b", "0.28"},
-                               0.3,
-                               0.1,
-                               2,
-                               8,
-                               10,
-                               15}}) {
-        std::vector<std::string> args = {"render", dir / "a.mov", dir / "b.mov", "-o", "-", "-q"};
+    for (const Case& c :
+         {Case{{"--offset", "0.2", "--duration", "0.16"}, 0.2, 0.16, 0, 5, 9, 14},
+          Case{
+              {"--from-a", "0.08", "--offset", "00:00:00.3", "--duration", "0.1", "--to-b", "0.28"},
+              0.3,
+              0.1,
+              2,
+              8,
+              10,
+              15},
+          // Between pictures 2 (0.08 s) and 3 (0.12 s); a still stands for
+          // every moment, however far in it is cut.
+          Case{{"--from-a", "0.1", "--offset", "0.2", "--duration", "0.12", "--from-b", "5"},
+               0.2,
+               0.12,
+               2,
+               5,
+               8,
+               8,
+               "still.png"}}) {
+        std::vector<std::string> args = {"render", dir / "a.mov", dir / c.clipB, "-o", "-", "-q"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const ProgramRun run = runGranulix(args);
         ASSERT_EQ(run.status, 0) << run.errors;
         std::vector<uint8_t> expected;
         for (int k = 0; k < c.frames; ++k) {
             const Picture& fromA = a[std::size_t(std::min(k + c.skippedA, 11))];
-            Picture frame = k < c.start ? fromA : b[std::size_t(k - c.start)];
+            Picture frame = k < c.start                           ? fromA
+                            : c.clipB == std::string("still.png") ? still
+                                                                  : b[std::size_t(k - c.start)];
             if (k >= c.start && k < c.end) {
                 const float progress = float((k - c.offset * 25.0) / (c.duration * 25.0));
                 frame =
