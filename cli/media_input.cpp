@@ -49,6 +49,25 @@ int clockwiseTurnOf(const AVStream& stream) {
     return int(((quarter % 4) + 4) % 4) * 90;
 }
 
+// Tags a YUV picture whose file says nothing of its colours as players
+// read it: the BT.601 matrix below 720 lines, BT.709 from 720 up, and the
+// range of its pixel format (limited unless a "J" format). The picture is
+// then converted, passed on and its output tagged by the same reading.
+void assumeUntaggedColours(AVFrame& f) {
+    const AVPixelFormat format = AVPixelFormat(f.format);
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    if (!d || (d->flags & AV_PIX_FMT_FLAG_RGB) || d->nb_components < 3) return;
+    if (f.colorspace == AVCOL_SPC_UNSPECIFIED) {
+        f.colorspace = f.height >= 720 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+    }
+    if (f.color_range == AVCOL_RANGE_UNSPECIFIED) {
+        const bool fullFormat = format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
+                                format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P ||
+                                format == AV_PIX_FMT_YUVJ411P;
+        f.color_range = fullFormat ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    }
+}
+
 // For a picture kept at its size the filter only doubles the chroma
 // resolution; bilinear does that as well as bicubic, in half the time.
 constexpr int kConvertFlags = SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
@@ -245,6 +264,7 @@ struct VideoFileClip::State {
         const int result = decodeNext(format, stream, decoder, packet, draining, into, false, what);
         if (result == AVERROR_EOF) return false;
         if (result < 0) fail(what, result);
+        assumeUntaggedColours(*into);
         return true;
     }
 

@@ -585,25 +585,41 @@ TEST(Cli, AnEditShowsClipAThenTheTransitionThenClipB) {
     // Written losslessly in the clips' own pixel format and colours, the
     // frames outside the transition are the clips' decoded pictures, byte
     // for byte: passed on, not converted to the module's colours and back.
+    // A clip whose file says nothing of its colours is read as players read
+    // it (BT.601 at this size, limited range) and the output says so.
     auto yuv = [&](const std::string& path) {
         const ProgramRun run =
             runProgram({"ffmpeg", "-v", "error", "-i", path, "-f", "rawvideo", "-"});
         EXPECT_EQ(run.status, 0) << run.errors;
         return run.output;
     };
-    for (const auto& [name, source] :
-         {std::pair{"tagged-a.mkv", "testsrc2"}, std::pair{"tagged-b.mkv", "testsrc"}}) {
-        const ProgramRun made =
-            runProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i",
-                        std::string(source) + "=s=64x36:r=25:d=1", "-c:v", "ffv1", "-pix_fmt",
-                        "yuv420p", "-colorspace", "bt709", "-color_range", "tv", dir / name});
+    for (const auto& [name, source, tags] :
+         {std::tuple{"untagged-a.mkv", "testsrc2", std::vector<std::string>{}},
+          std::tuple{"tagged-b.mkv", "testsrc",
+                     std::vector<std::string>{"-colorspace", "smpte170m", "-color_range", "tv"}}}) {
+        std::vector<std::string> words = {"ffmpeg",
+                                          "-v",
+                                          "error",
+                                          "-f",
+                                          "lavfi",
+                                          "-i",
+                                          std::string(source) + "=s=64x36:r=25:d=1",
+                                          "-c:v",
+                                          "ffv1",
+                                          "-pix_fmt",
+                                          "yuv420p"};
+        words.insert(words.end(), tags.begin(), tags.end());
+        words.push_back(dir / name);
+        const ProgramRun made = runProgram(words);
         ASSERT_EQ(made.status, 0) << made.errors;
     }
+    ASSERT_EQ(probeVideo(dir / "untagged-a.mkv").colour, "unknown/unknown/unknown/unknown");
     const ProgramRun lossless = runGranulix(
-        {"render", dir / "tagged-a.mkv", dir / "tagged-b.mkv", "-o", dir / "lossless.mkv", "-q",
+        {"render", dir / "untagged-a.mkv", dir / "tagged-b.mkv", "-o", dir / "lossless.mkv", "-q",
          "--offset", "0.4", "--duration", "0.2", "--codec", "ffv1", "--pix-fmt", "yuv420p"});
     ASSERT_EQ(lossless.status, 0) << lossless.errors;
-    const std::vector<uint8_t> out = yuv(dir / "lossless.mkv"), fromA = yuv(dir / "tagged-a.mkv"),
+    EXPECT_EQ(probeVideo(dir / "lossless.mkv").colour.rfind("tv/smpte170m/", 0), 0u);
+    const std::vector<uint8_t> out = yuv(dir / "lossless.mkv"), fromA = yuv(dir / "untagged-a.mkv"),
                                fromB = yuv(dir / "tagged-b.mkv");
     const std::size_t frame = 64 * 36 * 3 / 2;
     ASSERT_EQ(out.size(), 35 * frame);
