@@ -49,6 +49,25 @@ int clockwiseTurnOf(const AVStream& stream) {
     return int(((quarter % 4) + 4) % 4) * 90;
 }
 
+// Tags a YUV picture whose file says nothing of its colours as players
+// read it: the BT.601 matrix below 720 lines, BT.709 from 720 up, and the
+// range of its pixel format (limited unless a "J" format). The picture is
+// then converted, passed on and its output tagged by the same reading.
+void assumeUntaggedColours(AVFrame& f) {
+    const AVPixelFormat format = AVPixelFormat(f.format);
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    if (!d || (d->flags & AV_PIX_FMT_FLAG_RGB) || d->nb_components < 3) return;
+    if (f.colorspace == AVCOL_SPC_UNSPECIFIED) {
+        f.colorspace = f.height >= 720 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+    }
+    if (f.color_range == AVCOL_RANGE_UNSPECIFIED) {
+        const bool fullFormat = format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
+                                format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P ||
+                                format == AV_PIX_FMT_YUVJ411P;
+        f.color_range = fullFormat ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    }
+}
+
 // For a picture kept at its size the filter only doubles the chroma
 // resolution; bilinear does that as well as bicubic, in half the time.
 constexpr int kConvertFlags = SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
@@ -245,6 +264,7 @@ struct VideoFileClip::State {
         const int result = decodeNext(format, stream, decoder, packet, draining, into, false, what);
         if (result == AVERROR_EOF) return false;
         if (result < 0) fail(what, result);
+        assumeUntaggedColours(*into);
         return true;
     }
 
@@ -263,35 +283,51 @@ struct VideoFileClip::State {
     void decodeAhead() {
         haveAhead = decode(ahead);
         if (haveAhead) aheadTime = timeOf(ahead, currentTime);
+        cutAhead();
+    }
+
+    // Drops the picture decoded ahead when it comes at or after the cut.
+    void cutAhead() {
         if (haveAhead && aheadTime >= endTime) {
             haveAhead = false;
             draining = true;
         }
     }
 
-    // Makes the first picture shown at `from` seconds the clip's first,
-    // its time 0 there.
-    void skipTo(double from) {
+    // Makes the picture on screen at `from` seconds the clip's first, its
+    // time 0 there, and decodes the one after it. `current` and `ahead`
+    // hold the first two pictures; a file that cannot seek is read on from
+    // them. A picture shown before `from` counts while the file lasts.
+    void skipTo(double from, double fileLength) {
         const int64_t start = firstStamp + int64_t(std::llround(from / av_q2d(timeBase)));
+        bool shown = true;  // `current` is on screen at `start` unless a later one is
         if (av_seek_frame(format, stream, start, AVSEEK_FLAG_BACKWARD) >= 0) {
             avcodec_flush_buffers(decoder);
             draining = false;
+            shown = haveAhead = false;
         }
-        const int64_t origin = start - firstStamp;
-        bool found = false;
-        while (decode(current)) {
-            const int64_t stamp = current->best_effort_timestamp;
-            if (stamp == AV_NOPTS_VALUE || stamp - firstStamp >= origin) {
-                found = true;
+        for (;;) {
+            if (!haveAhead && !(haveAhead = decode(ahead))) break;
+            const int64_t stamp = ahead->best_effort_timestamp;
+            const bool later = stamp == AV_NOPTS_VALUE || stamp > start;
+            if (later && shown) break;
+            av_frame_unref(current);
+            av_frame_move_ref(current, ahead);
+            haveAhead = false;
+            shown = true;
+            if (later) {  // nothing was on screen before it: it comes first
+                haveAhead = decode(ahead);
                 break;
             }
         }
-        if (!found) {
+        if (!shown || (!haveAhead && from >= fileLength)) {
             char seconds[32];
             std::snprintf(seconds, sizeof seconds, "%.3f", from);
             throw CliError(path + " has no picture from " + seconds + " s on");
         }
         firstStamp = start;
+        currentTime = 0;
+        if (haveAhead) aheadTime = timeOf(ahead, currentTime);
     }
 
     void advance() {
@@ -375,12 +411,16 @@ VideoFileClip::VideoFileClip(const std::string& path, FitMode fit, double from, 
         s.format->duration == AV_NOPTS_VALUE && stream->duration == AV_NOPTS_VALUE
             ? std::numeric_limits<double>::infinity()
             : double(fileEnd - s.firstStamp) * av_q2d(s.timeBase);
-    if (from > 0) s.skipTo(from);
-    const double end = std::min(to, naturalLength);
-    if (std::isfinite(to)) s.endTime = int64_t(std::llround((to - from) / av_q2d(s.timeBase)));
     s.decodeAhead();
+    // A single picture stands for every moment of the clip, however it is cut.
     s.still = !s.haveAhead;
-    if (std::isfinite(end) && (!s.still || std::isfinite(to))) s.length = std::max(0.0, end - from);
+    if (from > 0 && !s.still) s.skipTo(from, naturalLength);
+    const double end = s.still ? to : std::min(to, naturalLength);
+    if (std::isfinite(to)) {
+        s.endTime = int64_t(std::llround((to - from) / av_q2d(s.timeBase)));
+        s.cutAhead();
+    }
+    if (std::isfinite(end)) s.length = std::max(0.0, end - from);
 }
 
 std::optional<double> VideoFileClip::length() const { return state_->length; }

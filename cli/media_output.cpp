@@ -197,6 +197,9 @@ struct EncoderRow {
     const char* encoder;
     const char* pixelFormat;
     std::vector<std::pair<const char*, const char*>> defaults;
+    // The stream cannot say its YUV pixels use the full range: they are
+    // written in the limited one.
+    bool limitedRangeOnly = false;
 };
 
 const std::vector<EncoderRow>& encoderRows() {
@@ -217,7 +220,7 @@ const std::vector<EncoderRow>& encoderRows() {
         {"av1", "libsvtav1", "yuv420p", {}},
         {"av1", "librav1e", "yuv420p", {}},
         // Intermediates: 10-bit 4:2:2 ProRes, and lossless FFV1 that keeps the rendered RGB.
-        {"prores", "prores_ks", "yuv422p10le", {}},
+        {"prores", "prores_ks", "yuv422p10le", {}, true},
         {"ffv1", "ffv1", "bgr0", {}},
     };
     return rows;
@@ -404,6 +407,11 @@ public:
         const std::shared_ptr<AVFrame> picture =
             prepared.picture ? std::move(prepared.picture) : prepare(frame).picture;
         picture->pts = nextPts_++;
+        // Some encoders (ProRes) write the colours of each picture, not the stream's.
+        picture->color_range = encoder_->color_range;
+        picture->color_primaries = encoder_->color_primaries;
+        picture->color_trc = encoder_->color_trc;
+        picture->colorspace = encoder_->colorspace;
         send(picture.get());
         if (soundEncoder_) soundEncoder_->writeUntil(double(nextPts_) * rate_.den / rate_.num);
     }
@@ -445,7 +453,7 @@ private:
         encoder_->framerate = rate;
         stream_->avg_frame_rate = rate;
         encoder_->pix_fmt = choice.pixelFormat;
-        tagColours(encoding.colour);
+        tagColours(encoding.colour, row.limitedRangeOnly);
         if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
             encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         }
@@ -495,9 +503,10 @@ private:
         if (result < 0) fail(result);
     }
 
-    // Clip A's tags where it has them; BT.709 with limited range otherwise.
-    // Pictures stored as RGB have no matrix and use the full range.
-    void tagColours(const ColourTags& colour) {
+    // Clip A's tags where it has them; BT.709 with limited range otherwise,
+    // and always for an encoder that cannot say otherwise. Pictures stored
+    // as RGB have no matrix and use the full range.
+    void tagColours(const ColourTags& colour, bool limitedRangeOnly) {
         const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(encoder_->pix_fmt);
         const bool rgb = d && (d->flags & AV_PIX_FMT_FLAG_RGB);
         encoder_->color_primaries =
@@ -515,8 +524,9 @@ private:
             colour.matrix == AVCOL_SPC_BT470BG || colour.matrix == AVCOL_SPC_SMPTE170M ||
             colour.matrix == AVCOL_SPC_SMPTE240M || colour.matrix == AVCOL_SPC_BT2020_NCL;
         encoder_->colorspace = matrixKnown ? colour.matrix : AVCOL_SPC_BT709;
-        encoder_->color_range =
-            colour.range == AVCOL_RANGE_JPEG ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+        encoder_->color_range = colour.range == AVCOL_RANGE_JPEG && !limitedRangeOnly
+                                    ? AVCOL_RANGE_JPEG
+                                    : AVCOL_RANGE_MPEG;
     }
 
     static ColourForm hostForm() {

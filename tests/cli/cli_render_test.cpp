@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <tuple>
 
 #include "program_runner.h"
 #include "settings_file.h"
@@ -284,7 +285,7 @@ TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
         const char* written;  // colour at half resolution (4:2:0) takes even sizes only
         std::vector<std::string> encoding;
         const char* pixelFormat;
-        const char* colour;  // empty: FFmpeg keeps no tags for this codec
+        const char* colour;
     };
     const std::vector<Output> outputs = {
         {"clip.mp4", "h264", "30000/1001", "64x36", "64x36", {}, "yuv420p", kBt709},
@@ -332,7 +333,7 @@ TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
          "64x36",
          {"--codec", "prores", "--encoder-option", "profile=lt"},
          "yuv422p10le",
-         ""},
+         kBt709},
         {"lossless.mkv",
          "ffv1",
          "25",
@@ -352,9 +353,7 @@ TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
         EXPECT_EQ(facts.frames, 5) << o.name;
         EXPECT_EQ(facts.codec, o.codec) << o.name;
         EXPECT_EQ(facts.pixelFormat, o.pixelFormat) << o.name;
-        if (*o.colour) {
-            EXPECT_EQ(facts.colour, o.colour) << o.name;
-        }
+        EXPECT_EQ(facts.colour, o.colour) << o.name;
         EXPECT_EQ(std::to_string(facts.width) + "x" + std::to_string(facts.height), o.written)
             << o.name;
         const std::string rate =
@@ -371,21 +370,43 @@ TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
     EXPECT_EQ(dir.names().size(), outputs.size());
 
     // Videos as inputs: clip B is fitted into clip A's frame, and the output
-    // keeps clip A's rate and colour tags.
-    const ProgramRun tagged =
-        runProgram({"ffmpeg", "-v", "error", "-i", dir / "clip.mp4", "-c:v", "libx264",
-                    "-color_range", "pc", "-colorspace", "bt470bg", "-color_trc", "smpte170m",
-                    "-color_primaries", "bt470bg", dir / "tagged.mp4"});
+    // keeps clip A's rate and colour tags, and its colours: a full-range grey
+    // of 191 is shown as 191 again. ProRes cannot say it is full range: its
+    // pixels are made limited and tagged so.
+    const std::string grey = "color=c=0xBFBFBF:s=64x36:r=30000/1001:d=0.3",
+                      fullRange = "scale=out_range=pc:out_color_matrix=bt601";
+    const ProgramRun tagged = runProgram({"ffmpeg",    "-v",
+                                          "error",     "-f",
+                                          "lavfi",     "-i",
+                                          grey,        "-vf",
+                                          fullRange,   "-c:v",
+                                          "libx264",   "-pix_fmt",
+                                          "yuv420p",   "-color_range",
+                                          "pc",        "-colorspace",
+                                          "bt470bg",   "-color_trc",
+                                          "smpte170m", "-color_primaries",
+                                          "bt470bg",   dir / "tagged.mp4"});
     ASSERT_EQ(tagged.status, 0) << tagged.errors;
-    const ProgramRun run = runGranulix({"render", dir / "tagged.mp4", dir / "odd.mp4", "-o",
-                                        dir / "again.mkv", "--frames", "8", "-q"});
-    ASSERT_EQ(run.status, 0) << run.errors;
-    const VideoFacts facts = probeVideo(dir / "again.mkv");
-    EXPECT_EQ(facts.frames, 8);
-    EXPECT_EQ(facts.width, 64);
-    EXPECT_EQ(facts.height, 36);
-    EXPECT_EQ(facts.rate, "30000/1001");
-    EXPECT_EQ(facts.colour, "pc/bt470bg/smpte170m/bt470bg");
+    for (const auto& [name, codec, colour] :
+         {std::tuple{"again.mkv", "h264", "pc/bt470bg/smpte170m/bt470bg"},
+          std::tuple{"again.mov", "prores", "tv/bt470bg/smpte170m/bt470bg"}}) {
+        const ProgramRun run = runGranulix({"render", dir / "tagged.mp4", dir / "odd.mp4", "-o",
+                                            dir / name, "--frames", "8", "-q", "--codec", codec});
+        ASSERT_EQ(run.status, 0) << run.errors;
+        const VideoFacts facts = probeVideo(dir / name);
+        EXPECT_EQ(facts.frames, 8);
+        EXPECT_EQ(facts.width, 64);
+        EXPECT_EQ(facts.height, 36);
+        EXPECT_EQ(facts.rate, "30000/1001");
+        EXPECT_EQ(facts.colour, colour);
+        const ProgramRun shown = runProgram({"ffmpeg", "-v", "error", "-i", dir / name, "-frames:v",
+                                             "1", "-pix_fmt", "rgb24", "-f", "rawvideo", "-"});
+        ASSERT_EQ(shown.output.size(), 64u * 36 * 3) << shown.errors;
+        const auto [darkest, lightest] =
+            std::minmax_element(shown.output.begin(), shown.output.end());
+        EXPECT_GE(*darkest, 188) << name;
+        EXPECT_LE(*lightest, 194) << name;
+    }
 }
 
 TEST(Cli, ProgressForScriptsComesInFfmpegsBlocks) {
@@ -504,30 +525,46 @@ TEST(Cli, AnEditShowsClipAThenTheTransitionThenClipB) {
     const std::vector<Picture> a = randomClip(12, 700), b = randomClip(9, 800);
     writeClip(dir / "a.mov", a, 25, 1);
     writeClip(dir / "b.mov", b, 25, 1);
+    const Picture still = randomPicture(kWidth, kHeight, 900);
+    writePng(dir / "still.png", still);
     const EffectSettings defaults = moduleDefaults();
     struct Case {
         std::vector<std::string> args;
         double offset, duration;  // seconds
-        int skippedA;             // pictures of A cut off by --from-a
+        int skippedA;             // pictures of A before the one on screen at --from-a
         int start, end, frames;   // the transition's frames, and all of the edit's
+        const char* clipB = "b.mov";
     };
-    for (const Case& c : {Case{{"--offset", "0.2", "--duration", "0.16"}, 0.2, 0.16, 0, 5, 9, 14},
-                          Case{{"--from-a", "0.08", "--offset", "00:00:00.3", "--duration", "0.1",
-                                "--to-b", "0.28"},
-                               0.3,
-                               0.1,
-                               2,
-                               8,
-                               10,
-                               15}}) {
-        std::vector<std::string> args = {"render", dir / "a.mov", dir / "b.mov", "-o", "-", "-q"};
+    for (const Case& c :
+         {Case{{"--offset", "0.2", "--duration", "0.16"}, 0.2, 0.16, 0, 5, 9, 14},
+          Case{
+              {"--from-a", "0.08", "--offset", "00:00:00.3", "--duration", "0.1", "--to-b", "0.28"},
+              0.3,
+              0.1,
+              2,
+              8,
+              10,
+              15},
+          // Between pictures 2 (0.08 s) and 3 (0.12 s); a still stands for
+          // every moment, however far in it is cut.
+          Case{{"--from-a", "0.1", "--offset", "0.2", "--duration", "0.12", "--from-b", "5"},
+               0.2,
+               0.12,
+               2,
+               5,
+               8,
+               8,
+               "still.png"}}) {
+        std::vector<std::string> args = {"render", dir / "a.mov", dir / c.clipB, "-o", "-", "-q"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const ProgramRun run = runGranulix(args);
         ASSERT_EQ(run.status, 0) << run.errors;
         std::vector<uint8_t> expected;
         for (int k = 0; k < c.frames; ++k) {
             const Picture& fromA = a[std::size_t(std::min(k + c.skippedA, 11))];
-            Picture frame = k < c.start ? fromA : b[std::size_t(k - c.start)];
+            Picture frame = k < c.start                           ? fromA
+                            : c.clipB == std::string("still.png") ? still
+                                                                  : b[std::size_t(k - c.start)];
             if (k >= c.start && k < c.end) {
                 const float progress = float((k - c.offset * 25.0) / (c.duration * 25.0));
                 frame =
@@ -548,25 +585,41 @@ TEST(Cli, AnEditShowsClipAThenTheTransitionThenClipB) {
     // Written losslessly in the clips' own pixel format and colours, the
     // frames outside the transition are the clips' decoded pictures, byte
     // for byte: passed on, not converted to the module's colours and back.
+    // A clip whose file says nothing of its colours is read as players read
+    // it (BT.601 at this size, limited range) and the output says so.
     auto yuv = [&](const std::string& path) {
         const ProgramRun run =
             runProgram({"ffmpeg", "-v", "error", "-i", path, "-f", "rawvideo", "-"});
         EXPECT_EQ(run.status, 0) << run.errors;
         return run.output;
     };
-    for (const auto& [name, source] :
-         {std::pair{"tagged-a.mkv", "testsrc2"}, std::pair{"tagged-b.mkv", "testsrc"}}) {
-        const ProgramRun made =
-            runProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i",
-                        std::string(source) + "=s=64x36:r=25:d=1", "-c:v", "ffv1", "-pix_fmt",
-                        "yuv420p", "-colorspace", "bt709", "-color_range", "tv", dir / name});
+    for (const auto& [name, source, tags] :
+         {std::tuple{"untagged-a.mkv", "testsrc2", std::vector<std::string>{}},
+          std::tuple{"tagged-b.mkv", "testsrc",
+                     std::vector<std::string>{"-colorspace", "smpte170m", "-color_range", "tv"}}}) {
+        std::vector<std::string> words = {"ffmpeg",
+                                          "-v",
+                                          "error",
+                                          "-f",
+                                          "lavfi",
+                                          "-i",
+                                          std::string(source) + "=s=64x36:r=25:d=1",
+                                          "-c:v",
+                                          "ffv1",
+                                          "-pix_fmt",
+                                          "yuv420p"};
+        words.insert(words.end(), tags.begin(), tags.end());
+        words.push_back(dir / name);
+        const ProgramRun made = runProgram(words);
         ASSERT_EQ(made.status, 0) << made.errors;
     }
+    ASSERT_EQ(probeVideo(dir / "untagged-a.mkv").colour, "unknown/unknown/unknown/unknown");
     const ProgramRun lossless = runGranulix(
-        {"render", dir / "tagged-a.mkv", dir / "tagged-b.mkv", "-o", dir / "lossless.mkv", "-q",
+        {"render", dir / "untagged-a.mkv", dir / "tagged-b.mkv", "-o", dir / "lossless.mkv", "-q",
          "--offset", "0.4", "--duration", "0.2", "--codec", "ffv1", "--pix-fmt", "yuv420p"});
     ASSERT_EQ(lossless.status, 0) << lossless.errors;
-    const std::vector<uint8_t> out = yuv(dir / "lossless.mkv"), fromA = yuv(dir / "tagged-a.mkv"),
+    EXPECT_EQ(probeVideo(dir / "lossless.mkv").colour.rfind("tv/smpte170m/", 0), 0u);
+    const std::vector<uint8_t> out = yuv(dir / "lossless.mkv"), fromA = yuv(dir / "untagged-a.mkv"),
                                fromB = yuv(dir / "tagged-b.mkv");
     const std::size_t frame = 64 * 36 * 3 / 2;
     ASSERT_EQ(out.size(), 35 * frame);
