@@ -8,10 +8,11 @@
 //
 // Each field is shown in its own whole units: Kdenlive multiplies the
 // plug-in's value by `factor` (the field's maximum, as the plug-in maps it)
-// and writes back the shown value divided by it. Lists and defaults carry
-// the plug-in's values written as MLT writes a number into a project ("%g"),
-// so that a value Kdenlive saved is one of the list's own.
+// and writes back the shown value divided by it. Lists carry the plug-in's
+// values written as MLT writes a number into a project ("%g"), so that a
+// value Kdenlive saved is one of the list's own.
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -70,6 +71,18 @@ std::string pluginValue(const SettingsField& f, int32_t value) {
     return mltNumber(frei0r::unitFromField(f, value));
 }
 
+// A slider's default: Kdenlive shows a whole-number field as the plug-in's
+// value times the factor with the fraction cut off, so the default is
+// written in full as the least number that shows the whole value.
+std::string sliderDefault(const SettingsField& f) {
+    const double factor = double(f.maximum);
+    double unit = frei0r::unitFromField(f, f.defaultValue);
+    while (unit * factor < double(f.defaultValue)) unit = std::nextafter(unit, 2.0);
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", unit);
+    return text;
+}
+
 // "speed-variance" as "Speed variance", "xy-balance" as "XY balance".
 std::string label(const std::string& paramName) {
     std::string out;
@@ -111,8 +124,9 @@ std::vector<std::string> valueNames(const SettingsField& f) {
 
 void writeField(std::ostream& out, const SettingsField& f) {
     const std::vector<std::string> names = valueNames(f);
-    const std::string common =
-        "name=\"" + escaped(f.paramName) + "\" default=\"" + pluginValue(f, f.defaultValue) + "\"";
+    const bool slider = names.empty() && f.maximum > 1;
+    const std::string common = "name=\"" + escaped(f.paramName) + "\" default=\"" +
+                               (slider ? sliderDefault(f) : pluginValue(f, f.defaultValue)) + "\"";
     if (!names.empty()) {
         std::string values, shown;
         for (int32_t v = f.minimum; v <= f.maximum; ++v) {
@@ -121,7 +135,7 @@ void writeField(std::ostream& out, const SettingsField& f) {
         }
         out << "    <parameter type=\"list\" " << common << " paramlist=\"" << values << "\">\n"
             << "        <paramlistdisplay>" << escaped(shown) << "</paramlistdisplay>\n";
-    } else if (f.minimum == 0 && f.maximum == 1) {
+    } else if (!slider) {
         out << "    <parameter type=\"bool\" " << common << ">\n";
     } else {
         out << "    <parameter type=\"" << (keyframable(f) ? "animated" : "double") << "\" "

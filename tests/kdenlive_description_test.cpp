@@ -131,6 +131,10 @@ TEST(KdenliveDescription, EveryShownValueReachesThePluginExactly) {
             EXPECT_EQ(p.at("max"), std::to_string(f.maximum));
             EXPECT_EQ(p.at("decimals"), "0");
             const double factor = std::strtod(p.at("factor").c_str(), nullptr);
+            // Kdenlive shows a whole-number field with the fraction cut off.
+            EXPECT_EQ(int32_t(std::strtod(p.at("default").c_str(), nullptr) * factor),
+                      f.defaultValue)
+                << "the default is shown as another value";
             for (int32_t v = f.minimum; v <= f.maximum; ++v) {
                 ASSERT_EQ(fieldFromProject(saved(v / factor), index), v) << "shown " << v;
             }
