@@ -14,6 +14,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -69,6 +70,20 @@ std::string mltNumber(double value) {
 
 std::string pluginValue(const SettingsField& f, int32_t value) {
     return mltNumber(frei0r::unitFromField(f, value));
+}
+
+// Decimals a slider shows. Kdenlive keeps a value it has saved to six
+// significant digits and shows a whole-number field with the fraction cut
+// off, so 4 of 0..4096, kept as 0.000976562, would show as 3. Where some
+// whole value of the range comes back below itself, the slider shows one
+// decimal, which rounds it back to the whole value.
+int sliderDecimals(const SettingsField& f) {
+    const double factor = double(f.maximum);
+    for (int32_t v = f.minimum; v <= f.maximum; ++v) {
+        const double kept = std::strtod(mltNumber(double(v) / factor).c_str(), nullptr);
+        if (int32_t(kept * factor) != v) return 1;
+    }
+    return 0;
 }
 
 // A slider's default: Kdenlive shows a whole-number field as the plug-in's
@@ -140,7 +155,7 @@ void writeField(std::ostream& out, const SettingsField& f) {
     } else {
         out << "    <parameter type=\"" << (keyframable(f) ? "animated" : "double") << "\" "
             << common << " min=\"" << f.minimum << "\" max=\"" << f.maximum << "\" factor=\""
-            << f.maximum << "\" decimals=\"0\">\n";
+            << f.maximum << "\" decimals=\"" << sliderDecimals(f) << "\">\n";
     }
     out << "        <name>" << escaped(label(f.paramName)) << "</name>\n"
         << "        <comment>" << escaped(f.meaning) << "</comment>\n"
