@@ -1,7 +1,7 @@
 # The two commands that matter: `make demo` and `make test`.
 # Everything else here is a step of one of them.
 
-package-sets = native hosts windows win32 fuzz
+package-sets = native hosts windows win32 fuzz kdenlive
 
 .PHONY: all deps $(addprefix deps-,$(package-sets)) demo test bench install clean screenshot fuzz fuzz-seeds test-fuzz build-fuzz \
 	$(foreach p,native sanitize win64 win32,build-$(p) test-$(p)) build-win64-renders
@@ -17,12 +17,12 @@ $(addprefix deps-,$(package-sets)): deps-%:
 
 # The package sets each preset builds with, and the further sets its tests
 # run with: the native tests drive the frei0r plug-in through melt and
-# GStreamer.
+# GStreamer, and have Kdenlive load its description.
 deps-build-native = native
 deps-build-sanitize = native
 deps-build-win64 = windows
 deps-build-win32 = windows
-deps-test-native = hosts
+deps-test-native = hosts kdenlive
 deps-test-sanitize =
 deps-test-win64 =
 deps-test-win32 = win32
@@ -96,12 +96,13 @@ bench: build-native
 	@build/native/bin/engine_bench --benchmark_repetitions=5 \
 		--benchmark_report_aggregates_only=true
 
-# The frei0r plug-in for MLT and GStreamer: make install PREFIX=$HOME/.local
-# puts it in $(PREFIX)/lib/frei0r-1.
+# The frei0r plug-in for MLT and GStreamer, with Kdenlive's description of
+# it: make install PREFIX=$HOME/.local puts them in $(PREFIX)/lib/frei0r-1
+# and $(PREFIX)/share/kdenlive/transitions.
 PREFIX ?= /usr/local
 install: deps-native
 	@cmake --preset native >/dev/null
-	@cmake --build --preset native --target granulix_frei0r
+	@cmake --build --preset native --target granulix_frei0r granulix_kdenlive
 	@cmake --install build/native --prefix $(PREFIX) --component frei0r
 
 clean:

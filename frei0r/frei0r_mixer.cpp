@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -114,14 +115,13 @@ int parameterCount() { return kFirstFieldParam + int(fieldParameters().size()); 
 
 int32_t fieldFromUnit(const SettingsField& field, double unit, int32_t previous) {
     if (std::isnan(unit)) return previous;
-    const double span = double(field.maximum) - double(field.minimum);
-    return field.minimum + int32_t(std::lround(held(unit) * span));
+    const int32_t value = int32_t(std::lround(held(unit) * double(field.maximum)));
+    return std::clamp(value, field.minimum, field.maximum);
 }
 
 double unitFromField(const SettingsField& field, int32_t value) {
-    const double span = double(field.maximum) - double(field.minimum);
-    if (span <= 0) return 0;
-    return held((double(value) - double(field.minimum)) / span);
+    if (field.maximum <= 0) return 0;
+    return held(double(value) / double(field.maximum));
 }
 
 Mixer::Mixer(unsigned width, unsigned height)

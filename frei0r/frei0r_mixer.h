@@ -6,7 +6,10 @@
 //   1  settings-file  a .qlb file, applied before the single fields
 //   2… one per field of the settings table that a user can change, named
 //      by the table's paramName; value v of a field whose range is lo..hi
-//      is (v - lo) / (hi - lo), and x maps back to lo + round(x * (hi - lo)).
+//      is v / hi, and x maps back to round(x * hi) held to lo..hi. A host
+//      that knows only a factor between its units and ours (Kdenlive's
+//      descriptions) so writes every whole value of the range exactly,
+//      even where the range does not start at 0.
 // A value outside 0..1 or infinite is held to the nearest end; NaN leaves a
 // field as it was and counts as 0 for progress. A field set to its default
 // leaves the file's value in force; any other value replaces it.
@@ -35,6 +38,13 @@ namespace granulix::frei0r {
 constexpr int kProgressParam = 0;
 constexpr int kSettingsFileParam = 1;
 constexpr int kFirstFieldParam = 2;
+
+// Names a host lists the plug-in and its first two parameters by.
+constexpr const char* kPluginName = "granulix";
+constexpr const char* kPluginExplanation =
+    "Particle dissolve: the pixels of the first input fly off and uncover the second";
+constexpr const char* kProgressParamName = "progress";
+constexpr const char* kSettingsFileParamName = "settings-file";
 
 // The table fields that are parameters, in parameter order from 2.
 const std::vector<const SettingsField*>& fieldParameters();

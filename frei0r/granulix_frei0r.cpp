@@ -20,8 +20,7 @@ Mixer* mixerOf(f0r_instance_t instance) { return static_cast<Mixer*>(instance); 
 
 std::string explanationOf(const SettingsField& f) {
     std::string text = f.meaning + ". Whole values " + std::to_string(f.minimum) + ".." +
-                       std::to_string(f.maximum) + ": value v is (v - " +
-                       std::to_string(f.minimum) + ") / " + std::to_string(f.maximum - f.minimum) +
+                       std::to_string(f.maximum) + ": value v is v / " + std::to_string(f.maximum) +
                        "; default " + std::to_string(f.defaultValue);
     if (f.isKind) {
         text += " (";
@@ -60,7 +59,7 @@ __attribute__((visibility("default"))) void f0r_deinit() {}
 
 __attribute__((visibility("default"))) void f0r_get_plugin_info(f0r_plugin_info_t* info) {
     if (!info) return;
-    info->name = "granulix";
+    info->name = kPluginName;
     info->author = "Granulix";
     info->plugin_type = F0R_PLUGIN_TYPE_MIXER2;
     info->color_model = F0R_COLOR_MODEL_RGBA8888;
@@ -68,20 +67,19 @@ __attribute__((visibility("default"))) void f0r_get_plugin_info(f0r_plugin_info_
     info->major_version = 1;
     info->minor_version = 0;
     info->num_params = parameterCount();
-    info->explanation =
-        "Particle dissolve: the pixels of the first input fly off and uncover the second";
+    info->explanation = kPluginExplanation;
 }
 
 __attribute__((visibility("default"))) void f0r_get_param_info(f0r_param_info_t* info, int index) {
     if (!info || index < 0 || index >= parameterCount()) return;
     if (index == kProgressParam) {
-        info->name = "progress";
+        info->name = kProgressParamName;
         info->type = F0R_PARAM_DOUBLE;
         info->explanation =
             "Point of the transition: 0 shows the first input, 1 the second; counted in "
             "steps of 1/65536";
     } else if (index == kSettingsFileParam) {
-        info->name = "settings-file";
+        info->name = kSettingsFileParamName;
         info->type = F0R_PARAM_STRING;
         info->explanation =
             "A .qlb settings file, read when the name changes and applied before the single "
