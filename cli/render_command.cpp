@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <functional>
 #include <optional>
@@ -173,7 +174,7 @@ struct Transition {
 
     // A remark on standard error that does not stop the run; --quiet drops it.
     void note(const std::string& text) const {
-        if (!quiet) std::fprintf(stderr, "granulix: %s\n", text.c_str());
+        if (!quiet) std::fprintf(stderr, "granulix: %s\n", shownLine(text).c_str());
     }
 };
 
@@ -186,6 +187,18 @@ std::optional<double> timeOption(const CommandLine& line, const std::string& nam
         throw usageError(name + " must be a time, in seconds (2.5) or as HH:MM:SS.ms, not " + text);
     }
     return double(microseconds) / 1e6;
+}
+
+// --fps when given, as the ratio of whole numbers the output keeps.
+std::optional<FrameRate> askedRateOf(const CommandLine& line) {
+    if (!line.has("--fps")) return std::nullopt;
+    const FrameRate rate = frameRateOf(line.positive("--fps", 25, 1000));
+    if (rate.num <= 0) {
+        throw usageError("--fps " + line.value("--fps") +
+                         " is slower than any rate a frame time holds; the slowest is 1/" +
+                         std::to_string(kFinestRateDivisor));
+    }
+    return rate;
 }
 
 FitMode fitMode(const CommandLine& line) {
@@ -286,6 +299,14 @@ Transition prepareTransition(
         plan.width = kBuiltinWidth;
         plan.height = kBuiltinHeight;
     } else {
+        for (const std::string& input : inputs) {
+            std::error_code error;
+            if (input == "-" && !std::filesystem::exists(input, error)) {
+                throw CliError(
+                    "cannot read -: No such file or directory; clips are read from files, not "
+                    "from standard input (./- names a file called -)");
+            }
+        }
         const double endless = std::numeric_limits<double>::infinity();
         auto a = std::make_unique<VideoFileClip>(inputs[0], fit,
                                                  timeOption(line, "--from-a").value_or(0),
@@ -425,7 +446,7 @@ void report(bool quiet, const std::string& what, int frames, const TransitionPla
             double seconds) {
     if (quiet) return;
     std::fprintf(stderr, "granulix: %s: %d frames of %dx%d in %.1f s (%.1f frames/s, %d job%s)\n",
-                 what.c_str(), frames, plan.width, plan.height, seconds,
+                 shownLine(what).c_str(), frames, plan.width, plan.height, seconds,
                  seconds > 0 ? frames / seconds : 0.0, plan.jobs, plan.jobs == 1 ? "" : "s");
 }
 
@@ -496,11 +517,8 @@ int renderCommand(const std::vector<std::string>& args) {
     if (progressTarget == "-" && target == "-") {
         throw usageError("--progress - and -o - would both write to standard output");
     }
-    std::optional<FrameRate> askedRate;
-    if (line.has("--fps")) {
-        askedRate = frameRateOf(line.positive("--fps", 25, 1000));
-        checkOutputRate(target, *askedRate);
-    }
+    const std::optional<FrameRate> askedRate = askedRateOf(line);
+    if (askedRate) checkOutputRate(target, *askedRate);
     const std::optional<Edit> edit = editOf(line);
     const bool soundKept = edit && !line.has("--no-audio") && outputTakesSound(target);
     const auto start = std::chrono::steady_clock::now();
@@ -713,8 +731,7 @@ int playCommand(const std::vector<std::string>& args) {
         std::fputs(help.c_str(), stdout);
         return kExitOk;
     }
-    std::optional<FrameRate> askedRate;
-    if (line.has("--fps")) askedRate = frameRateOf(line.positive("--fps", 25, 1000));
+    const std::optional<FrameRate> askedRate = askedRateOf(line);
     const auto start = std::chrono::steady_clock::now();
     const std::string player = findOnPath("ffplay");
     if (player.empty() && !line.has("--dry-run")) {
@@ -791,6 +808,10 @@ int sheetCommand(const std::vector<std::string>& args) {
         plan.frames.push_back(int(std::lround(double(i) * (plan.frameCount - 1) / (count - 1))));
     }
     const int32_t tileW = int32_t(std::min<int64_t>(tileWidthWanted, plan.width));
+    if (tileW < tileWidthWanted && line.has("--tile-width")) {
+        t.note("the tiles are " + std::to_string(tileW) + " pixels wide, the frame's own width: " +
+               "--tile-width " + std::to_string(tileWidthWanted) + " would enlarge it");
+    }
     const int32_t tileH =
         int32_t(std::max<int64_t>(1, std::llround(double(tileW) * plan.height / plan.width)));
     int32_t sheetWidth, sheetHeight;
