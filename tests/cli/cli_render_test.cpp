@@ -821,12 +821,20 @@ TEST(Cli, SheetShowsFramesSpreadOverTheTransition) {
     const Picture a = randomPicture(kWidth, kHeight, 51), b = randomPicture(kWidth, kHeight, 52);
     writePng(dir / "a.png", a);
     writePng(dir / "b.png", b);
+    // A newline in the name stays inside the summary's one line.
     const ProgramRun run =
-        runGranulix({"sheet", dir / "a.png", dir / "b.png", "-o", dir / "sheet.png", "--frames",
-                     "9", "--count", "3", "--tile-width", "64", "-q"});
+        runGranulix({"sheet", dir / "a.png", dir / "b.png", "-o", dir / "sheet\n.png", "--frames",
+                     "9", "--count", "3", "--tile-width", "64"});
     ASSERT_EQ(run.status, 0) << run.errors;
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"a.png", "b.png", "sheet.png"}));
-    const Picture sheet = readPng(dir / "sheet.png");
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"a.png", "b.png", "sheet\n.png"}));
+    EXPECT_EQ(run.errors.substr(0, run.errors.find('\n') + 1),
+              "granulix: the tiles are 37 pixels wide, the frame's own width: --tile-width 64 "
+              "would enlarge it\n");
+    EXPECT_EQ(run.errors.find("granulix: " + dir / "sheet\\n.png: 3 frames of 37x23"),
+              run.errors.find('\n') + 1)
+        << run.errors;
+    EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 2) << run.errors;
+    const Picture sheet = readPng(dir / "sheet\n.png");
     // Tiles narrower than the frames would be resampled; these keep their size.
     const EffectSettings defaults = moduleDefaults();
     for (int frame : {0, 4, 8}) {
