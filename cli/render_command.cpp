@@ -28,6 +28,7 @@
 #include "media_output.h"
 #include "module_host.h"
 #include "output_files.h"
+#include "player_stream.h"
 #include "progress_log.h"
 #include "settings_fields.h"
 #include "settings_files.h"
@@ -440,6 +441,29 @@ int64_t planEdit(Transition& t, const Edit& edit) {
     return framesB;
 }
 
+// Places the edit in the plan; with `soundKept`, its sound, none when
+// neither clip has any.
+std::unique_ptr<SoundTrack> planEditWithSound(const CommandLine& line, Transition& t,
+                                              const Edit& edit, bool soundKept) {
+    const int64_t framesB = planEdit(t, edit);
+    if (!soundKept) return nullptr;
+    const TransitionPlan& plan = t.plan;
+    const auto& inputs = line.arguments();
+    const double endless = std::numeric_limits<double>::infinity();
+    SoundPlan mix;
+    mix.a = {inputs[0], timeOption(line, "--from-a").value_or(0),
+             timeOption(line, "--to-a").value_or(endless)};
+    mix.b = {inputs[1], timeOption(line, "--from-b").value_or(0),
+             timeOption(line, "--to-b").value_or(endless)};
+    mix.transitionStart = plan.transitionStart / plan.rate.value();
+    mix.crossfade = edit.duration;
+    mix.lengthB = double(framesB) / plan.rate.value();
+    mix.curve = line.valueOr("--audio-curve", "qsin");
+    auto sound = std::make_unique<SoundTrack>(mix);
+    if (sound->silent()) sound.reset();
+    return sound;
+}
+
 // The summary line; `seconds` run from the command's start until the output
 // was whole, as the progress bar's last figure does.
 void report(bool quiet, const std::string& what, int frames, const TransitionPlan& plan,
@@ -461,7 +485,8 @@ std::vector<OptionRule> sheetOptions() { return joined(sharedOptions(), sheetOnl
 
 std::vector<OptionRule> playOptions() {
     std::vector<OptionRule> rows;
-    for (const OptionRule& rule : joined(sharedOptions(), renderOnlyOptions())) {
+    for (const OptionRule& rule :
+         joined(joined(sharedOptions(), renderOnlyOptions()), editOptions())) {
         if (rule.name != "--output" && rule.name != "--force") rows.push_back(rule);
     }
     rows.push_back({"--dry-run", "", "", false,
@@ -538,24 +563,7 @@ int renderCommand(const std::vector<std::string>& args) {
     TransitionPlan& plan = t.plan;
     if (!askedRate) checkOutputRate(target, plan.rate);  // clip A's own rate
     std::unique_ptr<SoundTrack> sound;
-    if (edit) {
-        const int64_t framesB = planEdit(t, *edit);
-        if (soundKept) {
-            const auto& inputs = line.arguments();
-            const double endless = std::numeric_limits<double>::infinity();
-            SoundPlan mix;
-            mix.a = {inputs[0], timeOption(line, "--from-a").value_or(0),
-                     timeOption(line, "--to-a").value_or(endless)};
-            mix.b = {inputs[1], timeOption(line, "--from-b").value_or(0),
-                     timeOption(line, "--to-b").value_or(endless)};
-            mix.transitionStart = plan.transitionStart / plan.rate.value();
-            mix.crossfade = edit->duration;
-            mix.lengthB = double(framesB) / plan.rate.value();
-            mix.curve = line.valueOr("--audio-curve", "qsin");
-            sound = std::make_unique<SoundTrack>(mix);
-            if (sound->silent()) sound.reset();
-        }
-    }
+    if (edit) sound = planEditWithSound(line, t, *edit, soundKept);
     for (int i = 0; i < plan.frameCount; ++i) plan.frames.push_back(i);
 
     encoding.colour = t.clipA->colourTags();
@@ -611,23 +619,21 @@ std::string shellQuoted(const std::string& word) {
     return out + "'";
 }
 
-// ffplay reading the raw frames of a plan from its standard input.
-std::vector<std::string> playerCommand(const TransitionPlan& plan, const std::string& title) {
-    return {"ffplay",
-            "-hide_banner",
-            "-loglevel",
-            "error",
-            "-window_title",
-            title,
-            "-f",
-            "rawvideo",
-            "-pixel_format",
-            "bgr24",
-            "-video_size",
-            std::to_string(plan.width) + "x" + std::to_string(plan.height),
-            "-framerate",
-            std::to_string(plan.rate.num) + "/" + std::to_string(plan.rate.den),
-            "-"};
+// ffplay reading the raw frames of a plan from its standard input, or
+// with `sound` the stream of openPlayerStream, which says all that itself.
+std::vector<std::string> playerCommand(const TransitionPlan& plan, const std::string& title,
+                                       bool sound) {
+    std::vector<std::string> words = {"ffplay", "-hide_banner",  "-loglevel",
+                                      "error",  "-window_title", title};
+    if (sound) {
+        words.insert(words.end(), {"-f", kPlayerStreamFormat, "-"});
+        return words;
+    }
+    words.insert(words.end(),
+                 {"-f", "rawvideo", "-pixel_format", "bgr24", "-video_size",
+                  std::to_string(plan.width) + "x" + std::to_string(plan.height), "-framerate",
+                  std::to_string(plan.rate.num) + "/" + std::to_string(plan.rate.den), "-"});
+    return words;
 }
 
 // A player started with its standard input on a pipe; killed and collected
@@ -726,7 +732,8 @@ int playCommand(const std::vector<std::string>& args) {
         const std::string help = commandHelp(
             "usage: granulix play [A B] [options]\n\n" + clipsHelp() +
                 "The transition is shown in a window by FFmpeg's ffplay, given the frames as\n"
-                "they are rendered with their size and rate; q or Esc closes it.\n",
+                "they are rendered with their size and rate; q or Esc closes it. With --offset\n"
+                "and --duration it plays the whole edit, as render writes it, with its sound.\n",
             options);
         std::fputs(help.c_str(), stdout);
         return kExitOk;
@@ -739,12 +746,17 @@ int playCommand(const std::vector<std::string>& args) {
             "granulix play shows the transition with FFmpeg's ffplay, which is not installed "
             "(on Debian: apt-get install ffmpeg); granulix render -o - | ffplay ... does the same");
     }
-    Transition t = prepareTransition(line, "play", askedRate, false, nullptr);
+    const std::optional<Edit> edit = editOf(line);
+    const bool soundKept = edit && !line.has("--no-audio");
+    Transition t = prepareTransition(line, "play", askedRate, soundKept, nullptr);
     TransitionPlan& plan = t.plan;
+    std::unique_ptr<SoundTrack> sound;
+    if (edit) sound = planEditWithSound(line, t, *edit, soundKept);
     for (int i = 0; i < plan.frameCount; ++i) plan.frames.push_back(i);
     const auto& inputs = line.arguments();
     const std::vector<std::string> words = playerCommand(
-        plan, inputs.empty() ? "granulix" : "granulix: " + inputs[0] + " to " + inputs[1]);
+        plan, inputs.empty() ? "granulix" : "granulix: " + inputs[0] + " to " + inputs[1],
+        sound != nullptr);
     if (line.has("--dry-run")) {
         std::string text;
         for (const std::string& w : words) text += (text.empty() ? "" : " ") + shellQuoted(w);
@@ -754,7 +766,9 @@ int playCommand(const std::vector<std::string>& args) {
 
     Player shown(player, words);
     std::unique_ptr<FrameSink> sink =
-        openRawSink(shown.input(), "to ffplay", plan.width, plan.height);
+        sound ? openPlayerStream(shown.input(), "to ffplay", plan.width, plan.height, plan.rate,
+                                 *sound)
+              : openRawSink(shown.input(), "to ffplay", plan.width, plan.height);
     ProgressMeter progress(plan.frameCount, !t.quiet, start);
     FrameSink& out = *sink;
     try {
@@ -762,6 +776,7 @@ int playCommand(const std::vector<std::string>& args) {
             *t.module, *t.clipA, *t.clipB, plan, nullptr,
             [&out](int, const HostFrame& frame, PreparedFrame&&) { out.write(frame, {}); },
             progress, gStopRequested);
+        out.finish();
     } catch (const CliError&) {
         // Closing the window before the end is no failure.
         shown.closeInput();

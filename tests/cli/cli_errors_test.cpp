@@ -707,7 +707,7 @@ TEST(Cli, EachCommandAnswersHelpWithItsOwnUsage) {
          {"--count"}},
         {{"play", "--help"},
          "usage: granulix play [A B] [options]",
-         {"--dry-run", "--fps R", "--settings FILE"},
+         {"--dry-run", "--fps R", "--settings FILE", "--offset T", "--no-audio"},
          {"--output", "--force", "--codec"}},
         {{"sheet", "-o", "x.png", "-h"},
          "usage: granulix sheet [A B] -o SHEET.png [options]",

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 
@@ -723,6 +724,36 @@ TEST(Cli, AnEditIsTimedAsXfadeAndItsSoundAsAcrossfade) {
     ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(probeSound(dir / "quiet.mkv").codec, "");
     EXPECT_EQ(probeVideo(dir / "quiet.mkv").frames, 65);
+
+    // play hands ffplay the same edit, pictures and sound, as one stream.
+    const std::string player = "#!/bin/sh\nprintf '%s\\n' \"$*\" >\"" + dir / "args" +
+                               "\"\nexec cat >\"" + dir / "stream.nut" + "\"\n";
+    writeBytes(dir / "ffplay", std::vector<uint8_t>(player.begin(), player.end()));
+    std::filesystem::permissions(dir / "ffplay", std::filesystem::perms::owner_all);
+    const std::vector<std::string> edit = {dir / "a.mkv", dir / "b.mkv", "--offset", "1",
+                                           "--duration",  "0.5",         "-q"};
+    std::vector<std::string> words = {"play"};
+    words.insert(words.end(), edit.begin(), edit.end());
+    const ProgramRun played =
+        runGranulix(words, {"PATH=" + dir.path().string() + ":" + std::getenv("PATH")});
+    ASSERT_EQ(played.status, 0) << played.errors;
+    const std::vector<uint8_t> args = readBytes(dir / "args");
+    EXPECT_EQ(std::string(args.end() - 9, args.end()), "-f nut -\n");
+    words[0] = "render";
+    words.insert(words.end(), {"-o", "-"});
+    const ProgramRun rendered = runGranulix(words);
+    ASSERT_EQ(rendered.status, 0) << rendered.errors;
+    const ProgramRun shown =
+        runProgram({"ffmpeg", "-v", "error", "-i", dir / "stream.nut", "-map", "0:v", "-fps_mode",
+                    "passthrough", "-f", "rawvideo", "-pix_fmt", "bgr24", "-"});
+    ASSERT_EQ(shown.status, 0) << shown.errors;
+    EXPECT_TRUE(shown.output == rendered.output);
+    const SoundLevels heard = soundLevels(dir / "stream.nut"),
+                      written = soundLevels(dir / "edit.mp4");
+    EXPECT_NEAR(heard.seconds, written.seconds, 1024.0 / 44100);
+    ASSERT_EQ(heard.levels.size(), written.levels.size());
+    for (std::size_t i = 0; i < heard.levels.size(); ++i)
+        EXPECT_NEAR(heard.levels[i], written.levels[i], 0.004) << "at " << double(i) / 20 << " s";
 }
 
 TEST(Cli, PicturesAreTurnedUprightAndPlacedByTheFitMode) {
