@@ -40,7 +40,9 @@ AVSampleFormat sampleFormatFor(const AVCodec& codec) {
 SoundEncoder::SoundEncoder(AVFormatContext& format, SoundTrack& track, const std::string& target)
     : format_(format), track_(track), target_(target) {
     const bool webm = std::strcmp(format.oformat->name, "webm") == 0;
-    const char* encoderName = webm ? "libopus" : "aac";
+    // A stream for a player (NUT) carries the mix itself, with no coder's delay.
+    const bool nut = std::strcmp(format.oformat->name, "nut") == 0;
+    const char* encoderName = webm ? "libopus" : nut ? "pcm_f32le" : "aac";
     const AVCodec* codec = avcodec_find_encoder_by_name(encoderName);
     if (!codec) {
         throw CliError("cannot write " + target_ + ": FFmpeg lacks the " + encoderName +

@@ -1,5 +1,6 @@
 // The sound stream of a video output: a SoundTrack encoded as AAC, or as
-// Opus in WebM, and written into the output's container beside the
+// Opus in WebM (as 32-bit float samples in NUT, the stream `granulix play`
+// hands its player), and written into the output's container beside the
 // pictures, kept no further ahead of them than the pictures written.
 #pragma once
 

@@ -104,6 +104,9 @@ CommandLine::CommandLine(const std::string& command, const std::vector<std::stri
         for (const std::string& value : given) {
             if (rule.valueName.empty() && value != "true")
                 throw usageError(rule.name + " takes no value");
+            // An empty word would otherwise pass as the option not given.
+            if (!rule.valueName.empty() && value.empty())
+                throw usageError(rule.name + " needs a value, not an empty word");
             // -o=x.mp4 would name the file "=x.mp4", which no one means.
             const std::string word = rule.shortName + value;
             if (!rule.valueName.empty() && !rule.shortName.empty() && value.rfind('=', 0) == 0 &&

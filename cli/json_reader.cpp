@@ -1,5 +1,6 @@
 #include "json_reader.h"
 
+#include <set>
 #include <string_view>
 
 namespace granulix::cli {
@@ -64,10 +65,14 @@ private:
                 ++at_;
                 return v;
             }
+            std::set<std::string> names;
             for (;;) {
                 if (v.kind == JsonValue::Kind::kObject) {
                     if (peek() != '"') fail("expected a member name in quotes");
                     std::string name = string();
+                    // Which of two values would count is anyone's guess: refused.
+                    if (!names.insert(name).second)
+                        fail("the member \"" + name + "\" is given twice");
                     expect(':');
                     v.members.emplace_back(std::move(name), value(depth + 1));
                 } else {

@@ -36,7 +36,7 @@ private:
 };
 
 // One JSON value, with nothing but white space around it; objects and
-// arrays nest at most 64 deep.
+// arrays nest at most 64 deep, and no object names a member twice.
 JsonValue parseJson(const std::string& text);
 
 }  // namespace granulix::cli

@@ -111,12 +111,12 @@ int main(int argc, char** argv) {
             reportStop();
             return 128 + stopSignal();
         }
-        std::fprintf(stderr, "granulix: %s\n", e.what());
+        std::fprintf(stderr, "granulix: %s\n", shownLine(e.what()).c_str());
         return e.status();
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "granulix: out of memory\n");
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "granulix: %s\n", e.what());
+        std::fprintf(stderr, "granulix: %s\n", shownLine(e.what()).c_str());
     }
     return kExitFailure;
 }

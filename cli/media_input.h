@@ -48,5 +48,7 @@ private:
 void silenceFfmpegLog();
 // The errors FFmpeg logged since the last call, newest last.
 std::string takeLoggedErrors();
+// The same for its warnings.
+std::string takeLoggedWarnings();
 
 }  // namespace granulix::cli

@@ -10,6 +10,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -349,6 +351,63 @@ bool sameForm(const ColourForm& a, const ColourForm& b) {
            (!hasMatrix(a.format) || sameMatrix(a.matrix, b.matrix));
 }
 
+// The last line of `lines` that holds `mark`, from after the mark, without
+// a closing full stop; empty when none does.
+std::string lastLine(const std::string& lines, const std::string& mark) {
+    std::string found;
+    std::size_t start = 0;
+    while (start < lines.size()) {
+        const std::size_t end = std::min(lines.find('\n', start), lines.size());
+        const std::string line = lines.substr(start, end - start);
+        const std::size_t at = line.find(mark);
+        if (at != std::string::npos && line.size() > at + mark.size()) {
+            found = line.substr(at + mark.size());
+        }
+        start = end + 1;
+    }
+    while (!found.empty() && (found.back() == '.' || found.back() == '\r' || found.back() == ' '))
+        found.pop_back();
+    return found;
+}
+
+// What is printed straight onto standard error while one of these lives is
+// kept off the terminal, for take(): encoders such as x264 and x265 print
+// their own lines there, besides what they hand FFmpeg's log. Without a
+// memory file the text goes where it always did.
+class StandardErrorCapture {
+public:
+    StandardErrorCapture() {
+        std::fflush(stderr);
+        file_ = memfd_create("granulix-encoder-lines", MFD_CLOEXEC);
+        if (file_ < 0) return;
+        saved_ = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (saved_ < 0 || dup2(file_, STDERR_FILENO) < 0) take();
+    }
+    ~StandardErrorCapture() { take(); }
+    StandardErrorCapture(const StandardErrorCapture&) = delete;
+    StandardErrorCapture& operator=(const StandardErrorCapture&) = delete;
+
+    // Gives standard error back; returns the first 64 KiB printed meanwhile.
+    std::string take() {
+        std::string text;
+        if (saved_ >= 0) {
+            std::fflush(stderr);
+            dup2(saved_, STDERR_FILENO);
+            close(saved_);
+            saved_ = -1;
+            text.resize(65536);
+            const ssize_t got = pread(file_, text.data(), text.size(), 0);
+            text.resize(got > 0 ? std::size_t(got) : 0);
+        }
+        if (file_ >= 0) close(file_);
+        file_ = -1;
+        return text;
+    }
+
+private:
+    int file_ = -1, saved_ = -1;
+};
+
 // A conversion into the encoder's pixel format at the frame's size, kept
 // while the pictures keep their form; used by one thread at a time.
 struct EncoderScaler {
@@ -460,23 +519,30 @@ private:
         for (const auto& [key, value] : row.defaults) setOption(key, value);
         if (!encoding.crf.empty()) setNamedOption("--crf", "crf", encoding.crf);
         if (!encoding.preset.empty()) setNamedOption("--preset", "preset", encoding.preset);
-        for (const auto& [key, value] : encoding.options)
-            setNamedOption("--encoder-option", key, value);
+        for (const auto& [key, value] : encoding.options) {
+            // x265 speaks for itself on standard error unless told otherwise.
+            const bool quietX265 =
+                key == "x265-params" && value.find("log-level") == std::string::npos;
+            setNamedOption("--encoder-option", key, quietX265 ? "log-level=error:" + value : value);
+        }
         takeLoggedErrors();
+        takeLoggedWarnings();
+        StandardErrorCapture printed;
         result = avcodec_open2(encoder_, codec, nullptr);
+        const std::string printedLines = printed.take();
+        const bool asked = !encoding.codec.empty() || !encoding.crf.empty() ||
+                           !encoding.preset.empty() || !encoding.pixelFormat.empty() ||
+                           !encoding.options.empty();
         if (result < 0) {
-            std::string logged = takeLoggedErrors();
-            while (!logged.empty() && logged.back() == '\n') logged.pop_back();
-            const std::size_t lastLine = logged.rfind('\n');
-            if (lastLine != std::string::npos) logged.erase(0, lastLine + 1);
-            const bool asked = !encoding.codec.empty() || !encoding.crf.empty() ||
-                               !encoding.preset.empty() || !encoding.pixelFormat.empty() ||
-                               !encoding.options.empty();
+            // The encoder's own line says more than FFmpeg's about it.
+            std::string reason = lastLine(printedLines, "[error]: ");
+            if (reason.empty()) reason = lastLine(takeLoggedErrors(), "");
             throw CliError("cannot write " + target_ + ": the " + encoderName_ +
                                " encoder refuses its settings (" +
-                               (logged.empty() ? ffmpegError(result) : logged) + ")",
+                               (reason.empty() ? ffmpegError(result) : reason) + ")",
                            asked ? kExitUsage : kExitFailure);
         }
+        refuseUnparsedParameters(encoding);
         result = avcodec_parameters_from_context(stream_->codecpar, encoder_);
         if (result < 0) fail(result);
         stream_->time_base = encoder_->time_base;
@@ -627,6 +693,30 @@ private:
         }
     }
 
+    // The encoders that take a list of their own parameters (x264-params,
+    // x265-params) only warn about one they cannot use, and go on without it.
+    void refuseUnparsedParameters(const VideoEncoding& encoding) const {
+        const std::string warnings = takeLoggedWarnings();
+        std::string reason;
+        for (const char* start : {"Error parsing option", "Unknown option", "Invalid value for"}) {
+            const std::size_t at = warnings.find(start);
+            if (at != std::string::npos) {
+                reason = lastLine(warnings.substr(at, warnings.find('\n', at) - at), "");
+                break;
+            }
+        }
+        if (reason.empty()) return;
+        std::string given = "--encoder-option";
+        for (const auto& [key, value] : encoding.options) {
+            if (key.size() > 7 && key.compare(key.size() - 7, 7, "-params") == 0) {
+                given += " " + key + "=" + value;
+                break;
+            }
+        }
+        throw usageError(given + ": the " + encoderName_ + " encoder cannot use it (" + reason +
+                         ")");
+    }
+
     // Every picture lasts one frame. Without a duration on each packet, MP4
     // and MOV end the track where the last packet in decoding order starts,
     // which cuts the last picture off.
@@ -722,7 +812,7 @@ void checkOutputRate(const std::string& target, FrameRate rate) {
 }
 
 FrameRate frameRateOf(double framesPerSecond) {
-    const AVRational q = av_d2q(framesPerSecond, 100000);
+    const AVRational q = av_d2q(framesPerSecond, kFinestRateDivisor);
     return {q.num, q.den};
 }
 

@@ -104,7 +104,10 @@ void fitFrameToOutput(const std::string& target, const VideoEncoding& encoding, 
 // Throws a usage error when a video output cannot keep time at `rate`.
 void checkOutputRate(const std::string& target, FrameRate rate);
 
-// A rate as a ratio of whole numbers: 29.97002997 becomes 30000/1001.
+// A rate as a ratio of whole numbers: 29.97002997 becomes 30000/1001. The
+// divisor is at most kFinestRateDivisor; a rate below 1/kFinestRateDivisor
+// comes out as 0/1.
+constexpr int kFinestRateDivisor = 100000;
 FrameRate frameRateOf(double framesPerSecond);
 
 // Throws a usage error when a PNG picture of that size cannot be made.

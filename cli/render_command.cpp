@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <functional>
 #include <optional>
@@ -27,6 +28,7 @@
 #include "media_output.h"
 #include "module_host.h"
 #include "output_files.h"
+#include "player_stream.h"
 #include "progress_log.h"
 #include "settings_fields.h"
 #include "settings_files.h"
@@ -174,7 +176,7 @@ struct Transition {
 
     // A remark on standard error that does not stop the run; --quiet drops it.
     void note(const std::string& text) const {
-        if (!quiet) std::fprintf(stderr, "granulix: %s\n", text.c_str());
+        if (!quiet) std::fprintf(stderr, "granulix: %s\n", shownLine(text).c_str());
     }
 };
 
@@ -187,6 +189,18 @@ std::optional<double> timeOption(const CommandLine& line, const std::string& nam
         throw usageError(name + " must be a time, in seconds (2.5) or as HH:MM:SS.ms, not " + text);
     }
     return double(microseconds) / 1e6;
+}
+
+// --fps when given, as the ratio of whole numbers the output keeps.
+std::optional<FrameRate> askedRateOf(const CommandLine& line) {
+    if (!line.has("--fps")) return std::nullopt;
+    const FrameRate rate = frameRateOf(line.positive("--fps", 25, 1000));
+    if (rate.num <= 0) {
+        throw usageError("--fps " + line.value("--fps") +
+                         " is slower than any rate a frame time holds; the slowest is 1/" +
+                         std::to_string(kFinestRateDivisor));
+    }
+    return rate;
 }
 
 FitMode fitMode(const CommandLine& line) {
@@ -287,6 +301,14 @@ Transition prepareTransition(
         plan.width = kBuiltinWidth;
         plan.height = kBuiltinHeight;
     } else {
+        for (const std::string& input : inputs) {
+            std::error_code error;
+            if (input == "-" && !std::filesystem::exists(input, error)) {
+                throw CliError(
+                    "cannot read -: No such file or directory; clips are read from files, not "
+                    "from standard input (./- names a file called -)");
+            }
+        }
         const double endless = std::numeric_limits<double>::infinity();
         auto a = std::make_unique<VideoFileClip>(inputs[0], fit,
                                                  timeOption(line, "--from-a").value_or(0),
@@ -433,13 +455,36 @@ int64_t planEdit(Transition& t, const Edit& edit) {
     return framesB;
 }
 
+// Places the edit in the plan; with `soundKept`, its sound, none when
+// neither clip has any.
+std::unique_ptr<SoundTrack> planEditWithSound(const CommandLine& line, Transition& t,
+                                              const Edit& edit, bool soundKept) {
+    const int64_t framesB = planEdit(t, edit);
+    if (!soundKept) return nullptr;
+    const TransitionPlan& plan = t.plan;
+    const auto& inputs = line.arguments();
+    const double endless = std::numeric_limits<double>::infinity();
+    SoundPlan mix;
+    mix.a = {inputs[0], timeOption(line, "--from-a").value_or(0),
+             timeOption(line, "--to-a").value_or(endless)};
+    mix.b = {inputs[1], timeOption(line, "--from-b").value_or(0),
+             timeOption(line, "--to-b").value_or(endless)};
+    mix.transitionStart = plan.transitionStart / plan.rate.value();
+    mix.crossfade = edit.duration;
+    mix.lengthB = double(framesB) / plan.rate.value();
+    mix.curve = line.valueOr("--audio-curve", "qsin");
+    auto sound = std::make_unique<SoundTrack>(mix);
+    if (sound->silent()) sound.reset();
+    return sound;
+}
+
 // The summary line; `seconds` run from the command's start until the output
 // was whole, as the progress bar's last figure does.
 void report(bool quiet, const std::string& what, int frames, const TransitionPlan& plan,
             double seconds) {
     if (quiet) return;
     std::fprintf(stderr, "granulix: %s: %d frames of %dx%d in %.1f s (%.1f frames/s, %d job%s)\n",
-                 what.c_str(), frames, plan.width, plan.height, seconds,
+                 shownLine(what).c_str(), frames, plan.width, plan.height, seconds,
                  seconds > 0 ? frames / seconds : 0.0, plan.jobs, plan.jobs == 1 ? "" : "s");
 }
 
@@ -454,7 +499,8 @@ std::vector<OptionRule> sheetOptions() { return joined(sharedOptions(), sheetOnl
 
 std::vector<OptionRule> playOptions() {
     std::vector<OptionRule> rows;
-    for (const OptionRule& rule : joined(sharedOptions(), renderOnlyOptions())) {
+    for (const OptionRule& rule :
+         joined(joined(sharedOptions(), renderOnlyOptions()), editOptions())) {
         if (rule.name != "--output" && rule.name != "--force") rows.push_back(rule);
     }
     rows.push_back({"--dry-run", "", "", false,
@@ -513,11 +559,8 @@ int renderCommand(const std::vector<std::string>& args) {
     if (line.has("--output"))
         refuseOverwritingInputs(line, existingOutputFiles(target), progressTarget);
     if (!progressTarget.empty()) checkProgressTarget(progressTarget, line.has("--force"));
-    std::optional<FrameRate> askedRate;
-    if (line.has("--fps")) {
-        askedRate = frameRateOf(line.positive("--fps", 25, 1000));
-        checkOutputRate(target, *askedRate);
-    }
+    const std::optional<FrameRate> askedRate = askedRateOf(line);
+    if (askedRate) checkOutputRate(target, *askedRate);
     const std::optional<Edit> edit = editOf(line);
     const bool soundKept = edit && !line.has("--no-audio") && outputTakesSound(target);
     const auto start = std::chrono::steady_clock::now();
@@ -537,24 +580,7 @@ int renderCommand(const std::vector<std::string>& args) {
     TransitionPlan& plan = t.plan;
     if (!askedRate) checkOutputRate(target, plan.rate);  // clip A's own rate
     std::unique_ptr<SoundTrack> sound;
-    if (edit) {
-        const int64_t framesB = planEdit(t, *edit);
-        if (soundKept) {
-            const auto& inputs = line.arguments();
-            const double endless = std::numeric_limits<double>::infinity();
-            SoundPlan mix;
-            mix.a = {inputs[0], timeOption(line, "--from-a").value_or(0),
-                     timeOption(line, "--to-a").value_or(endless)};
-            mix.b = {inputs[1], timeOption(line, "--from-b").value_or(0),
-                     timeOption(line, "--to-b").value_or(endless)};
-            mix.transitionStart = plan.transitionStart / plan.rate.value();
-            mix.crossfade = edit->duration;
-            mix.lengthB = double(framesB) / plan.rate.value();
-            mix.curve = line.valueOr("--audio-curve", "qsin");
-            sound = std::make_unique<SoundTrack>(mix);
-            if (sound->silent()) sound.reset();
-        }
-    }
+    if (edit) sound = planEditWithSound(line, t, *edit, soundKept);
     for (int i = 0; i < plan.frameCount; ++i) plan.frames.push_back(i);
 
     encoding.colour = t.clipA->colourTags();
@@ -611,23 +637,21 @@ std::string shellQuoted(const std::string& word) {
     return out + "'";
 }
 
-// ffplay reading the raw frames of a plan from its standard input.
-std::vector<std::string> playerCommand(const TransitionPlan& plan, const std::string& title) {
-    return {"ffplay",
-            "-hide_banner",
-            "-loglevel",
-            "error",
-            "-window_title",
-            title,
-            "-f",
-            "rawvideo",
-            "-pixel_format",
-            "bgr24",
-            "-video_size",
-            std::to_string(plan.width) + "x" + std::to_string(plan.height),
-            "-framerate",
-            std::to_string(plan.rate.num) + "/" + std::to_string(plan.rate.den),
-            "-"};
+// ffplay reading the raw frames of a plan from its standard input, or
+// with `sound` the stream of openPlayerStream, which says all that itself.
+std::vector<std::string> playerCommand(const TransitionPlan& plan, const std::string& title,
+                                       bool sound) {
+    std::vector<std::string> words = {"ffplay", "-hide_banner",  "-loglevel",
+                                      "error",  "-window_title", title};
+    if (sound) {
+        words.insert(words.end(), {"-f", kPlayerStreamFormat, "-"});
+        return words;
+    }
+    words.insert(words.end(),
+                 {"-f", "rawvideo", "-pixel_format", "bgr24", "-video_size",
+                  std::to_string(plan.width) + "x" + std::to_string(plan.height), "-framerate",
+                  std::to_string(plan.rate.num) + "/" + std::to_string(plan.rate.den), "-"});
+    return words;
 }
 
 // A player started with its standard input on a pipe; killed and collected
@@ -726,13 +750,13 @@ int playCommand(const std::vector<std::string>& args) {
         const std::string help = commandHelp(
             "usage: granulix play [A B] [options]\n\n" + clipsHelp() +
                 "The transition is shown in a window by FFmpeg's ffplay, given the frames as\n"
-                "they are rendered with their size and rate; q or Esc closes it.\n",
+                "they are rendered with their size and rate; q or Esc closes it. With --offset\n"
+                "and --duration it plays the whole edit, as render writes it, with its sound.\n",
             options);
         std::fputs(help.c_str(), stdout);
         return kExitOk;
     }
-    std::optional<FrameRate> askedRate;
-    if (line.has("--fps")) askedRate = frameRateOf(line.positive("--fps", 25, 1000));
+    const std::optional<FrameRate> askedRate = askedRateOf(line);
     const auto start = std::chrono::steady_clock::now();
     const std::string player = findOnPath("ffplay");
     if (player.empty() && !line.has("--dry-run")) {
@@ -740,12 +764,17 @@ int playCommand(const std::vector<std::string>& args) {
             "granulix play shows the transition with FFmpeg's ffplay, which is not installed "
             "(on Debian: apt-get install ffmpeg); granulix render -o - | ffplay ... does the same");
     }
-    Transition t = prepareTransition(line, "play", askedRate, false, nullptr);
+    const std::optional<Edit> edit = editOf(line);
+    const bool soundKept = edit && !line.has("--no-audio");
+    Transition t = prepareTransition(line, "play", askedRate, soundKept, nullptr);
     TransitionPlan& plan = t.plan;
+    std::unique_ptr<SoundTrack> sound;
+    if (edit) sound = planEditWithSound(line, t, *edit, soundKept);
     for (int i = 0; i < plan.frameCount; ++i) plan.frames.push_back(i);
     const auto& inputs = line.arguments();
     const std::vector<std::string> words = playerCommand(
-        plan, inputs.empty() ? "granulix" : "granulix: " + inputs[0] + " to " + inputs[1]);
+        plan, inputs.empty() ? "granulix" : "granulix: " + inputs[0] + " to " + inputs[1],
+        sound != nullptr);
     if (line.has("--dry-run")) {
         std::string text;
         for (const std::string& w : words) text += (text.empty() ? "" : " ") + shellQuoted(w);
@@ -755,7 +784,9 @@ int playCommand(const std::vector<std::string>& args) {
 
     Player shown(player, words);
     std::unique_ptr<FrameSink> sink =
-        openRawSink(shown.input(), "to ffplay", plan.width, plan.height);
+        sound ? openPlayerStream(shown.input(), "to ffplay", plan.width, plan.height, plan.rate,
+                                 *sound)
+              : openRawSink(shown.input(), "to ffplay", plan.width, plan.height);
     ProgressMeter progress(plan.frameCount, !t.quiet, start);
     FrameSink& out = *sink;
     try {
@@ -763,6 +794,7 @@ int playCommand(const std::vector<std::string>& args) {
             *t.module, *t.clipA, *t.clipB, plan, nullptr,
             [&out](int, const HostFrame& frame, PreparedFrame&&) { out.write(frame, {}); },
             progress, gStopRequested);
+        out.finish();
     } catch (const CliError&) {
         // Closing the window before the end is no failure.
         shown.closeInput();
@@ -810,6 +842,10 @@ int sheetCommand(const std::vector<std::string>& args) {
         plan.frames.push_back(int(std::lround(double(i) * (plan.frameCount - 1) / (count - 1))));
     }
     const int32_t tileW = int32_t(std::min<int64_t>(tileWidthWanted, plan.width));
+    if (tileW < tileWidthWanted && line.has("--tile-width")) {
+        t.note("the tiles are " + std::to_string(tileW) + " pixels wide, the frame's own width: " +
+               "--tile-width " + std::to_string(tileWidthWanted) + " would enlarge it");
+    }
     const int32_t tileH =
         int32_t(std::max<int64_t>(1, std::llround(double(tileW) * plan.height / plan.width)));
     int32_t sheetWidth, sheetHeight;

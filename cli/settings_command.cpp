@@ -80,6 +80,12 @@ int settingsCommand(const std::vector<std::string>& args) {
             return kExitOk;
         }
         const std::string& path = onlyFile(line, usage);
+        std::error_code error;
+        if (std::filesystem::is_directory(path, error)) {
+            throw CliError("cannot write " + path +
+                           ": it is a folder; name a file in it, such as " +
+                           (std::filesystem::path(path) / "look.qlb").string());
+        }
         if (!line.has("--force") && std::filesystem::exists(path)) {
             throw CliError(path + " exists already (--force replaces it)");
         }

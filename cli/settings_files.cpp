@@ -51,6 +51,13 @@ void parseJsonSettings(const std::string& path, const std::string& text, EffectS
         refuse(path, "line " + std::to_string(e.line()) + ": " + e.what());
     }
     if (root.kind != JsonValue::Kind::kObject) refuse(path, "expected a JSON object");
+    for (const auto& [key, value] : root.members) {
+        if (key != "fields" && key != "reserved168") {
+            refuse(path, "unknown member \"" + key +
+                             "\" (a settings file has \"fields\" and "
+                             "\"reserved168\")");
+        }
+    }
     EffectSettings read = settings;
     if (const JsonValue* fields = root.member("fields")) {
         if (fields->kind != JsonValue::Kind::kArray) refuse(path, "\"fields\" must be an array");
@@ -109,10 +116,18 @@ int openSettingsFile(const std::string& path) {
     return fd;
 }
 
+// The bytes a text editor may put before UTF-8 text.
+constexpr uint8_t kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
+
+std::size_t utf8MarkLength(const std::vector<uint8_t>& bytes) {
+    return bytes.size() >= 3 && std::equal(kUtf8Mark, kUtf8Mark + 3, bytes.begin()) ? 3 : 0;
+}
+
 }  // namespace
 
 bool isJsonSettings(const std::vector<uint8_t>& bytes) {
-    for (const uint8_t b : bytes) {
+    for (std::size_t i = utf8MarkLength(bytes); i < bytes.size(); ++i) {
+        const uint8_t b = bytes[i];
         if (b == ' ' || b == '\t' || b == '\n' || b == '\r') continue;
         return b == '{';
     }
@@ -123,7 +138,9 @@ void parseSettings(const std::string& path, const std::vector<uint8_t>& bytes,
                    EffectSettings& settings) {
     if (bytes.size() > kLargestSettingsFile) tooLarge(path);
     if (isJsonSettings(bytes)) {
-        parseJsonSettings(path, std::string(bytes.begin(), bytes.end()), settings);
+        parseJsonSettings(
+            path, std::string(bytes.begin() + std::ptrdiff_t(utf8MarkLength(bytes)), bytes.end()),
+            settings);
         return;
     }
     const std::size_t header = sizeof kSettingsFileHeader;

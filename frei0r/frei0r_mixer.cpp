@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <set>
 
 #include "entry_points.h"
 #include "frame_conversion.h"
@@ -48,14 +49,17 @@ void storeWork(const uint32_t* work, uint32_t* frame, size_t width, size_t heigh
     }
 }
 
-// Says once on standard error that a settings file could not be read: the
-// host sets the name on every frame, and on each of its instances.
+// Says on standard error that a settings file could not be read, once per
+// name in the process: the host sets the name on every frame and on each of
+// its instances, and several instances may take turns with their names.
 void reportUnreadable(const std::string& path, const char* reason) {
     static std::mutex mutex;
-    static std::string lastReported;
+    static std::set<std::string> reported;
+    // Past this many names a project that animates the name would only fill
+    // memory and the log: the rest go unsaid.
+    constexpr std::size_t kMostNames = 1024;
     std::lock_guard lock(mutex);
-    if (path == lastReported) return;
-    lastReported = path;
+    if (reported.size() >= kMostNames || !reported.insert(path).second) return;
     std::fprintf(stderr, "granulix: %s: %s; the settings in force stay\n", path.c_str(), reason);
 }
 

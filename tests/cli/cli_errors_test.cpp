@@ -71,6 +71,50 @@ std::vector<Failure> failures() {
              return "the picture in " + d / "huge.png" +
                     " is 70000x70000 pixels, too large to decode";
          }},
+        {"EmptyPicture",
+         [](const ScratchFolder& d) {
+             return std::vector<std::string>{d / "empty.png", d / "b.png"};
+         },
+         1,
+         [](const ScratchFolder& d) {
+             return "the picture in " + d / "empty.png" + " is 0x0 pixels: it has nothing to show";
+         }},
+        {"PictureWiderThanAnyDecoderTakes",
+         [](const ScratchFolder& d) {
+             return std::vector<std::string>{d / "wide.png", d / "b.png"};
+         },
+         1,
+         [](const ScratchFolder& d) {
+             return "the picture in " + d / "wide.png" +
+                    " is 2147483647x1 pixels, too large to decode";
+         }},
+        {"PictureEnlargedPastTheScalersLimit",
+         [](const ScratchFolder& d) {
+             return std::vector<std::string>{d / "dot.png", d / "dot.png", "--size", "7000x7000"};
+         },
+         1,
+         [](const ScratchFolder& d) {
+             return "cannot enlarge the 1x1 pictures of " + d / "dot.png" +
+                    " to 7000x7000: FFmpeg's scaler enlarges up to 6898 times each way; choose a "
+                    "smaller --size";
+         }},
+        {"ClipFromStandardInput",
+         [](const ScratchFolder& d) {
+             return std::vector<std::string>{"-", d / "b.png"};
+         },
+         1,
+         [](const ScratchFolder&) {
+             return text(
+                 "cannot read -: No such file or directory; clips are read from files, not from "
+                 "standard input (./- names a file called -)");
+         }},
+        {"HugeNameInASettingsFile",
+         [clips](const ScratchFolder& d) {
+             auto a = clips(d);
+             a.insert(a.end(), {"--settings", d / "huge.json"});
+             return a;
+         },
+         1, nullptr},
         {"OneClipOnly",
          [](const ScratchFolder& d) { return std::vector<std::string>{d / "a.png"}; }, 2, nullptr},
         {"UnknownField",
@@ -217,6 +261,12 @@ TEST_P(RenderFailure, SaysWhyInOneLineAndLeavesNoOutput) {
     writeBytes(dir / "junk.png", std::vector<uint8_t>(300, 0x5A));
     writeBytes(dir / "fake.so", std::vector<uint8_t>(300, 0x5A));
     writeBytes(dir / "huge.png", pngHeaderOnly(70000, 70000));
+    writeBytes(dir / "empty.png", pngHeaderOnly(0, 0));
+    writeBytes(dir / "wide.png", pngHeaderOnly(2147483647, 1));
+    writePng(dir / "dot.png", randomPicture(1, 1, 73));
+    const std::string hugeName =
+        "{\"fields\": [{\"name\": \"" + std::string(900000, 'k') + "\", \"value\": 1}]}";
+    writeBytes(dir / "huge.json", std::vector<uint8_t>(hugeName.begin(), hugeName.end()));
     const std::vector<std::string> before = dir.names();
 
     std::vector<std::string> args = {target.command};
@@ -229,6 +279,7 @@ TEST_P(RenderFailure, SaysWhyInOneLineAndLeavesNoOutput) {
     ASSERT_FALSE(run.errors.empty());
     EXPECT_EQ(run.errors.rfind("granulix: ", 0), 0u) << run.errors;
     EXPECT_EQ(run.errors.find('\n'), run.errors.size() - 1) << run.errors;  // one line
+    EXPECT_LT(run.errors.size(), 1200u);  // of a length one can read
     if (failure.message) {
         EXPECT_EQ(run.errors, "granulix: " + failure.message(dir) + "\n");
     }
@@ -591,7 +642,7 @@ TEST(Cli, RefusedCommandLinesSayWhyAndLeaveNoOutput) {
         int status;
         std::string message;
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {{"render", "-o", dir / "out.avi"},
          2,
          "cannot tell what to write from the name " + dir / "out.avi" +
@@ -728,7 +779,41 @@ TEST(Cli, RefusedCommandLinesSayWhyAndLeaveNoOutput) {
         {{"render", "--size", "8x8", "-o", dir / "out.mp4", "--", "-a.png", "-b.png"},
          1,
          "cannot read -a.png: No such file or directory"},
+        {{"render", "--fps", "1e-300", "-o", dir / "f-%d.png"},
+         2,
+         "--fps 1e-300 is slower than any rate a frame time holds; the slowest is 1/100000"},
+        // The encoder's own reason, without the lines the encoder library prints.
+        {{"render", "--size", "32x32", "--preset", "ludicrous", "-o", dir / "out.mp4"},
+         2,
+         "cannot write " + dir / "out.mp4" +
+             ": the libx264 encoder refuses its settings (invalid preset 'ludicrous')"},
+        {{"render", "--size", "32x32", "--codec", "h265", "--crf", "52", "-o", dir / "out.mp4"},
+         2,
+         "cannot write " + dir / "out.mp4" +
+             ": the libx265 encoder refuses its settings (Valid quality based range: "
+             "-qpBDOffsetY to 51)"},
+        {{"render", "--size", "32x32", "--encoder-option", "x264-params=bogus=1", "-o",
+          dir / "out.mp4"},
+         2,
+         "--encoder-option x264-params=bogus=1: the libx264 encoder cannot use it (Error parsing "
+         "option 'bogus = 1')"},
+        {{"render", "--size", "32x32", "--codec", "h265", "--encoder-option",
+          "x265-params=bframes=2:bogus=1", "-o", dir / "out.mp4"},
+         2,
+         "--encoder-option x265-params=bframes=2:bogus=1: the libx265 encoder cannot use it "
+         "(Unknown option: bogus)"},
+        {{"settings", "new", elsewhere / "d.mp4"},
+         1,
+         "cannot write " + elsewhere / "d.mp4" + ": it is a folder; name a file in it, such as " +
+             elsewhere / "d.mp4/look.qlb"},
     };
+    // An empty word is a value missing, not the option left out.
+    for (const char* option :
+         {"--codec", "--crf", "--preset", "--pix-fmt", "--progress", "--fit"}) {
+        cases.push_back({{"render", option, "", "-o", dir / "out.mp4"},
+                         2,
+                         option + std::string(" needs a value, not an empty word")});
+    }
     for (const Case& c : cases) {
         const ProgramRun run = runGranulix(c.args);
         EXPECT_EQ(run.status, c.status) << c.message;
@@ -753,7 +838,7 @@ TEST(Cli, EachCommandAnswersHelpWithItsOwnUsage) {
          {"--count"}},
         {{"play", "--help"},
          "usage: granulix play [A B] [options]",
-         {"--dry-run", "--fps R", "--settings FILE"},
+         {"--dry-run", "--fps R", "--settings FILE", "--offset T", "--no-audio"},
          {"--output", "--force", "--codec"}},
         {{"sheet", "-o", "x.png", "-h"},
          "usage: granulix sheet [A B] -o SHEET.png [options]",

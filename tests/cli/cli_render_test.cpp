@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <tuple>
@@ -307,7 +308,7 @@ TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
          "25",
          "64x36",
          "64x36",
-         {"--codec", "h265", "--preset", "fast"},
+         {"--codec", "h265", "--preset", "fast", "--encoder-option", "x265-params=bframes=2"},
          "yuv420p",
          kBt709},
         {"vp9.mp4",
@@ -349,6 +350,9 @@ TEST(Cli, VideoOutputsPlayEveryFrameForItsWholeTime) {
         args.insert(args.end(), o.encoding.begin(), o.encoding.end());
         const ProgramRun run = runGranulix(args);
         ASSERT_EQ(run.status, 0) << o.name << ": " << run.errors;
+        // Only the program's own lines: none of what encoder libraries print.
+        for (std::size_t at = 0; at < run.errors.size(); at = run.errors.find('\n', at) + 1)
+            EXPECT_EQ(run.errors.compare(at, 10, "granulix: "), 0) << run.errors;
         const VideoFacts facts = probeVideo(dir / o.name);
         EXPECT_EQ(facts.frames, 5) << o.name;
         EXPECT_EQ(facts.codec, o.codec) << o.name;
@@ -773,6 +777,36 @@ TEST(Cli, AnEditIsTimedAsXfadeAndItsSoundAsAcrossfade) {
     ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(probeSound(dir / "quiet.mkv").codec, "");
     EXPECT_EQ(probeVideo(dir / "quiet.mkv").frames, 65);
+
+    // play hands ffplay the same edit, pictures and sound, as one stream.
+    const std::string player = "#!/bin/sh\nprintf '%s\\n' \"$*\" >\"" + dir / "args" +
+                               "\"\nexec cat >\"" + dir / "stream.nut" + "\"\n";
+    writeBytes(dir / "ffplay", std::vector<uint8_t>(player.begin(), player.end()));
+    std::filesystem::permissions(dir / "ffplay", std::filesystem::perms::owner_all);
+    const std::vector<std::string> edit = {dir / "a.mkv", dir / "b.mkv", "--offset", "1",
+                                           "--duration",  "0.5",         "-q"};
+    std::vector<std::string> words = {"play"};
+    words.insert(words.end(), edit.begin(), edit.end());
+    const ProgramRun played =
+        runGranulix(words, {"PATH=" + dir.path().string() + ":" + std::getenv("PATH")});
+    ASSERT_EQ(played.status, 0) << played.errors;
+    const std::vector<uint8_t> args = readBytes(dir / "args");
+    EXPECT_EQ(std::string(args.end() - 9, args.end()), "-f nut -\n");
+    words[0] = "render";
+    words.insert(words.end(), {"-o", "-"});
+    const ProgramRun rendered = runGranulix(words);
+    ASSERT_EQ(rendered.status, 0) << rendered.errors;
+    const ProgramRun shown =
+        runProgram({"ffmpeg", "-v", "error", "-i", dir / "stream.nut", "-map", "0:v", "-fps_mode",
+                    "passthrough", "-f", "rawvideo", "-pix_fmt", "bgr24", "-"});
+    ASSERT_EQ(shown.status, 0) << shown.errors;
+    EXPECT_TRUE(shown.output == rendered.output);
+    const SoundLevels heard = soundLevels(dir / "stream.nut"),
+                      written = soundLevels(dir / "edit.mp4");
+    EXPECT_NEAR(heard.seconds, written.seconds, 1024.0 / 44100);
+    ASSERT_EQ(heard.levels.size(), written.levels.size());
+    for (std::size_t i = 0; i < heard.levels.size(); ++i)
+        EXPECT_NEAR(heard.levels[i], written.levels[i], 0.004) << "at " << double(i) / 20 << " s";
 }
 
 TEST(Cli, PicturesAreTurnedUprightAndPlacedByTheFitMode) {
@@ -871,12 +905,20 @@ TEST(Cli, SheetShowsFramesSpreadOverTheTransition) {
     const Picture a = randomPicture(kWidth, kHeight, 51), b = randomPicture(kWidth, kHeight, 52);
     writePng(dir / "a.png", a);
     writePng(dir / "b.png", b);
+    // A newline in the name stays inside the summary's one line.
     const ProgramRun run =
-        runGranulix({"sheet", dir / "a.png", dir / "b.png", "-o", dir / "sheet.png", "--frames",
-                     "9", "--count", "3", "--tile-width", "64", "-q"});
+        runGranulix({"sheet", dir / "a.png", dir / "b.png", "-o", dir / "sheet\n.png", "--frames",
+                     "9", "--count", "3", "--tile-width", "64"});
     ASSERT_EQ(run.status, 0) << run.errors;
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"a.png", "b.png", "sheet.png"}));
-    const Picture sheet = readPng(dir / "sheet.png");
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"a.png", "b.png", "sheet\n.png"}));
+    EXPECT_EQ(run.errors.substr(0, run.errors.find('\n') + 1),
+              "granulix: the tiles are 37 pixels wide, the frame's own width: --tile-width 64 "
+              "would enlarge it\n");
+    EXPECT_EQ(run.errors.find("granulix: " + dir / "sheet\\n.png: 3 frames of 37x23"),
+              run.errors.find('\n') + 1)
+        << run.errors;
+    EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 2) << run.errors;
+    const Picture sheet = readPng(dir / "sheet\n.png");
     // Tiles narrower than the frames would be resampled; these keep their size.
     const EffectSettings defaults = moduleDefaults();
     for (int frame : {0, 4, 8}) {

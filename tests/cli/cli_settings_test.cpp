@@ -280,22 +280,27 @@ std::vector<BadFile> badFiles() {
     std::vector<uint8_t> cutShort = randomSettingsFile(5);
     cutShort.resize(32 + 423);
     const char* notOurs = " is not a settings file: it is neither JSON nor a .qlb file";
-    return {{"missing", {}, "cannot read settings file ", ": No such file or directory"},
-            {"twentyBytes", std::vector<uint8_t>(20, 'V'), "", notOurs},
-            {"otherHeader", otherText, "", notOurs},
-            {"headerWithoutItsZero", noZero, "", notOurs},
-            {"blockCutShort", cutShort, "settings file ",
-             ": cut short at 455 bytes; a .qlb file holds 456"},
-            {"jsonCutShort", bytesOf("{\"fields\": [\n  {\"name\": \"gravity\",\n"),
-             "settings file ", ": line 3: the JSON ends too soon"},
-            {"jsonFraction", bytesOf(R"({"fields": [{"name": "wind", "value": 2.5}]})"),
-             "settings file ", ": wind must be a whole number of 32 bits, not 2.5"},
-            {"jsonUnknownField", bytesOf(R"({"fields": [{"name": "colour", "value": 2}]})"),
-             "settings file ", ": unknown settings field \"colour\""},
-            // Every command takes the same largest size, set included.
-            {"blockAndAMegabyteMore", randomSettingsFile(5, kLargestSettingsFile), "",
-             " is too large to be a settings file"},
-            {"namedPipe", {}, "settings file ", ": it is not a plain file", true}};
+    return {
+        {"missing", {}, "cannot read settings file ", ": No such file or directory"},
+        {"twentyBytes", std::vector<uint8_t>(20, 'V'), "", notOurs},
+        {"otherHeader", otherText, "", notOurs},
+        {"headerWithoutItsZero", noZero, "", notOurs},
+        {"blockCutShort", cutShort, "settings file ",
+         ": cut short at 455 bytes; a .qlb file holds 456"},
+        {"jsonCutShort", bytesOf("{\"fields\": [\n  {\"name\": \"gravity\",\n"), "settings file ",
+         ": line 3: the JSON ends too soon"},
+        {"jsonFraction", bytesOf(R"({"fields": [{"name": "wind", "value": 2.5}]})"),
+         "settings file ", ": wind must be a whole number of 32 bits, not 2.5"},
+        {"jsonUnknownField", bytesOf(R"({"fields": [{"name": "colour", "value": 2}]})"),
+         "settings file ", ": unknown settings field \"colour\""},
+        {"jsonMemberTwice", bytesOf(R"({"fields": [{"name": "wind", "value": 2, "value": 3}]})"),
+         "settings file ", ": line 1: the member \"value\" is given twice"},
+        {"jsonUnknownMember", bytesOf(R"({"fields": [], "gravity": 3})"), "settings file ",
+         ": unknown member \"gravity\" (a settings file has \"fields\" and \"reserved168\")"},
+        // Every command takes the same largest size, set included.
+        {"blockAndAMegabyteMore", randomSettingsFile(5, kLargestSettingsFile), "",
+         " is too large to be a settings file"},
+        {"namedPipe", {}, "settings file ", ": it is not a plain file", true}};
 }
 
 class BadSettingsFile : public ::testing::TestWithParam<BadFile> {};
@@ -391,6 +396,12 @@ TEST(CliSettings, JsonFromShowIsTakenBackWithEveryByte) {
     const ProgramRun json = runGranulix({"settings", "show", "--json", dir / "random.qlb"});
     ASSERT_EQ(json.status, 0) << json.errors;
     writeBytes(dir / "random.json", json.output);
+    // As a text editor may save it, with a byte order mark before the text.
+    writeBytes(dir / "marked.json",
+               bytesOf("\xEF\xBB\xBF" + std::string(json.output.begin(), json.output.end())));
+    const ProgramRun fromMarked = runGranulix({"settings", "show", "--json", dir / "marked.json"});
+    ASSERT_EQ(fromMarked.status, 0) << fromMarked.errors;
+    EXPECT_TRUE(fromMarked.output == json.output);
     for (const char* form : {"--json", ""}) {
         std::vector<std::string> args = {"settings", "show", dir / "random.json"};
         if (*form) args.push_back(form);
