@@ -133,7 +133,7 @@ TEST_F(ObsTransition, FramesAreTheProgramsAtEveryTime) {
     }
 }
 
-TEST_F(ObsTransition, FramesFollowAJsonSettingsFileAndAChangedField) {
+TEST_F(ObsTransition, FramesFollowAJsonSettingsFileAndChangedFields) {
     const fs::path file = workFolder / "look.json";
     std::ofstream(file) << R"({"fields": [{"name": "gravity", "value": 200},
         {"name": "wind", "value": 40}, {"name": "cellWidth", "value": 3},
@@ -152,6 +152,13 @@ TEST_F(ObsTransition, FramesFollowAJsonSettingsFileAndAChangedField) {
 
     applySettings(transition, R"({"cell-height": 1})");
     EXPECT_EQ(differingPixels(frameAt(transition, 0.75f), changed[3]), 0);
+
+    // A hand-edited scene collection may hold anything: held to the ranges.
+    const auto held =
+        programFrames("--settings " + file.string() + " --set cellHeight=1 --set gravity=255");
+    ASSERT_EQ(held.size(), std::size_t(kProgramFrames));
+    applySettings(transition, R"({"gravity": 99999, "cell-height": -7})");
+    EXPECT_EQ(differingPixels(frameAt(transition, 0.25f), held[1]), 0);
 }
 
 TEST_F(ObsTransition, UnreadableSettingsFileIsReportedOnceAndTheSettingsStay) {
