@@ -86,8 +86,7 @@ public:
 
     ~Transition() {
         obs_enter_graphics();
-        for (StagedScenes& s : staged_) s.release();
-        gs_texture_destroy(mixed_);
+        releaseFrames();
         obs_leave_graphics();
     }
 
@@ -147,11 +146,28 @@ public:
 
     obs_source_t* source() const { return source_; }
 
-    void render() { obs_transition_video_render(source_, &Transition::renderScenes); }
+    void render() {
+        bool ended;
+        {
+            std::lock_guard lock(mutex_);
+            ended = ended_;
+            ended_ = false;
+        }
+        if (ended) releaseFrames();
+        obs_transition_video_render(source_, &Transition::renderScenes);
+    }
 
     void startRun() {
         std::lock_guard lock(mutex_);
         newRun_ = true;
+        ended_ = false;
+    }
+
+    // The copies and work frames go back once a run has ended, on the
+    // graphics thread at its next frame.
+    void endRun() {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
     }
 
 private:
@@ -275,6 +291,15 @@ private:
         return true;
     }
 
+    void releaseFrames() {
+        for (StagedScenes& s : staged_) s.release();
+        gs_texture_destroy(mixed_);
+        mixed_ = nullptr;
+        std::vector<uint32_t>().swap(frame_);
+        std::vector<uint32_t>().swap(work_.a);
+        std::vector<uint32_t>().swap(work_.out);
+    }
+
     static void drawScene(gs_texture_t* texture, uint32_t cx, uint32_t cy) {
         if (!texture) return;
         gs_effect_t* effect = obs_get_base_effect(OBS_EFFECT_DEFAULT);
@@ -294,6 +319,7 @@ private:
     EffectSettings base_{};      // the defaults, or the last file read
     EffectSettings settings_{};  // base_ with the properties' fields: what frames use
     bool newRun_ = true;
+    bool ended_ = false;
 
     // The graphics thread's own.
     StagedScenes staged_[2];
@@ -352,6 +378,10 @@ bool audioRender(void* data, uint64_t* tsOut, obs_source_audio_mix* audio, uint3
 
 void transitionStart(void* data) {
     if (data) transitionOf(data)->startRun();
+}
+
+void transitionStop(void* data) {
+    if (data) transitionOf(data)->endRun();
 }
 
 void defaults(obs_data_t* settings) {
@@ -429,6 +459,7 @@ obs_source_info makeInfo() {
     info.video_render = videoRender;
     info.audio_render = audioRender;
     info.transition_start = transitionStart;
+    info.transition_stop = transitionStop;
     return info;
 }
 
