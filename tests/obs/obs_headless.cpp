@@ -12,7 +12,7 @@
 namespace granulix::obs_test {
 namespace {
 
-constexpr const char* kSystemModules = "/usr/lib/x86_64-linux-gnu/obs-plugins";
+constexpr const char* kSystemModules = GRANULIX_OBS_SYSTEM_MODULES;
 constexpr const char* kSystemData = "/usr/share/obs/obs-plugins";
 
 void openModule(const std::string& file, const std::string& data) {
