@@ -233,7 +233,7 @@ private:
             drawScene(t < 0.5f ? a : b, cx, cy);
             return;
         }
-        drawScene(mixed_, cx, cy);
+        drawMix(mixed_, cx, cy);
     }
 
     bool stage(StagedScenes& s, gs_texture_t* a, gs_texture_t* b, float t, uint32_t cx,
@@ -300,9 +300,18 @@ private:
         std::vector<uint32_t>().swap(work_.out);
     }
 
+    // Draws a scene as it is, made opaque.
     static void drawScene(gs_texture_t* texture, uint32_t cx, uint32_t cy) {
+        drawTexture(obs_get_base_effect(OBS_EFFECT_OPAQUE), texture, cx, cy);
+    }
+
+    // The mix is opaque already; the default effect draws its bytes as they are.
+    static void drawMix(gs_texture_t* texture, uint32_t cx, uint32_t cy) {
+        drawTexture(obs_get_base_effect(OBS_EFFECT_DEFAULT), texture, cx, cy);
+    }
+
+    static void drawTexture(gs_effect_t* effect, gs_texture_t* texture, uint32_t cx, uint32_t cy) {
         if (!texture) return;
-        gs_effect_t* effect = obs_get_base_effect(OBS_EFFECT_DEFAULT);
         gs_effect_set_texture(gs_effect_get_param_by_name(effect, "image"), texture);
         while (gs_effect_loop(effect, "Draw")) gs_draw_sprite(texture, 0, cx, cy);
     }
@@ -377,22 +386,24 @@ bool audioRender(void* data, uint64_t* tsOut, obs_source_audio_mix* audio, uint3
 }
 
 void transitionStart(void* data) {
-    if (data) transitionOf(data)->startRun();
+    if (data) guarded("start", [&] { transitionOf(data)->startRun(); });
 }
 
 void transitionStop(void* data) {
-    if (data) transitionOf(data)->endRun();
+    if (data) guarded("stop", [&] { transitionOf(data)->endRun(); });
 }
 
 void defaults(obs_data_t* settings) {
-    obs_data_set_default_string(settings, kSettingsFileKey, "");
-    for (const PropertyRow& row : propertyRows()) {
-        if (row.control == Control::kCheck) {
-            obs_data_set_default_bool(settings, row.key.c_str(), row.field->defaultValue != 0);
-        } else {
-            obs_data_set_default_int(settings, row.key.c_str(), row.field->defaultValue);
+    guarded("defaults", [&] {
+        obs_data_set_default_string(settings, kSettingsFileKey, "");
+        for (const PropertyRow& row : propertyRows()) {
+            if (row.control == Control::kCheck) {
+                obs_data_set_default_bool(settings, row.key.c_str(), row.field->defaultValue != 0);
+            } else {
+                obs_data_set_default_int(settings, row.key.c_str(), row.field->defaultValue);
+            }
         }
-    }
+    });
 }
 
 bool settingsFileChosen(void* data, obs_properties_t*, obs_property_t*, obs_data_t* settings) {

@@ -126,6 +126,11 @@ protected:
 TEST_F(ObsTransition, FramesAreTheProgramsAtEveryTime) {
     const auto expected = programFrames("");
     ASSERT_EQ(expected.size(), std::size_t(kProgramFrames));
+    // The first frame of a run has nothing staged before it: the scene being
+    // left, which is the mix at time 0.
+    obs_transition_set_manual_time(transition, 0.5f);
+    letOneTick();
+    EXPECT_EQ(differingPixels(obs->renderFrame(transition, kWidth, kHeight), expected[0]), 0);
     for (int i : {1, 2, 3}) {
         const float t = float(i) / float(kProgramFrames - 1);
         EXPECT_EQ(differingPixels(frameAt(transition, t), expected[std::size_t(i)]), 0)
