@@ -95,7 +95,8 @@ public:
         readFields(data);
     }
 
-    // Reads the file the data names when it differs from the last one and
+    // Reads the file the data names when it differs from the last one, over
+    // the settings in force (a JSON file may name only some fields), and
     // copies its fields into the data; an empty name goes back to the
     // defaults. Called by the file property when the user picks a file, so
     // the controls show the file's values at once, and by every update.
@@ -106,7 +107,7 @@ public:
             std::lock_guard lock(mutex_);
             if (path == file_) return;
             file_ = path;
-            read = base_;
+            read = settings_;
         }
         if (path.empty()) {
             fillDefaults(read);

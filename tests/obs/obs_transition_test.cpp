@@ -143,11 +143,14 @@ TEST_F(ObsTransition, FramesFollowAJsonSettingsFileAndChangedFields) {
     std::ofstream(file) << R"({"fields": [{"name": "gravity", "value": 200},
         {"name": "wind", "value": 40}, {"name": "cellWidth", "value": 3},
         {"name": "sourceBindings[2].kind", "value": 12}]})";
-    const auto fromFile = programFrames("--settings " + file.string());
-    const auto changed = programFrames("--settings " + file.string() + " --set cellHeight=1");
+    // The file names some fields; the others keep the values in force.
+    const std::string withFile = "--settings " + file.string() + " --set timeline=200";
+    const auto fromFile = programFrames(withFile);
+    const auto changed = programFrames(withFile + " --set cellHeight=1");
     ASSERT_EQ(fromFile.size(), std::size_t(kProgramFrames));
     ASSERT_EQ(changed.size(), std::size_t(kProgramFrames));
 
+    applySettings(transition, R"({"timeline": 200})");
     applySettings(transition, R"({"settings-file": ")" + file.string() + R"("})");
     obs_data_t* data = obs_source_get_settings(transition);
     EXPECT_EQ(obs_data_get_int(data, "gravity"), 200) << "the file's fields show in the properties";
@@ -159,8 +162,7 @@ TEST_F(ObsTransition, FramesFollowAJsonSettingsFileAndChangedFields) {
     EXPECT_EQ(differingPixels(frameAt(transition, 0.75f), changed[3]), 0);
 
     // A hand-edited scene collection may hold anything: held to the ranges.
-    const auto held =
-        programFrames("--settings " + file.string() + " --set cellHeight=1 --set gravity=255");
+    const auto held = programFrames(withFile + " --set cellHeight=1 --set gravity=255");
     ASSERT_EQ(held.size(), std::size_t(kProgramFrames));
     applySettings(transition, R"({"gravity": 99999, "cell-height": -7})");
     EXPECT_EQ(differingPixels(frameAt(transition, 0.25f), held[1]), 0);
