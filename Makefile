@@ -1,7 +1,7 @@
 # The two commands that matter: `make demo` and `make test`.
 # Everything else here is a step of one of them.
 
-package-sets = native hosts windows win32 fuzz kdenlive
+package-sets = native hosts windows win32 fuzz kdenlive obs
 
 .PHONY: all deps $(addprefix deps-,$(package-sets)) demo test bench install clean screenshot fuzz fuzz-seeds test-fuzz build-fuzz \
 	$(foreach p,native sanitize win64 win32,build-$(p) test-$(p)) build-win64-renders
@@ -16,9 +16,10 @@ $(addprefix deps-,$(package-sets)): deps-%:
 	@scripts/install-deps $*
 
 # The package sets each preset builds with, and the further sets its tests
-# run with: the native tests drive the frei0r plug-in through melt and
-# GStreamer, and have Kdenlive load its description.
-deps-build-native = native
+# run with: the native build makes the OBS transition too (and tests it in
+# headless libobs), the native tests drive the frei0r plug-in through melt
+# and GStreamer, and have Kdenlive load its description.
+deps-build-native = native obs
 deps-build-sanitize = native
 deps-build-win64 = windows
 deps-build-win32 = windows
@@ -95,15 +96,20 @@ screenshot:
 bench: build-native
 	@build/native/bin/engine_bench --benchmark_repetitions=5 \
 		--benchmark_report_aggregates_only=true
+	@LIBGL_ALWAYS_SOFTWARE=1 scripts/with-xvfb build/native/bin/obs_bench \
+		--benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 
 # The frei0r plug-in for MLT and GStreamer, with Kdenlive's description of
 # it: make install PREFIX=$HOME/.local puts them in $(PREFIX)/lib/frei0r-1
-# and $(PREFIX)/share/kdenlive/transitions.
+# and $(PREFIX)/share/kdenlive/transitions. The OBS transition goes to
+# $(PREFIX)/lib/<multiarch>/obs-plugins and $(PREFIX)/share/obs/obs-plugins,
+# where Debian's OBS finds it when PREFIX is /usr.
 PREFIX ?= /usr/local
-install: deps-native
+install: deps-native deps-obs
 	@cmake --preset native >/dev/null
-	@cmake --build --preset native --target granulix_frei0r granulix_kdenlive
+	@cmake --build --preset native --target granulix_frei0r granulix_kdenlive granulix_obs
 	@cmake --install build/native --prefix $(PREFIX) --component frei0r
+	@cmake --install build/native --prefix $(PREFIX) --component obs
 
 clean:
 	rm -rf build out

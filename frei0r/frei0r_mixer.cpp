@@ -12,42 +12,12 @@
 #include <new>
 #include <set>
 
-#include "entry_points.h"
-#include "frame_conversion.h"
-#include "render_job.h"
-#include "renderer.h"
+#include "rgba_frames.h"
 #include "task_pool.h"
 #include "settings_file.h"
 
-#if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-#error "the pixel word layout below assumes a little-endian machine"
-#endif
-
 namespace granulix::frei0r {
 namespace {
-
-// An RGBA8888 word (red in the low byte) as a work word (blue in the low
-// byte, top byte 0), and back with full alpha. The swap is its own inverse.
-inline uint32_t swapRedBlue(uint32_t p) {
-    return (p & 0xFFu) << 16 | (p & 0xFF00u) | (p >> 16 & 0xFFu);
-}
-
-// Row y of the work frame is line height-1-y of the picture.
-void loadWork(const uint32_t* frame, uint32_t* work, size_t width, size_t height) {
-    for (size_t y = 0; y < height; ++y) {
-        const uint32_t* line = frame + (height - 1 - y) * width;
-        uint32_t* row = work + y * width;
-        for (size_t x = 0; x < width; ++x) row[x] = swapRedBlue(line[x]);
-    }
-}
-
-void storeWork(const uint32_t* work, uint32_t* frame, size_t width, size_t height) {
-    for (size_t y = 0; y < height; ++y) {
-        const uint32_t* row = work + y * width;
-        uint32_t* line = frame + (height - 1 - y) * width;
-        for (size_t x = 0; x < width; ++x) line[x] = swapRedBlue(row[x]) | 0xFF000000u;
-    }
-}
 
 // Says on standard error that a settings file could not be read, once per
 // name in the process: the host sets the name on every frame and on each of
@@ -131,8 +101,7 @@ double unitFromField(const SettingsField& field, int32_t value) {
 Mixer::Mixer(unsigned width, unsigned height)
     : width_(width),
       height_(height),
-      renderable_(width <= INT32_MAX && height <= INT32_MAX &&
-                  host::workBlockBytes(int32_t(width), int32_t(height), 0) != 0),
+      renderable_(host::rgbaSizeRenderable(width, height)),
       overrides_(fieldParameters().size()),
       overridden_(fieldParameters().size()) {
     fillDefaults(base_);
@@ -208,11 +177,7 @@ std::unique_ptr<Mixer::WorkFrames> Mixer::takeWorkFrames() {
             return frames;
         }
     }
-    auto frames = std::make_unique<WorkFrames>();
-    const size_t pixels = size_t(width_) * size_t(height_);
-    frames->a.resize(pixels);
-    frames->out.resize(pixels);
-    return frames;
+    return std::make_unique<WorkFrames>();
 }
 
 void Mixer::giveBack(std::unique_ptr<WorkFrames> frames) {
@@ -231,15 +196,8 @@ void Mixer::update(const uint32_t* clipA, const uint32_t* clipB, uint32_t* out) 
     std::unique_ptr<WorkFrames> frames;
     try {
         frames = takeWorkFrames();
-        loadWork(clipA, frames->a.data(), width_, height_);
-        // Clip B goes straight where the output starts from.
-        loadWork(clipB, frames->out.data(), width_, height_);
-        RenderJob job = workFramesJob(
-            65536, host::positionFromProgress(float(progress())), int32_t(width_), int32_t(height_),
-            {frames->a.data(), frames->out.data(), frames->out.data()}, settings);
-        job.tasks = sharedTaskPool();
-        render(job, frames->scratch);
-        storeWork(frames->out.data(), out, width_, height_);
+        host::renderRgbaFrames({clipA, clipB, out, width_, height_, width_, width_},
+                               float(progress()), settings, *frames, sharedTaskPool());
     } catch (const std::bad_alloc&) {
         std::memmove(out, clipA, pixels * sizeof(uint32_t));
     }

@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "effect_settings.h"
-#include "render_scratch.h"
+#include "rgba_frames.h"
 #include "settings_table.h"
 
 namespace granulix::frei0r {
@@ -78,10 +78,7 @@ public:
 
 private:
     // What one render takes besides the host's frames; kept between frames.
-    struct WorkFrames {
-        std::vector<uint32_t> a, out;
-        RenderScratch scratch;
-    };
+    using WorkFrames = host::RgbaWork;
     std::unique_ptr<WorkFrames> takeWorkFrames();
     void giveBack(std::unique_ptr<WorkFrames> frames);
 
