@@ -3,7 +3,7 @@
 
 package-sets = native hosts windows win32 fuzz kdenlive obs
 
-.PHONY: all deps $(addprefix deps-,$(package-sets)) demo test bench install clean screenshot fuzz fuzz-seeds test-fuzz build-fuzz \
+.PHONY: all deps $(addprefix deps-,$(package-sets)) demo test check-format bench install clean screenshot fuzz fuzz-seeds test-fuzz build-fuzz \
 	$(foreach p,native sanitize win64 win32,build-$(p) test-$(p)) build-win64-renders
 
 all: build-native
@@ -35,17 +35,26 @@ deps-test-win32 = win32
 # 32-bit programs, which deps-win32 sets up).
 run-native =
 run-sanitize =
-run-win64 = GRANULIX_WINEPREFIX=$(CURDIR)/build/win64/wineprefix scripts/with-xvfb
-run-win32 = GRANULIX_WINEPREFIX=$(CURDIR)/build/win32/wineprefix \
+run-win64 = env GRANULIX_WINEPREFIX=$(CURDIR)/build/win64/wineprefix scripts/with-xvfb
+run-win32 = env GRANULIX_WINEPREFIX=$(CURDIR)/build/win32/wineprefix \
 	GRANULIX_WINE_RUN=$(CURDIR)/scripts/wine32-run scripts/with-xvfb
+
+# Warnings stop the build where GRANULIX_WERROR is ON: by default when CI is
+# set, and .ci/run says so outright. Every configure passes the choice on,
+# so a build folder made before does not keep an older one.
+GRANULIX_WERROR ?= $(if $(CI),ON,OFF)
+configure = cmake --preset $(1) -DGRANULIX_WERROR=$(GRANULIX_WERROR) >/dev/null
+
+# Runs a stage's command and says how long it took.
+timed = scripts/timed $(1) $(2)
 
 # configure, build and test one CMake preset
 define preset
 build-$(1): $(foreach d,$(deps-build-$(1)),deps-$(d))
-	@cmake --preset $(1) >/dev/null
-	@cmake --build --preset $(1)
+	@$(call configure,$(1))
+	@$(call timed,build-$(1),cmake --build --preset $(1))
 test-$(1): build-$(1) $(foreach d,$(deps-test-$(1)),deps-$(d))
-	@$(run-$(1)) ctest --preset $(1)
+	@$(call timed,test-$(1),$(run-$(1)) ctest --preset $(1))
 endef
 $(eval $(call preset,native))
 $(eval $(call preset,sanitize))
@@ -56,7 +65,7 @@ $(eval $(call preset,win32))
 # 64-bit module and the program that renders through it.
 test-win32: build-win64-renders
 build-win64-renders: deps-windows
-	@cmake --preset win64 >/dev/null
+	@$(call configure,win64)
 	@cmake --build --preset win64 --target module_renders
 
 # The fuzz targets (clang, libFuzzer, ASan + UBSan). `make test` gives each
@@ -67,10 +76,10 @@ FUZZ_RUNS ?= 4000
 FUZZ_TARGETS ?= render_entry settings_file settings_json preview_hook:800 engine command_line frei0r:1000
 FUZZ_SECONDS ?= 180
 build-fuzz: deps-fuzz
-	@cmake --preset fuzz >/dev/null
-	@cmake --build --preset fuzz
+	@$(call configure,fuzz)
+	@$(call timed,build-fuzz,cmake --build --preset fuzz)
 test-fuzz: build-fuzz
-	@scripts/run-fuzzer --runs $(FUZZ_RUNS) $(FUZZ_TARGETS)
+	@$(call timed,test-fuzz,scripts/run-fuzzer --runs $(FUZZ_RUNS) $(FUZZ_TARGETS))
 fuzz: build-fuzz
 	@scripts/run-fuzzer --seconds $(FUZZ_SECONDS)
 # Rewrites the committed seed corpora from fuzz/fuzz_seeds.cpp.
@@ -81,13 +90,17 @@ fuzz-seeds: build-fuzz
 # The built-in clips through the native module: a video and a contact sheet.
 # Builds only the program and the module, so a clean clone gets there fast.
 demo: deps-native
-	@cmake --preset native >/dev/null
+	@$(call configure,native)
 	@cmake --build --preset native --target granulix granulix_module
 	@mkdir -p out
 	@build/native/bin/granulix render --frames 75 -o out/demo.mp4
 	@build/native/bin/granulix sheet --frames 75 -o out/demo-sheet.png
 
-test: test-native test-sanitize test-win64 test-win32 test-fuzz
+test: check-format test-native test-sanitize test-win64 test-win32 test-fuzz
+
+# The layout is .clang-format's: a file it would change fails the check.
+check-format: deps-native
+	@git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
 
 # A picture of the setup dialog at one frame: make screenshot FRAME=40
 screenshot:
@@ -106,7 +119,7 @@ bench: build-native
 # where Debian's OBS finds it when PREFIX is /usr.
 PREFIX ?= /usr/local
 install: deps-native deps-obs
-	@cmake --preset native >/dev/null
+	@$(call configure,native)
 	@cmake --build --preset native --target granulix_frei0r granulix_kdenlive granulix_obs
 	@cmake --install build/native --prefix $(PREFIX) --component frei0r
 	@cmake --install build/native --prefix $(PREFIX) --component obs

@@ -97,9 +97,10 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::printf("milliseconds a call, median of %d rounds; ratio: the first module's over "
-                "this one's\n\n",
-                rounds);
+    std::printf(
+        "milliseconds a call, median of %d rounds; ratio: the first module's over "
+        "this one's\n\n",
+        rounds);
     for (size_t c = 0; c < kCaseCount; ++c) {
         const double first = median(ms[c * modules.size()]);
         for (size_t m = 0; m < modules.size(); ++m) {

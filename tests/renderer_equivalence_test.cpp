@@ -126,8 +126,8 @@ TEST_P(RendererMatchesReference, OverRandomSettingsPositionsAndOrders) {
             RenderJob job = shared.job(s, N, P);
             job.tasks = runner;
             std::vector<std::byte> workspace(renderWorkspaceBytes(job));
-            std::pmr::monotonic_buffer_resource bounded(
-                workspace.data(), workspace.size(), std::pmr::null_memory_resource());
+            std::pmr::monotonic_buffer_resource bounded(workspace.data(), workspace.size(),
+                                                        std::pmr::null_memory_resource());
             render(job, workspace.empty() ? std::pmr::new_delete_resource() : &bounded);
             ASSERT_EQ(shared.out, fast.out)
                 << "round " << round << " on " << runner->width() << " parts";
