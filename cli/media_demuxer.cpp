@@ -1,6 +1,7 @@
 #include "media_demuxer.h"
 
 #include <algorithm>
+#include <new>
 
 #include "cli_error.h"
 
@@ -78,7 +79,10 @@ int MediaDemuxer::read(int stream, AVPacket* packet) {
                            " MB ahead of the other in the file");
         }
         AVPacket* kept = av_packet_alloc();
-        if (!kept) throw std::bad_alloc();
+        if (!kept) {
+            av_packet_unref(packet);
+            throw std::bad_alloc();
+        }
         av_packet_move_ref(kept, packet);
         other->waiting.push_back(kept);
         waitingBytes_ += kept->size;
