@@ -31,21 +31,23 @@ std::string seconds(double value) {
 }
 
 // The sound stream of one clip's file, decoded frame by frame, with times
-// counted from the file's first picture.
+// counted from the file's first picture. The file is the one the clip's
+// pictures are read from, already where they start.
 struct SoundReader {
     std::string path;
+    std::shared_ptr<MediaDemuxer> file;
     AVFormatContext* format = nullptr;
     AVCodecContext* decoder = nullptr;
     AVPacket* packet = nullptr;
     int stream = -1;
     int64_t origin = 0;  // the first picture's time, in the sound stream's time base
+    double end = 0;      // seconds after the first picture where the mix needs no more
     bool draining = false;
     bool ended = false;
 
     ~SoundReader() {
         av_packet_free(&packet);
         avcodec_free_context(&decoder);
-        avformat_close_input(&format);
     }
 
     [[noreturn]] void fail(const std::string& what, int code) const {
@@ -55,10 +57,8 @@ struct SoundReader {
     // False when the file has no sound.
     bool open(const SoundClip& clip) {
         path = clip.path;
-        int result = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
-        if (result < 0) fail("read", result);
-        result = avformat_find_stream_info(format, nullptr);
-        if (result < 0) fail("read", result);
+        file = clip.file;
+        format = file->format();
         const AVCodec* codec = nullptr;
         stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
         if (stream < 0 || !codec) return false;
@@ -73,19 +73,18 @@ struct SoundReader {
         decoder = avcodec_alloc_context3(codec);
         packet = av_packet_alloc();
         if (!decoder || !packet) throw std::bad_alloc();
-        result = avcodec_parameters_to_context(decoder, s->codecpar);
+        int result = avcodec_parameters_to_context(decoder, s->codecpar);
         if (result < 0) fail("decode", result);
         decoder->pkt_timebase = s->time_base;
         result = avcodec_open2(decoder, codec, nullptr);
         if (result < 0) fail("decode", result);
-        if (clip.from > 0) {
-            const int64_t at =
-                origin + av_rescale_q(int64_t(std::llround(clip.from * AV_TIME_BASE)),
-                                      AV_TIME_BASE_Q, s->time_base);
-            if (av_seek_frame(format, stream, at, AVSEEK_FLAG_BACKWARD) >= 0)
-                avcodec_flush_buffers(decoder);
-        }
         return true;
+    }
+
+    // Decodes no more: the rest of the file is not read for the sound.
+    void stop() {
+        ended = true;
+        if (stream >= 0) file->unfollow(stream);
     }
 
     AVRational timeBase() const { return format->streams[stream]->time_base; }
@@ -94,7 +93,7 @@ struct SoundReader {
     // false at the end.
     bool decode(AVFrame* into) {
         const char* what = nullptr;
-        const int result = decodeNext(format, stream, decoder, packet, draining, into, true, what);
+        const int result = decodeNext(*file, stream, decoder, packet, draining, into, true, what);
         if (result == AVERROR_EOF) return false;
         if (result < 0) fail(what, result);
         into->pts = into->best_effort_timestamp == AV_NOPTS_VALUE
@@ -119,6 +118,7 @@ struct SoundTrack::State {
     SoundPlan plan;
     SoundReader readers[2];
     bool hasSound[2] = {false, false};
+    AVChannelLayout clipLayouts[2] = {};  // as each clip's sound is decoded
     AVChannelLayout layout{};
     int rate = 0;
     AVFilterGraph* graph = nullptr;
@@ -130,6 +130,7 @@ struct SoundTrack::State {
         av_frame_free(&decoded);
         avfilter_graph_free(&graph);
         av_channel_layout_uninit(&layout);
+        for (AVChannelLayout& l : clipLayouts) av_channel_layout_uninit(&l);
     }
 
     [[noreturn]] void failMix(int code) const {
@@ -153,20 +154,37 @@ struct SoundTrack::State {
                      (std::isfinite(c.to) ? ":end=" + seconds(c.to) : "") + ",asetpts=PTS-" +
                      seconds(c.from) + "/TB,";
         }
-        return chain + "aresample=" + rateText + ":async=1:first_pts=0," +
-               "aformat=sample_fmts=fltp:channel_layouts=" + layoutName +
+        return chain + monoSpread(clip, layoutName) + "aresample=" + rateText +
+               ":async=1:first_pts=0," + "aformat=sample_fmts=fltp:channel_layouts=" + layoutName +
                ",apad=whole_dur=" + seconds(length) + ",atrim=end=" + seconds(length) + out;
+    }
+
+    // A mono clip in a wider mix plays on the front left and right (the
+    // first two channels when the layout has no such pair) at its own level;
+    // left to the resampler it would come 3 dB lower.
+    std::string monoSpread(int clip, const std::string& layoutName) const {
+        if (clipLayouts[clip].nb_channels != 1 || layout.nb_channels < 2) return {};
+        int left = av_channel_layout_index_from_channel(&layout, AV_CHAN_FRONT_LEFT);
+        int right = av_channel_layout_index_from_channel(&layout, AV_CHAN_FRONT_RIGHT);
+        if (left < 0 || right < 0) left = 0, right = 1;
+        return "pan=" + layoutName + "|c" + std::to_string(left) + "=c0|c" + std::to_string(right) +
+               "=c0,";
     }
 
     void feed(int clip) {
         SoundReader& r = readers[clip];
         int result;
-        if (!r.ended && r.decode(decoded)) {
+        // A frame that starts where the clip's part of the mix has ended is
+        // the first of many the mix would only cut off.
+        if (!r.ended && r.decode(decoded) &&
+            (decoded->pts == AV_NOPTS_VALUE ||
+             double(decoded->pts) * av_q2d(r.timeBase()) < r.end)) {
             result =
                 av_buffersrc_add_frame_flags(sources[clip], decoded, AV_BUFFERSRC_FLAG_KEEP_REF);
             av_frame_unref(decoded);
         } else {
-            r.ended = true;
+            av_frame_unref(decoded);
+            r.stop();
             result = av_buffersrc_add_frame(sources[clip], nullptr);
         }
         if (result < 0 && result != AVERROR_EOF) failMix(result);
@@ -178,16 +196,22 @@ SoundTrack::SoundTrack(const SoundPlan& plan) : state_(std::make_unique<State>()
     s.plan = plan;
     s.hasSound[0] = s.readers[0].open(plan.a);
     s.hasSound[1] = s.readers[1].open(plan.b);
+    s.readers[0].end = plan.a.from + plan.transitionStart + plan.crossfade;
+    s.readers[1].end = plan.b.from + plan.lengthB;
+    // The mix keeps clip A's rate and the wider of the two layouts, so that
+    // no clip loses channels and none is mixed down louder.
     for (int clip = 0; clip < 2; ++clip) {
         if (!s.hasSound[clip]) continue;
         const AVCodecContext* d = s.readers[clip].decoder;
-        if (s.rate == 0) {
-            s.rate = d->sample_rate;
-            if (av_channel_layout_copy(&s.layout, &d->ch_layout) < 0) throw std::bad_alloc();
-            if (s.layout.order == AV_CHANNEL_ORDER_UNSPEC) {
-                av_channel_layout_uninit(&s.layout);
-                av_channel_layout_default(&s.layout, d->ch_layout.nb_channels);
-            }
+        AVChannelLayout& own = s.clipLayouts[clip];
+        if (d->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+            av_channel_layout_default(&own, d->ch_layout.nb_channels);
+        } else if (av_channel_layout_copy(&own, &d->ch_layout) < 0) {
+            throw std::bad_alloc();
+        }
+        if (s.rate == 0) s.rate = d->sample_rate;
+        if (own.nb_channels > s.layout.nb_channels && av_channel_layout_copy(&s.layout, &own) < 0) {
+            throw std::bad_alloc();
         }
     }
 }
@@ -213,14 +237,7 @@ void SoundTrack::start(AVSampleFormat format, int frameSize, int rate) {
         if (!s.hasSound[clip]) continue;
         const AVCodecContext* d = s.readers[clip].decoder;
         char channels[128] = {};
-        AVChannelLayout decodedLayout{};
-        if (d->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
-            av_channel_layout_default(&decodedLayout, d->ch_layout.nb_channels);
-        } else if (av_channel_layout_copy(&decodedLayout, &d->ch_layout) < 0) {
-            throw std::bad_alloc();
-        }
-        av_channel_layout_describe(&decodedLayout, channels, sizeof channels);
-        av_channel_layout_uninit(&decodedLayout);
+        av_channel_layout_describe(&s.clipLayouts[clip], channels, sizeof channels);
         const AVRational tb = s.readers[clip].timeBase();
         const std::string args =
             "time_base=" + std::to_string(tb.num) + "/" + std::to_string(tb.den) +

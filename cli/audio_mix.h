@@ -2,7 +2,8 @@
 // of the transition, the two crossfaded over the transition's length, then
 // clip B's sound. Each clip's sound is trimmed as its pictures are, resampled
 // to one rate and channel layout, cut or padded with silence to the time
-// its pictures last; a clip without sound plays silence.
+// its pictures last; a clip without sound plays silence. A mono clip beside
+// a wider one plays on both front channels at its own level.
 //
 // Use: make a SoundTrack, read its rate and layout to set up an encoder,
 // start() it with what the encoder takes, then take frames with next().
@@ -11,6 +12,8 @@
 #include <limits>
 #include <memory>
 #include <string>
+
+#include "media_demuxer.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -21,8 +24,9 @@ extern "C" {
 namespace granulix::cli {
 
 struct SoundClip {
-    std::string path;
-    double from = 0;  // seconds after its first picture
+    std::string path;                    // names the clip in messages
+    std::shared_ptr<MediaDemuxer> file;  // the clip's pictures' own: VideoFileClip::file()
+    double from = 0;                     // seconds after its first picture
     double to = std::numeric_limits<double>::infinity();
 };
 
@@ -40,8 +44,8 @@ bool isSoundCurve(const std::string& name);
 
 class SoundTrack {
 public:
-    // Opens the sound of both clips; throws CliError naming a file that has
-    // sound which cannot be decoded.
+    // Sets up the decoding of both clips' sound; throws CliError naming a
+    // file that has sound which cannot be decoded.
     explicit SoundTrack(const SoundPlan& plan);
     ~SoundTrack();
     SoundTrack(const SoundTrack&) = delete;
@@ -49,7 +53,8 @@ public:
 
     // Neither clip has sound.
     bool silent() const;
-    // Clip A's sample rate and layout, or clip B's when A has no sound.
+    // Clip A's sample rate, or clip B's when A has no sound; the layout of
+    // the clip with more channels, A's when they have as many.
     int sampleRate() const;
     const AVChannelLayout& layout() const;
 

@@ -2,7 +2,7 @@
 
 namespace granulix::cli {
 
-int decodeNext(AVFormatContext* format, int stream, AVCodecContext* decoder, AVPacket* packet,
+int decodeNext(MediaDemuxer& file, int stream, AVCodecContext* decoder, AVPacket* packet,
                bool& draining, AVFrame* into, bool skipInvalid, const char*& what) {
     what = "decode";
     for (;;) {
@@ -10,7 +10,7 @@ int decodeNext(AVFormatContext* format, int stream, AVCodecContext* decoder, AVP
         if (result == 0 || result == AVERROR_EOF) return result;
         if (result != AVERROR(EAGAIN)) return result;
         if (draining) return AVERROR_EOF;
-        result = av_read_frame(format, packet);
+        result = file.read(stream, packet);
         if (result == AVERROR_EOF) {
             draining = true;
             avcodec_send_packet(decoder, nullptr);
@@ -20,14 +20,10 @@ int decodeNext(AVFormatContext* format, int stream, AVCodecContext* decoder, AVP
             what = "read";
             return result;
         }
-        if (packet->stream_index == stream) {
-            result = avcodec_send_packet(decoder, packet);
-            av_packet_unref(packet);
-            if (result == AVERROR_INVALIDDATA && skipInvalid) continue;
-            if (result < 0 && result != AVERROR(EAGAIN)) return result;
-        } else {
-            av_packet_unref(packet);
-        }
+        result = avcodec_send_packet(decoder, packet);
+        av_packet_unref(packet);
+        if (result == AVERROR_INVALIDDATA && skipInvalid) continue;
+        if (result < 0 && result != AVERROR(EAGAIN)) return result;
     }
 }
 

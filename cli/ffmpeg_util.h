@@ -10,6 +10,8 @@ extern "C" {
 
 #include <string>
 
+#include "media_demuxer.h"
+
 namespace granulix::cli {
 
 inline std::string ffmpegError(int code) {
@@ -21,13 +23,13 @@ inline std::string ffmpegError(int code) {
 // Flags for every conversion: exact rounding, full chroma resolution.
 constexpr int kScaleFlags = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
 
-// Reads packets of one stream of `format` into `decoder` until it gives a
+// Reads packets of one stream of `file` into `decoder` until it gives a
 // frame. `draining` is the caller's: set once the file has no more packets
 // and the decoder is being flushed. Returns 0 with a frame in `into`,
 // AVERROR_EOF at the end of the stream, or the FFmpeg error, with `what`
 // set to "read" or "decode". A packet the decoder finds invalid is skipped
 // when `skipInvalid`, and an error otherwise.
-int decodeNext(AVFormatContext* format, int stream, AVCodecContext* decoder, AVPacket* packet,
+int decodeNext(MediaDemuxer& file, int stream, AVCodecContext* decoder, AVPacket* packet,
                bool& draining, AVFrame* into, bool skipInvalid, const char*& what);
 
 // Sends `frame` (nullptr: the end) to `encoder` and writes every packet it

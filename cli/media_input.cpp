@@ -233,14 +233,15 @@ std::string takeLoggedWarnings() {
 struct VideoFileClip::State {
     std::string path;
     FitMode fit = FitMode::kPad;
-    AVFormatContext* format = nullptr;
+    std::shared_ptr<MediaDemuxer> file;  // shared with the reader of the clip's sound
+    AVFormatContext* format = nullptr;   // the file's
     AVCodecContext* decoder = nullptr;
     AVPacket* packet = nullptr;
     AVFrame* current = nullptr;  // the picture on screen now (held at the end)
     AVFrame* ahead = nullptr;    // the one after it, decoded in advance
     bool haveAhead = false;
     bool draining = false;  // the demuxer is done; the decoder is being flushed
-    bool sound = false;
+    int soundStream = -1;
     bool still = false;  // a single picture
     int stream = -1;
     int turn = 0;
@@ -262,7 +263,6 @@ struct VideoFileClip::State {
         av_frame_free(&current);
         av_packet_free(&packet);
         avcodec_free_context(&decoder);
-        avformat_close_input(&format);
     }
 
     [[noreturn]] void fail(const std::string& what, int code) const {
@@ -297,7 +297,7 @@ struct VideoFileClip::State {
     // Decodes the next picture of the stream into `into`; false at the end.
     bool decode(AVFrame* into) {
         const char* what = nullptr;
-        const int result = decodeNext(format, stream, decoder, packet, draining, into, false, what);
+        const int result = decodeNext(*file, stream, decoder, packet, draining, into, false, what);
         if (result == AVERROR_EOF) return false;
         if (result < 0) fail(what, result);
         assumeUntaggedColours(*into);
@@ -327,6 +327,7 @@ struct VideoFileClip::State {
         if (haveAhead && aheadTime >= endTime) {
             haveAhead = false;
             draining = true;
+            file->unfollow(stream);
         }
     }
 
@@ -337,7 +338,7 @@ struct VideoFileClip::State {
     void skipTo(double from, double fileLength) {
         const int64_t start = firstStamp + int64_t(std::llround(from / av_q2d(timeBase)));
         bool shown = true;  // `current` is on screen at `start` unless a later one is
-        if (av_seek_frame(format, stream, start, AVSEEK_FLAG_BACKWARD) >= 0) {
+        if (file->seek(stream, start, AVSEEK_FLAG_BACKWARD) >= 0) {
             avcodec_flush_buffers(decoder);
             draining = false;
             shown = haveAhead = false;
@@ -404,20 +405,25 @@ struct VideoFileClip::State {
     }
 };
 
-VideoFileClip::VideoFileClip(const std::string& path, FitMode fit, double from, double to)
+VideoFileClip::VideoFileClip(const std::string& path, FitMode fit, double from, double to,
+                             bool keepSound)
     : state_(std::make_unique<State>()) {
     State& s = *state_;
     s.path = path;
     s.fit = fit;
     takeLoggedErrors();
-    int result = avformat_open_input(&s.format, path.c_str(), nullptr, nullptr);
-    if (result < 0) s.fail("read", result);
-    result = avformat_find_stream_info(s.format, nullptr);
+    s.file = std::make_shared<MediaDemuxer>();
+    int result = s.file->open(path);
+    s.format = s.file->format();
     if (result < 0) s.fail("read", result);
     const AVCodec* codec = nullptr;
     s.stream = av_find_best_stream(s.format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
     if (s.stream < 0 || !codec) s.noPicture();
-    s.sound = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) >= 0;
+    s.file->follow(s.stream);
+    const AVCodec* soundCodec = nullptr;
+    s.soundStream = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, -1, &soundCodec, 0);
+    if (s.soundStream < 0 || !soundCodec) s.soundStream = -1;
+    if (keepSound && s.soundStream >= 0) s.file->follow(s.soundStream);
     AVStream* stream = s.format->streams[s.stream];
     s.timeBase = stream->time_base;
     s.turn = clockwiseTurnOf(*stream);
@@ -477,7 +483,9 @@ int32_t VideoFileClip::height() const {
     return h;
 }
 
-bool VideoFileClip::hasSound() const { return state_->sound; }
+bool VideoFileClip::hasSound() const { return state_->soundStream >= 0; }
+
+std::shared_ptr<MediaDemuxer> VideoFileClip::file() const { return state_->file; }
 
 ColourTags VideoFileClip::colourTags() const {
     const AVFrame& f = *state_->current;

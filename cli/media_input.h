@@ -10,6 +10,7 @@
 #include <string>
 
 #include "clip_source.h"
+#include "media_demuxer.h"
 
 namespace granulix::cli {
 
@@ -18,9 +19,11 @@ public:
     // Opens the file and decodes its first picture; throws CliError naming the
     // file when it cannot be opened, has no video or no decodable picture.
     // With `from` and `to` (seconds after the first picture) the clip is the
-    // pictures shown in that span, its time counted from `from`.
+    // pictures shown in that span, its time counted from `from`. With
+    // `keepSound` the packets of its sound read on the way are kept for a
+    // SoundTrack that reads the same file().
     VideoFileClip(const std::string& path, FitMode fit, double from = 0,
-                  double to = std::numeric_limits<double>::infinity());
+                  double to = std::numeric_limits<double>::infinity(), bool keepSound = false);
     ~VideoFileClip() override;
     VideoFileClip(const VideoFileClip&) = delete;
     VideoFileClip& operator=(const VideoFileClip&) = delete;
@@ -37,6 +40,8 @@ public:
     ColourTags colourTags() const override;
     // Trimmed; none for a still picture that is not.
     std::optional<double> length() const override;
+    // The file, opened once, that the clip's sound is read from too.
+    std::shared_ptr<MediaDemuxer> file() const;
 
 private:
     struct State;

@@ -171,6 +171,7 @@ int defaultJobs() {
 struct Transition {
     std::unique_ptr<Module> module;
     std::unique_ptr<ClipSource> clipA, clipB;
+    std::shared_ptr<MediaDemuxer> fileA, fileB;  // the clips' files, each opened once
     TransitionPlan plan;
     bool quiet = false;
 
@@ -310,15 +311,18 @@ Transition prepareTransition(
             }
         }
         const double endless = std::numeric_limits<double>::infinity();
-        auto a = std::make_unique<VideoFileClip>(inputs[0], fit,
-                                                 timeOption(line, "--from-a").value_or(0),
-                                                 timeOption(line, "--to-a").value_or(endless));
+        auto a = std::make_unique<VideoFileClip>(
+            inputs[0], fit, timeOption(line, "--from-a").value_or(0),
+            timeOption(line, "--to-a").value_or(endless), soundKept);
         plan.width = a->width();
         plan.height = a->height();
+        t.fileA = a->file();
         t.clipA = std::move(a);
-        t.clipB = std::make_unique<VideoFileClip>(inputs[1], fit,
-                                                  timeOption(line, "--from-b").value_or(0),
-                                                  timeOption(line, "--to-b").value_or(endless));
+        auto b = std::make_unique<VideoFileClip>(
+            inputs[1], fit, timeOption(line, "--from-b").value_or(0),
+            timeOption(line, "--to-b").value_or(endless), soundKept);
+        t.fileB = b->file();
+        t.clipB = std::move(b);
     }
     // Stills and the built-in clips keep time at 25 frames a second.
     plan.rate = askedRate ? *askedRate : t.clipA->rate().value_or(kBuiltinRate);
@@ -465,9 +469,9 @@ std::unique_ptr<SoundTrack> planEditWithSound(const CommandLine& line, Transitio
     const auto& inputs = line.arguments();
     const double endless = std::numeric_limits<double>::infinity();
     SoundPlan mix;
-    mix.a = {inputs[0], timeOption(line, "--from-a").value_or(0),
+    mix.a = {inputs[0], t.fileA, timeOption(line, "--from-a").value_or(0),
              timeOption(line, "--to-a").value_or(endless)};
-    mix.b = {inputs[1], timeOption(line, "--from-b").value_or(0),
+    mix.b = {inputs[1], t.fileB, timeOption(line, "--from-b").value_or(0),
              timeOption(line, "--to-b").value_or(endless)};
     mix.transitionStart = plan.transitionStart / plan.rate.value();
     mix.crossfade = edit.duration;
