@@ -1,9 +1,10 @@
 # The two commands that matter: `make demo` and `make test`.
 # Everything else here is a step of one of them.
 
-package-sets = native hosts windows win32 fuzz kdenlive
+package-sets = native hosts windows win32 fuzz kdenlive package
 
-.PHONY: all deps $(addprefix deps-,$(package-sets)) demo test bench install clean screenshot fuzz fuzz-seeds test-fuzz build-fuzz \
+.PHONY: all deps $(addprefix deps-,$(package-sets)) demo test bench install package test-package clean screenshot \
+	fuzz fuzz-seeds test-fuzz build-fuzz \
 	$(foreach p,native sanitize win64 win32,build-$(p) test-$(p)) build-win64-renders
 
 all: build-native
@@ -86,7 +87,10 @@ demo: deps-native
 	@build/native/bin/granulix render --frames 75 -o out/demo.mp4
 	@build/native/bin/granulix sheet --frames 75 -o out/demo-sheet.png
 
+# The package's test installs it into /usr, where melt and GStreamer would
+# also find its plug-in: it runs alone, after every other suite.
 test: test-native test-sanitize test-win64 test-win32 test-fuzz
+	@$(MAKE) --no-print-directory test-package
 
 # A picture of the setup dialog at one frame: make screenshot FRAME=40
 screenshot:
@@ -96,14 +100,27 @@ bench: build-native
 	@build/native/bin/engine_bench --benchmark_repetitions=5 \
 		--benchmark_report_aggregates_only=true
 
-# The frei0r plug-in for MLT and GStreamer, with Kdenlive's description of
-# it: make install PREFIX=$HOME/.local puts them in $(PREFIX)/lib/frei0r-1
-# and $(PREFIX)/share/kdenlive/transitions.
+# Everything the package holds, under a prefix of one's choice: the program
+# in $(PREFIX)/bin with its module in $(PREFIX)/lib/granulix, the frei0r
+# plug-in in $(PREFIX)/lib/frei0r-1, Kdenlive's description of it in
+# $(PREFIX)/share/kdenlive/transitions, the manual page, bash completion and
+# documents (make install PREFIX=$HOME/.local).
 PREFIX ?= /usr/local
-install: deps-native
+install: build-native
+	@cmake --install build/native --prefix $(PREFIX)
+
+# The Debian package of everything the install rules hold, built by CPack from
+# the native build: build/native/package/granulix_<version>_amd64.deb. Its
+# test installs it (as root, or through sudo), uses it and removes it again.
+package-deb = build/native/package/granulix_$(shell sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' \
+	build/native/CMakeCache.txt)_amd64.deb
+package: deps-package build-native
 	@cmake --preset native >/dev/null
-	@cmake --build --preset native --target granulix_frei0r granulix_kdenlive
-	@cmake --install build/native --prefix $(PREFIX) --component frei0r
+	@rm -f build/native/package/granulix_*.deb
+	@cd build/native && cpack --config CPackConfig.cmake >/dev/null
+	@echo "make package: $(package-deb)"
+test-package: package deps-hosts
+	@$(if $(filter 0,$(shell id -u)),,sudo) tests/package/test-package $(package-deb)
 
 clean:
 	rm -rf build out
