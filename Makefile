@@ -1,9 +1,10 @@
 # The two commands that matter: `make demo` and `make test`.
 # Everything else here is a step of one of them.
 
-package-sets = native hosts windows win32 fuzz kdenlive obs
+package-sets = native hosts windows win32 fuzz kdenlive obs package
 
-.PHONY: all deps $(addprefix deps-,$(package-sets)) demo test check-format bench install clean screenshot fuzz fuzz-seeds test-fuzz build-fuzz \
+.PHONY: all deps $(addprefix deps-,$(package-sets)) demo test check-format bench install package \
+	test-package clean screenshot fuzz fuzz-seeds test-fuzz build-fuzz \
 	$(foreach p,native sanitize win64 win32,build-$(p) test-$(p)) build-win64-renders
 
 all: build-native
@@ -96,7 +97,10 @@ demo: deps-native
 	@build/native/bin/granulix render --frames 75 -o out/demo.mp4
 	@build/native/bin/granulix sheet --frames 75 -o out/demo-sheet.png
 
+# The package's test installs it into /usr, where melt and GStreamer would
+# also find its plug-in: it runs alone, after every other suite.
 test: check-format test-native test-sanitize test-win64 test-win32 test-fuzz
+	@$(MAKE) --no-print-directory test-package
 
 # The layout is .clang-format's: a file it would change fails the check.
 check-format: deps-native
@@ -112,17 +116,28 @@ bench: build-native
 	@LIBGL_ALWAYS_SOFTWARE=1 scripts/with-xvfb build/native/bin/obs_bench \
 		--benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 
-# The frei0r plug-in for MLT and GStreamer, with Kdenlive's description of
-# it: make install PREFIX=$HOME/.local puts them in $(PREFIX)/lib/frei0r-1
-# and $(PREFIX)/share/kdenlive/transitions. The OBS transition goes to
-# $(PREFIX)/lib/<multiarch>/obs-plugins and $(PREFIX)/share/obs/obs-plugins,
-# where Debian's OBS finds it when PREFIX is /usr.
+# Everything the package holds, under a prefix of one's choice: the program
+# in $(PREFIX)/bin with its module in $(PREFIX)/lib/granulix, the frei0r
+# plug-in in $(PREFIX)/lib/frei0r-1, Kdenlive's description of it in
+# $(PREFIX)/share/kdenlive/transitions, the OBS transition in
+# $(PREFIX)/lib/<multiarch>/obs-plugins and $(PREFIX)/share/obs/obs-plugins
+# (where Debian's OBS finds it when PREFIX is /usr), the manual page, bash
+# completion and documents (make install PREFIX=$HOME/.local).
 PREFIX ?= /usr/local
-install: deps-native deps-obs
-	@$(call configure,native)
-	@cmake --build --preset native --target granulix_frei0r granulix_kdenlive granulix_obs
-	@cmake --install build/native --prefix $(PREFIX) --component frei0r
-	@cmake --install build/native --prefix $(PREFIX) --component obs
+install: build-native
+	@cmake --install build/native --prefix $(PREFIX)
+
+# The Debian package of everything the install rules hold, built by CPack from
+# the native build: build/native/package/granulix_<version>_amd64.deb. Its
+# test installs it (as root, or through sudo), uses it and removes it again.
+package-deb = build/native/package/granulix_$(shell sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' \
+	build/native/CMakeCache.txt)_amd64.deb
+package: deps-package build-native
+	@rm -f build/native/package/granulix_*.deb
+	@cd build/native && cpack --config CPackConfig.cmake >/dev/null
+	@echo "make package: $(package-deb)"
+test-package: package deps-hosts
+	@$(call timed,test-package,$(if $(filter 0,$(shell id -u)),,sudo) tests/package/test-package $(package-deb))
 
 clean:
 	rm -rf build out

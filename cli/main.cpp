@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
             return kExitOk;
         }
         if (command == "--version") {
-            std::puts("granulix 1.0");
+            std::puts("granulix " GRANULIX_VERSION);
             return kExitOk;
         }
         if (command == "render") return renderCommand(rest);

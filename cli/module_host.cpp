@@ -1,6 +1,7 @@
 #include "module_host.h"
 
 #include <cstring>
+#include <filesystem>
 
 #include "cli_error.h"
 
@@ -65,6 +66,13 @@ int32_t Module::render(const HostFrame& a, const HostFrame& b, HostFrame& out, f
     return library_.applyEffect(1, &request, fieldMode);
 }
 
-std::string defaultModulePath() { return programFolder() + "granulix.so"; }
+std::string defaultModulePath() {
+    const std::string beside = programFolder() + "granulix.so";
+    std::error_code error;
+    if (std::filesystem::exists(beside, error)) return beside;
+    const std::filesystem::path installed =
+        std::filesystem::path(programFolder()) / GRANULIX_MODULE_FROM_PROGRAM / "granulix.so";
+    return installed.lexically_normal().string();
+}
 
 }  // namespace granulix::cli

@@ -45,7 +45,9 @@ private:
     std::string effectName_;
 };
 
-// granulix.so in the folder of the running program.
+// granulix.so in the folder of the running program (the build tree), else in
+// the package's private folder beside an installed program (see
+// GRANULIX_MODULE_DIR in the top CMakeLists.txt).
 std::string defaultModulePath();
 
 }  // namespace granulix::cli

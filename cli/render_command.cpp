@@ -76,7 +76,8 @@ const std::vector<OptionRule>& sharedOptions() {
          "the output stays black\n(default: all)"},
         {"--jobs", "-j", "N", false, "frames rendered side by side (default: one per core)"},
         {"--module", "", "PATH", false,
-         "the module to load (default: granulix.so beside granulix)"},
+         "the module to load (default: granulix.so beside "
+         "granulix,\nelse " GRANULIX_MODULE_FROM_PROGRAM "/granulix.so from granulix's folder)"},
         {"--quiet", "-q", "", false, "no progress bar, no summary and no notes"},
         {"--force", "-f", "", false, "replace output files that are read-only"},
     };
