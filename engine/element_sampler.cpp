@@ -1,7 +1,6 @@
 #include "element_sampler.h"
 
 #include "render_scratch.h"
-#include "renderer.h"
 #include "source_map.h"
 
 namespace granulix {

@@ -9,6 +9,7 @@
 #include "element_sampler.h"
 #include "render_plan.h"
 #include "renderer.h"
+#include "source_map.h"
 
 namespace granulix::rendering {
 

@@ -71,8 +71,10 @@ void traverse(const Traversal& t, const ElementSampler (&samplers)[kBindingCount
 
 uint64_t sharedOutBytes(const FramePlan& p, const FrameValues& f, int32_t W, int32_t H) {
     const int parts = taskWidth(p.sharedWith);
-    if (p.perPixel)
+    // The flags change no table's size.
+    if (p.perPixel) {
         return SideBySide<false, false, false, PixelMode>::workspaceBytes(f, W, H, parts);
+    }
     return SideBySide<false, false, false, CellMode>::workspaceBytes(f, W, H, parts);
 }
 

@@ -22,8 +22,6 @@ constexpr double kInv255 = 0.00392156862745098;
 // The speed table holds kSpeedSteps speeds each way from its middle.
 constexpr int kSpeedSteps = 256;
 constexpr int kSpeedTableSize = 2 * kSpeedSteps;
-// The values of a byte: of a source map, or of one draw of the random stream.
-constexpr int kByteValues = 256;
 
 // Everything the traversal needs that does not depend on the element.
 struct FrameValues {
