@@ -7,7 +7,8 @@
 // 4K. The export takes as many threads as the module would
 // (GRANULIX_THREADS=1: one). `make bench` runs it with repetitions and
 // prints medians; bench/compare-xfade-call sets the export figures against
-// FFmpeg's dissolve in the same run.
+// FFmpeg's dissolve in the same run. The literal reference has a benchmark
+// of its own, with the tests (tests/reference_bench.cpp).
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -21,9 +22,6 @@
 #include "renderer.h"
 #include "source_map.h"
 #include "task_pool.h"
-#ifdef GRANULIX_HAVE_REFERENCE
-#include "reference_renderer.h"
-#endif
 
 namespace {
 
@@ -145,16 +143,6 @@ void exportArgs(benchmark::internal::Benchmark* b) { lookArgs(b, "field", {0, 1}
 BENCHMARK(BM_Render<renderKept>)->Name("fast")->Apply(renderArgs);
 BENCHMARK(BM_Render<renderKept, true>)->Name("in-place")->Apply(inPlaceArgs);
 BENCHMARK(BM_Export)->Name("export")->Apply(exportArgs);
-#ifdef GRANULIX_HAVE_REFERENCE
-BENCHMARK(BM_Render<reference::render>)
-    ->Name("reference")
-    ->ArgNames({"look", "rows", "threads"})
-    ->Args({kDefault, 1080, 1})
-    ->Args({kPerPixel, 1080, 1})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(3);
-#endif
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "element_sampler.h"
 
+#include "render_scratch.h"
 #include "source_map.h"
 
 namespace granulix {
@@ -31,12 +32,28 @@ ElementSampler::ElementSampler(const SourceBinding& b, const ElementGrid& grid,
       rowMask_(memory) {
     colKey_.resize(grid.columns);
     rowKey_.resize(grid.rows);
-    const uint32_t kind = static_cast<uint32_t>(b.kind);
-    if (kind < kDiag1) {
-        setUpBytes(b, grid, kind < kRed2 ? image1 : image2);
-    } else {
-        setUpRamp(b, grid);
+    switch (familyOf(b)) {
+        case Family::kImage1: setUpBytes(b, grid, image1); break;
+        case Family::kImage2: setUpBytes(b, grid, image2); break;
+        case Family::kRamp: setUpRamp(b, grid); break;
     }
+}
+
+ElementSampler::Family ElementSampler::familyOf(const SourceBinding& b) {
+    const uint32_t kind = static_cast<uint32_t>(b.kind);
+    if (kind >= kDiag1) return Family::kRamp;
+    return kind < kRed2 ? Family::kImage1 : Family::kImage2;
+}
+
+uint64_t ElementSampler::memoryBytes(const SourceBinding& b, const ElementGrid& grid) {
+    const uint64_t keys = arrayBytes<uint32_t>(grid.columns) + arrayBytes<uint32_t>(grid.rows);
+    if (familyOf(b) != Family::kRamp) {
+        return keys + arrayBytes<double>(kByteValues) + arrayBytes<uint8_t>(grid.columns) +
+               arrayBytes<uint8_t>(grid.rows);
+    }
+    const uint32_t kind = static_cast<uint32_t>(b.kind);
+    return keys + arrayBytes<double>(uint64_t{rampVariants(kind)} *
+                                     rampSteps(kind, grid.width, grid.height));
 }
 
 uint32_t ElementSampler::columnX(const ElementGrid& grid, uint32_t k) {
@@ -47,13 +64,13 @@ void ElementSampler::setUpBytes(const SourceBinding& b, const ElementGrid& grid,
                                 const uint32_t* image) {
     const uint32_t kind = static_cast<uint32_t>(b.kind);
     const bool oddX = b.oddX != 0, oddY = b.oddY != 0, invert = b.invert != 0;
-    family_ = kind < kRed2 ? Family::kImage1 : Family::kImage2;
+    family_ = familyOf(b);
     // Kinds 0..3 and 4..7 read bits 0..7 up to 24..31 of a work pixel:
     // its bytes 0 to 3 in memory.
     static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "work pixels are little-endian words");
     image_ = reinterpret_cast<const uint8_t*>(image) + (kind & 3u);
-    table_.resize(256);
-    for (int v = 0; v < 256; ++v) table_[v] = v;
+    table_.resize(kByteValues);
+    for (int v = 0; v < kByteValues; ++v) table_[v] = v;
     colMask_.resize(grid.columns);
     rowMask_.resize(grid.rows);
     for (uint32_t k = 0; k < grid.columns; ++k) {
@@ -78,7 +95,7 @@ void ElementSampler::setUpRamp(const SourceBinding& b, const ElementGrid& grid) 
     const uint32_t repeatY = static_cast<uint32_t>(b.repeatY);
     const bool oddX = b.oddX != 0, oddY = b.oddY != 0;
     const uint32_t W = grid.width, H = grid.height;
-    family_ = Family::kRamp;
+    family_ = familyOf(b);
     const bool mirrored = kind == kDiag1S || kind == kDiag2S;
     const uint32_t len = tabulateRamp(kind, b.invert != 0, W, H);
     // Mirrored kinds reflect the coordinates of odd tiles instead of the value.
@@ -115,18 +132,8 @@ void ElementSampler::setUpRamp(const SourceBinding& b, const ElementGrid& grid) 
 // The ramp's values for every step, once per number of flips; returns the
 // steps a flip variant takes.
 uint32_t ElementSampler::tabulateRamp(uint32_t kind, bool invert, uint32_t W, uint32_t H) {
-    const bool mirrored = kind == kDiag1S || kind == kDiag2S;
-    uint32_t len;
-    switch (kind) {
-        case kGradX: len = W; break;
-        case kGradY: len = H; break;
-        case kDiag1:
-        case kDiag1S:
-        case kDiag2:
-        case kDiag2S: len = W + H + 1; break;
-        default: len = 1; break;  // "Black" and the kinds above it are constant
-    }
-    const uint32_t flipVariants = mirrored ? 1 : 3;
+    const uint32_t len = rampSteps(kind, W, H);
+    const uint32_t flipVariants = rampVariants(kind);
     table_.resize(static_cast<size_t>(flipVariants) * len);
     const double extent = static_cast<double>(W + H);
     for (uint32_t s = 0; s < len; ++s) {
@@ -154,6 +161,23 @@ uint32_t ElementSampler::tabulateRamp(uint32_t kind, bool invert, uint32_t W, ui
         }
     }
     return len;
+}
+
+uint32_t ElementSampler::rampSteps(uint32_t kind, uint32_t W, uint32_t H) {
+    switch (kind) {
+        case kGradX: return W;
+        case kGradY: return H;
+        case kDiag1:
+        case kDiag1S:
+        case kDiag2:
+        case kDiag2S: return W + H + 1;
+        default: return 1;  // "Black" and the kinds above it are constant
+    }
+}
+
+// Mirrored kinds reflect the coordinates of odd tiles, not the value.
+uint32_t ElementSampler::rampVariants(uint32_t kind) {
+    return kind == kDiag1S || kind == kDiag2S ? 1 : 3;
 }
 
 double ElementSampler::value(uint32_t k, uint32_t j) const {

@@ -45,6 +45,13 @@ public:
                    const uint32_t* image2,
                    std::pmr::memory_resource* memory = std::pmr::get_default_resource());
 
+    // The family of a binding's kind: image 1, image 2 or a ramp (every kind
+    // from the diagonals up).
+    static Family familyOf(const SourceBinding& binding);
+    // The most that a sampler of `binding` over `grid` takes from its memory
+    // resource, when that is a monotonic one.
+    static uint64_t memoryBytes(const SourceBinding& binding, const ElementGrid& grid);
+
     // True when a value depends on what the traversal has drawn so far.
     bool readsOutput() const { return family_ == Family::kImage2; }
     // True for the byte kinds, which byteRow() reads.
@@ -95,6 +102,9 @@ private:
     void setUpBytes(const SourceBinding& b, const ElementGrid& grid, const uint32_t* image);
     void setUpRamp(const SourceBinding& b, const ElementGrid& grid);
     uint32_t tabulateRamp(uint32_t kind, bool invert, uint32_t W, uint32_t H);
+    // A ramp's steps for each number of flips, and the flip variants it keeps.
+    static uint32_t rampSteps(uint32_t kind, uint32_t W, uint32_t H);
+    static uint32_t rampVariants(uint32_t kind);
 
     Family family_ = Family::kRamp;
     const uint8_t* image_ = nullptr;  // byte kinds: the byte they read of the first pixel

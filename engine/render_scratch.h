@@ -12,10 +12,18 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <memory_resource>
 
 namespace granulix {
+
+// The most an array of `count` T takes from a monotonic memory resource: its
+// bytes (one at least), and what aligning its start may skip.
+template <class T>
+constexpr uint64_t arrayBytes(uint64_t count) {
+    return (count * sizeof(T) > 0 ? count * sizeof(T) : 1) + alignof(T) - 1;
+}
 
 class RenderScratch final : public std::pmr::memory_resource {
 public:

@@ -19,6 +19,10 @@ namespace granulix {
 // 1/255 as every formula of the renderer multiplies by it.
 constexpr double kInv255 = 0.00392156862745098;
 
+// The speed table holds kSpeedSteps speeds each way from its middle.
+constexpr int kSpeedSteps = 256;
+constexpr int kSpeedTableSize = 2 * kSpeedSteps;
+
 // Everything the traversal needs that does not depend on the element.
 struct FrameValues {
     double keepMove = 0, noiseMove = 0;    // weights of source and noise in movement
@@ -32,7 +36,7 @@ struct FrameValues {
     double timeWindow = 0;                          // A
     double latestLife = 0;                          // L
     double scaleX = 0, scaleY = 0, speedScale = 0;  // sX, sY, S
-    double speed[512] = {};
+    double speed[kSpeedTableSize] = {};
     bool scalesSolved = false;  // false: the frame shows clip B alone
     bool perPixel = false;      // traversal mode
     int32_t cellWidth = 1;      // element size in pixels (1 x 1 per pixel)

@@ -9,6 +9,9 @@
 
 namespace granulix {
 
+// The values of a byte: of a source map, or of one draw of the random stream.
+constexpr int kByteValues = 256;
+
 enum SourceKind : uint32_t {
     kRed1 = 0,
     kGreen1,

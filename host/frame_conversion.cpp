@@ -10,17 +10,8 @@
 
 #include "plugin_abi.h"
 #include "renderer.h"
+#include "wide_vectors.h"
 #include "work_block.h"
-
-// x86-64 Linux builds convert with wider vectors where the processor has
-// them; the Windows builds keep to what every x86 runs.
-#if defined(__x86_64__) && defined(__linux__)
-#define GRANULIX_WIDE_CONVERSION 1
-#define GRANULIX_AVX2 __attribute__((target("avx2")))
-#include <immintrin.h>
-#else
-#define GRANULIX_WIDE_CONVERSION 0
-#endif
 
 namespace granulix::host {
 namespace {
@@ -32,6 +23,7 @@ struct Geometry {
     size_t workRows;     // rows of a work frame
     size_t rowsPerHost;  // work rows a host row fills: 1, or 2 in a field mode
     Span cols, rows;     // the clipped rectangle, host coordinates
+    bool wide;           // eight pixels at a time (wide_vectors.h)
 };
 
 // Four host pixels are twelve bytes; in a 16-byte register pixel i sits i
@@ -46,7 +38,7 @@ const __m128i kPackedMask[4] = {_mm_setr_epi8(-1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0
                                 _mm_setr_epi8(0, 0, 0, 0, 0, 0, -1, -1, -1, 0, 0, 0, 0, 0, 0, 0),
                                 _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, -1, -1, -1, 0, 0, 0, 0)};
 
-#if GRANULIX_WIDE_CONVERSION
+#if GRANULIX_WIDE
 // Eight pixels at a time where the processor has AVX2: the 24 bytes of
 // eight host pixels are read as two overlapping 16-byte halves, 12 bytes
 // apart, and one byte shuffle spreads each half's four pixels over its
@@ -79,19 +71,14 @@ GRANULIX_AVX2 size_t storeRowWide(const uint32_t* work, uint8_t* host, size_t co
     return x;
 }
 
-bool haveWideConversion() {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
-}
 #else
 // Elsewhere every pixel goes four at a time or one by one.
-constexpr bool haveWideConversion() { return false; }
 size_t loadRowWide(const uint8_t*, uint32_t*, size_t) { return 0; }
 size_t storeRowWide(const uint32_t*, uint8_t*, size_t) { return 0; }
 #endif
 
-void loadRow(const uint8_t* host, uint32_t* work, size_t count) {
-    size_t x = haveWideConversion() ? loadRowWide(host, work, count) : 0;
+void loadRow(const uint8_t* host, uint32_t* work, size_t count, bool wide) {
+    size_t x = wide ? loadRowWide(host, work, count) : 0;
     host += 3 * x;
     const __m128i m0 = kLaneMask[0], m1 = kLaneMask[1], m2 = kLaneMask[2], m3 = kLaneMask[3];
     for (; x + 6 <= count; x += 4, host += 12) {
@@ -105,8 +92,8 @@ void loadRow(const uint8_t* host, uint32_t* work, size_t count) {
     for (; x < count; ++x, host += 3) work[x] = workPixel(host);
 }
 
-void storeRow(const uint32_t* work, uint8_t* host, size_t count) {
-    size_t x = haveWideConversion() ? storeRowWide(work, host, count) : 0;
+void storeRow(const uint32_t* work, uint8_t* host, size_t count, bool wide) {
+    size_t x = wide ? storeRowWide(work, host, count) : 0;
     host += 3 * x;
     const __m128i m0 = kPackedMask[0], m1 = kPackedMask[1], m2 = kPackedMask[2],
                   m3 = kPackedMask[3];
@@ -147,7 +134,8 @@ void loadRows(const uint8_t* host, uint32_t* work, const Geometry& g, RowRange p
         } else {
             std::memset(row, 0, g.cols.begin * sizeof(uint32_t));
             std::memset(row + g.cols.end, 0, (g.width - g.cols.end) * sizeof(uint32_t));
-            loadRow(host + y * g.stride + 3 * size_t{g.cols.begin}, row + g.cols.begin, count);
+            loadRow(host + y * g.stride + 3 * size_t{g.cols.begin}, row + g.cols.begin, count,
+                    g.wide);
         }
     }
 }
@@ -165,7 +153,7 @@ void storeRows(const uint32_t* work, uint8_t* host, const Geometry& g, int32_t f
         if (fieldMode == 1 && r % 2 == 0) continue;
         if (fieldMode == 2 && r % 2 == 1) continue;
         storeRow(work + r * g.width + g.cols.begin,
-                 host + (r / g.rowsPerHost) * g.stride + 3 * size_t{g.cols.begin}, count);
+                 host + (r / g.rowsPerHost) * g.stride + 3 * size_t{g.cols.begin}, count, g.wide);
     }
 }
 
@@ -206,6 +194,7 @@ int32_t renderHostFrames(RenderJob& job, const HostFrames& frames) {
     g.workRows = g.rowsPerHost * static_cast<size_t>(job.height);
     g.cols = clipSpan(job.regionX, job.regionWidth, job.width);
     g.rows = clipSpan(job.regionY, job.regionHeight, job.height);
+    g.wide = wideVectorsFor(job);
 
     const size_t bufferWords = g.width * g.workRows;
     // Clip B goes straight into the output frame, where the renderer wants

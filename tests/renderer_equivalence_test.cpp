@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <iterator>
 #include <memory_resource>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "frames.h"
 #include "reference_renderer.h"
@@ -190,6 +192,51 @@ INSTANTIATE_TEST_SUITE_P(FrameSizes, RendererMatchesReference,
                              return std::to_string(info.param.width) + "x" +
                                     std::to_string(info.param.height);
                          });
+
+// A call shared out fits the workspace it asks for beforehand whatever the
+// mode, the frame's size and the number of parts: the memory behind it
+// refuses anything more, and the bytes are those of one thread.
+TEST(RenderWorkspace, HoldsEverySharedOutCall) {
+    struct Look {
+        int32_t cellFlags, cellWidth, cellHeight;
+    };
+    const Look looks[] = {{0, 1, 1}, {0, 3, 2}, {0, 1, 9}, {0, 4096, 3}, {1, 5, 3}, {1, 2, 40}};
+    const int32_t extents[] = {1, 2, 15, 16, 31, 32, 97};
+    const uint32_t kinds[] = {kRed1, kDiag1, kDiag2S, kGradX, kGradY, kBlack, 16};
+    int shared = 0;
+    for (const Look& look : looks) {
+        for (int32_t width : extents) {
+            for (int32_t height : extents) {
+                EffectSettings s = testing::defaults();
+                s.cellFlags = look.cellFlags;
+                s.cellWidth = look.cellWidth;
+                s.cellHeight = look.cellHeight;
+                for (int b = 0; b < kBindingCount; ++b) {
+                    s.sourceBindings[b].kind =
+                        static_cast<int32_t>(kinds[size_t(width + height + b) % std::size(kinds)]);
+                }
+                Frames alone(width, height);
+                render(alone.job(s, 65536, 40000));
+                for (int parts : {2, 3, 4, 7, 16, 64}) {
+                    Frames frames(width, height);
+                    RenderJob job = frames.job(s, 65536, 40000);
+                    BackwardsRunner runner(parts);
+                    job.tasks = &runner;
+                    std::vector<std::byte> workspace(renderWorkspaceBytes(job));
+                    if (workspace.empty()) continue;
+                    ++shared;
+                    std::pmr::monotonic_buffer_resource bounded(workspace.data(), workspace.size(),
+                                                                std::pmr::null_memory_resource());
+                    ASSERT_NO_THROW(render(job, &bounded))
+                        << width << "x" << height << " cells " << look.cellFlags << ":"
+                        << look.cellWidth << "x" << look.cellHeight << " on " << parts << " parts";
+                    ASSERT_EQ(frames.out, alone.out) << width << "x" << height;
+                }
+            }
+        }
+    }
+    EXPECT_GT(shared, 1000);
+}
 
 }  // namespace
 }  // namespace granulix
