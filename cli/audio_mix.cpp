@@ -37,18 +37,12 @@ struct SoundReader {
     std::string path;
     std::shared_ptr<MediaDemuxer> file;
     AVFormatContext* format = nullptr;
-    AVCodecContext* decoder = nullptr;
-    AVPacket* packet = nullptr;
+    StreamDecoder decoder;
     int stream = -1;
     int64_t origin = 0;  // the first picture's time, in the sound stream's time base
     double end = 0;      // seconds after the first picture where the mix needs no more
     bool draining = false;
     bool ended = false;
-
-    ~SoundReader() {
-        av_packet_free(&packet);
-        avcodec_free_context(&decoder);
-    }
 
     [[noreturn]] void fail(const std::string& what, int code) const {
         throw CliError("cannot " + what + " the sound of " + path + ": " + ffmpegError(code));
@@ -60,23 +54,17 @@ struct SoundReader {
         file = clip.file;
         format = file->format();
         const AVCodec* codec = nullptr;
-        stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-        if (stream < 0 || !codec) return false;
+        stream = bestStream(format, AVMEDIA_TYPE_AUDIO, &codec);
+        if (stream < 0) return false;
         AVStream* s = format->streams[stream];
-        const int video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        const int video = bestStream(format, AVMEDIA_TYPE_VIDEO);
         if (video >= 0 && format->streams[video]->start_time != AV_NOPTS_VALUE) {
             origin = av_rescale_q(format->streams[video]->start_time,
                                   format->streams[video]->time_base, s->time_base);
         } else if (s->start_time != AV_NOPTS_VALUE) {
             origin = s->start_time;
         }
-        decoder = avcodec_alloc_context3(codec);
-        packet = av_packet_alloc();
-        if (!decoder || !packet) throw std::bad_alloc();
-        int result = avcodec_parameters_to_context(decoder, s->codecpar);
-        if (result < 0) fail("decode", result);
-        decoder->pkt_timebase = s->time_base;
-        result = avcodec_open2(decoder, codec, nullptr);
+        const int result = decoder.open(*format, stream, *codec, 1, true);
         if (result < 0) fail("decode", result);
         return true;
     }
@@ -93,7 +81,8 @@ struct SoundReader {
     // false at the end.
     bool decode(AVFrame* into) {
         const char* what = nullptr;
-        const int result = decodeNext(*file, stream, decoder, packet, draining, into, true, what);
+        const int result =
+            decodeNext(*file, stream, decoder.context, decoder.packet, draining, into, true, what);
         if (result == AVERROR_EOF) return false;
         if (result < 0) fail(what, result);
         into->pts = into->best_effort_timestamp == AV_NOPTS_VALUE
@@ -202,7 +191,7 @@ SoundTrack::SoundTrack(const SoundPlan& plan) : state_(std::make_unique<State>()
     // no clip loses channels and none is mixed down louder.
     for (int clip = 0; clip < 2; ++clip) {
         if (!s.hasSound[clip]) continue;
-        const AVCodecContext* d = s.readers[clip].decoder;
+        const AVCodecContext* d = s.readers[clip].decoder.context;
         AVChannelLayout& own = s.clipLayouts[clip];
         if (d->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
             av_channel_layout_default(&own, d->ch_layout.nb_channels);
@@ -235,7 +224,7 @@ void SoundTrack::start(AVSampleFormat format, int frameSize, int rate) {
     AVFilterInOut* outputs = nullptr;
     for (int clip = 0; clip < 2; ++clip) {
         if (!s.hasSound[clip]) continue;
-        const AVCodecContext* d = s.readers[clip].decoder;
+        const AVCodecContext* d = s.readers[clip].decoder.context;
         char channels[128] = {};
         av_channel_layout_describe(&s.clipLayouts[clip], channels, sizeof channels);
         const AVRational tb = s.readers[clip].timeBase();

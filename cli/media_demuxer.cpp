@@ -89,6 +89,29 @@ int MediaDemuxer::read(int stream, AVPacket* packet) {
     }
 }
 
+int bestStream(AVFormatContext* format, AVMediaType type, const AVCodec** decoder) {
+    const int stream = av_find_best_stream(format, type, -1, -1, decoder, 0);
+    return stream < 0 || (decoder && !*decoder) ? -1 : stream;
+}
+
+StreamDecoder::~StreamDecoder() {
+    av_packet_free(&packet);
+    avcodec_free_context(&context);
+}
+
+int StreamDecoder::open(const AVFormatContext& format, int stream, const AVCodec& codec,
+                        int threads, bool packetTimes) {
+    context = avcodec_alloc_context3(&codec);
+    packet = av_packet_alloc();
+    if (!context || !packet) throw std::bad_alloc();
+    const AVStream& s = *format.streams[stream];
+    const int result = avcodec_parameters_to_context(context, s.codecpar);
+    if (result < 0) return result;
+    context->thread_count = threads;
+    if (packetTimes) context->pkt_timebase = s.time_base;
+    return avcodec_open2(context, &codec, nullptr);
+}
+
 int MediaDemuxer::seek(int stream, int64_t timestamp, int flags) {
     const int result = av_seek_frame(format_, stream, timestamp, flags);
     if (result >= 0) {

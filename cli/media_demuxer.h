@@ -4,10 +4,12 @@
 // so a file that can be read only once (a pipe, a named FIFO) serves both.
 //
 // Use: open(), follow() each stream a reader will take, then read() the
-// packets of one stream after another, all on one thread.
+// packets of one stream after another, all on one thread. A reader finds
+// its stream with bestStream() and decodes it with a StreamDecoder.
 #pragma once
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 }
 
@@ -56,6 +58,31 @@ private:
     std::string path_;
     std::vector<Follower> followers_;
     int64_t waitingBytes_ = 0;
+};
+
+// The stream of `type` FFmpeg picks as the file's main one: its index, or
+// -1 when there is none. With `decoder`, only a stream FFmpeg can decode,
+// and its decoder goes there.
+int bestStream(AVFormatContext* format, AVMediaType type, const AVCodec** decoder = nullptr);
+
+// A decoder for one stream of a file and the packet it is fed through,
+// both freed with it.
+struct StreamDecoder {
+    AVCodecContext* context = nullptr;
+    AVPacket* packet = nullptr;
+
+    StreamDecoder() = default;
+    ~StreamDecoder();
+    StreamDecoder(const StreamDecoder&) = delete;
+    StreamDecoder& operator=(const StreamDecoder&) = delete;
+
+    // Sets the decoder `codec` up for stream `stream` of `format` and opens
+    // it on `threads` threads (0: as many as help); with `packetTimes` it
+    // is told the time base of the packets, which sound decoders need to
+    // count the samples they skip. Returns 0 or FFmpeg's error; throws
+    // std::bad_alloc.
+    int open(const AVFormatContext& format, int stream, const AVCodec& codec, int threads,
+             bool packetTimes);
 };
 
 }  // namespace granulix::cli

@@ -235,8 +235,7 @@ struct VideoFileClip::State {
     FitMode fit = FitMode::kPad;
     std::shared_ptr<MediaDemuxer> file;  // shared with the reader of the clip's sound
     AVFormatContext* format = nullptr;   // the file's
-    AVCodecContext* decoder = nullptr;
-    AVPacket* packet = nullptr;
+    StreamDecoder decoder;
     AVFrame* current = nullptr;  // the picture on screen now (held at the end)
     AVFrame* ahead = nullptr;    // the one after it, decoded in advance
     bool haveAhead = false;
@@ -261,8 +260,6 @@ struct VideoFileClip::State {
     ~State() {
         av_frame_free(&ahead);
         av_frame_free(&current);
-        av_packet_free(&packet);
-        avcodec_free_context(&decoder);
     }
 
     [[noreturn]] void fail(const std::string& what, int code) const {
@@ -297,7 +294,8 @@ struct VideoFileClip::State {
     // Decodes the next picture of the stream into `into`; false at the end.
     bool decode(AVFrame* into) {
         const char* what = nullptr;
-        const int result = decodeNext(*file, stream, decoder, packet, draining, into, false, what);
+        const int result =
+            decodeNext(*file, stream, decoder.context, decoder.packet, draining, into, false, what);
         if (result == AVERROR_EOF) return false;
         if (result < 0) fail(what, result);
         assumeUntaggedColours(*into);
@@ -339,7 +337,7 @@ struct VideoFileClip::State {
         const int64_t start = firstStamp + int64_t(std::llround(from / av_q2d(timeBase)));
         bool shown = true;  // `current` is on screen at `start` unless a later one is
         if (file->seek(stream, start, AVSEEK_FLAG_BACKWARD) >= 0) {
-            avcodec_flush_buffers(decoder);
+            avcodec_flush_buffers(decoder.context);
             draining = false;
             shown = haveAhead = false;
         }
@@ -417,12 +415,11 @@ VideoFileClip::VideoFileClip(const std::string& path, FitMode fit, double from, 
     s.format = s.file->format();
     if (result < 0) s.fail("read", result);
     const AVCodec* codec = nullptr;
-    s.stream = av_find_best_stream(s.format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-    if (s.stream < 0 || !codec) s.noPicture();
+    s.stream = bestStream(s.format, AVMEDIA_TYPE_VIDEO, &codec);
+    if (s.stream < 0) s.noPicture();
     s.file->follow(s.stream);
     const AVCodec* soundCodec = nullptr;
-    s.soundStream = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, -1, &soundCodec, 0);
-    if (s.soundStream < 0 || !soundCodec) s.soundStream = -1;
+    s.soundStream = bestStream(s.format, AVMEDIA_TYPE_AUDIO, &soundCodec);
     if (keepSound && s.soundStream >= 0) s.file->follow(s.soundStream);
     AVStream* stream = s.format->streams[s.stream];
     s.timeBase = stream->time_base;
@@ -430,17 +427,11 @@ VideoFileClip::VideoFileClip(const std::string& path, FitMode fit, double from, 
     const AVRational guessed = av_guess_frame_rate(s.format, stream, nullptr);
     if (guessed.num > 0 && guessed.den > 0) s.ownRate = {guessed.num, guessed.den};
 
-    s.decoder = avcodec_alloc_context3(codec);
-    if (!s.decoder) throw std::bad_alloc();
-    result = avcodec_parameters_to_context(s.decoder, stream->codecpar);
+    result = s.decoder.open(*s.format, s.stream, *codec, 0, false);
     if (result < 0) s.fail("decode", result);
-    s.decoder->thread_count = 0;
-    result = avcodec_open2(s.decoder, codec, nullptr);
-    if (result < 0) s.fail("decode", result);
-    s.packet = av_packet_alloc();
     s.current = av_frame_alloc();
     s.ahead = av_frame_alloc();
-    if (!s.packet || !s.current || !s.ahead) throw std::bad_alloc();
+    if (!s.current || !s.ahead) throw std::bad_alloc();
     if (!s.decode(s.current) || s.current->width < 1 || s.current->height < 1) s.noPicture();
     if (s.current->best_effort_timestamp != AV_NOPTS_VALUE)
         s.firstStamp = s.current->best_effort_timestamp;
