@@ -77,8 +77,8 @@ TEST_P(ModuleMatchesLiteralConversion, OverSettingsProgressAndRectangles) {
 
 INSTANTIATE_TEST_SUITE_P(FrameSizesAndFieldModes, ModuleMatchesLiteralConversion,
                          ::testing::ValuesIn(testing::kRenderCases),
-                         [](const ::testing::TestParamInfo<testing::RenderCase>& info) {
-                             return testing::renderCaseName(info.param);
+                         [](const ::testing::TestParamInfo<testing::RenderCase>& tested) {
+                             return testing::renderCaseName(tested.param);
                          });
 
 // The render path keeps its work block for the next call. A kept block that
@@ -91,7 +91,7 @@ TEST(ModuleRender, AKeptWorkBlockGivesTheBytesOfAFreshOne) {
                                          {5, 3, 1},   {21, 11, 0}, {6, 9, 1}};
     for (int round = 0; round < 3; ++round) {
         for (const testing::RenderCase& c : calls) {
-            HostFrames f(c.width, c.height, g());
+            HostFrames f(c.width, c.height, uint32_t(g()));
             // Pixels, falling and drifting: what lies outside the rectangle
             // lands inside it.
             EffectSettings s = testing::randomModuleSettings(g);

@@ -65,7 +65,7 @@ std::string renderCaseName(const RenderCase& c) {
 }
 
 RandomRequest::RandomRequest(const RenderCase& c, int round, std::mt19937& g)
-    : frames(c.width, c.height, g()), settings(randomModuleSettings(g)) {
+    : frames(c.width, c.height, uint32_t(g())), settings(randomModuleSettings(g)) {
     record = frames.request(std::uniform_real_distribution<float>(0.0f, 1.0f)(g), &settings);
     if (round % 4 == 3) record.progress = round % 8 == 3 ? 1.0f : 0.0f;
     randomRegion(g, record, c.width, c.height);

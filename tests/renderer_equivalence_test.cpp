@@ -178,9 +178,9 @@ TEST_P(RendererMatchesReference, WhenBindingsReadTheFrameBeingDrawn) {
 INSTANTIATE_TEST_SUITE_P(FrameSizes, RendererMatchesReference,
                          ::testing::Values(Size{1, 1}, Size{2, 3}, Size{7, 5}, Size{20, 15},
                                            Size{33, 17}, Size{64, 48}, Size{97, 31}),
-                         [](const ::testing::TestParamInfo<Size>& info) {
-                             return std::to_string(info.param.width) + "x" +
-                                    std::to_string(info.param.height);
+                         [](const ::testing::TestParamInfo<Size>& tested) {
+                             return std::to_string(tested.param.width) + "x" +
+                                    std::to_string(tested.param.height);
                          });
 
 }  // namespace

@@ -346,7 +346,9 @@ TEST(Shrink, EverySizeSamplesTheTruncatedQuotientWithPaddedRows) {
 struct HookRun {
     Scene s;
     HookRun() { s.hostSettings = defaultBlock(); }
-    HookRun(Clip a, Clip b) : s(75, std::move(a), std::move(b)) { s.hostSettings = defaultBlock(); }
+    HookRun(Clip clipA, Clip clipB) : s(75, std::move(clipA), std::move(clipB)) {
+        s.hostSettings = defaultBlock();
+    }
     std::vector<uint32_t> out, a, b;  // the preview frames after the last call
     std::vector<uint32_t> before;     // pixelsOut before the last call
     std::vector<int> results;

@@ -291,14 +291,14 @@ INSTANTIATE_TEST_SUITE_P(Cli, RenderFailure,
                                             ::testing::Values(Target{"render", "out.mp4"},
                                                               Target{"render", "f-%04d.png"},
                                                               Target{"sheet", "sheet.png"})),
-                         [](const auto& info) {
-                             const Target& t = std::get<1>(info.param);
+                         [](const auto& tested) {
+                             const Target& target = std::get<1>(tested.param);
                              const std::string kind =
-                                 std::string(t.command) == "sheet" ? "Sheet"
-                                 : std::string(t.output).find('%') != std::string::npos
+                                 std::string(target.command) == "sheet" ? "Sheet"
+                                 : std::string(target.output).find('%') != std::string::npos
                                      ? "PngFrames"
                                      : "Video";
-                             return std::string(std::get<0>(info.param).name) + "To" + kind;
+                             return std::string(std::get<0>(tested.param).name) + "To" + kind;
                          });
 
 // One kind of output written over files that were there before.
@@ -466,8 +466,8 @@ INSTANTIATE_TEST_SUITE_P(
                           OutputFault{"TargetIsReadOnly",
                                       [](const std::string& path) { chmod(path.c_str(), 0444); },
                                       false, "it is read-only (--force replaces it)"})),
-    [](const auto& info) {
-        return std::string(std::get<1>(info.param).name) + "For" + std::get<0>(info.param).name;
+    [](const auto& tested) {
+        return std::string(std::get<1>(tested.param).name) + "For" + std::get<0>(tested.param).name;
     });
 
 struct Replacement {
@@ -548,8 +548,8 @@ INSTANTIATE_TEST_SUITE_P(
                                          Replacement{"ReadOnlyWithForceNotAsRoot", true, false,
                                                      0444, true},
                                          Replacement{"ThroughALink", false, true, 0640})),
-    [](const auto& info) {
-        return std::string(std::get<1>(info.param).name) + "For" + std::get<0>(info.param).name;
+    [](const auto& tested) {
+        return std::string(std::get<1>(tested.param).name) + "For" + std::get<0>(tested.param).name;
     });
 
 struct StopSignal {
@@ -598,9 +598,9 @@ TEST_P(StoppedRender, ExitsWithTheSignalsStatusAndLeavesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cli, StoppedRender, ::testing::ValuesIn(stoppedRenders()), [](const auto& info) {
-        return std::string(std::get<0>(info.param).name) +
-               (std::string(std::get<1>(info.param)) == "out.mp4" ? "Video" : "PngFrames");
+    Cli, StoppedRender, ::testing::ValuesIn(stoppedRenders()), [](const auto& tested) {
+        return std::string(std::get<0>(tested.param).name) +
+               (std::string(std::get<1>(tested.param)) == "out.mp4" ? "Video" : "PngFrames");
     });
 
 TEST(Cli, SignalsIgnoredAtStartStayIgnored) {
