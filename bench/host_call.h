@@ -10,6 +10,7 @@
 
 #include "effect_settings.h"
 #include "plugin_abi.h"
+#include "render_call.h"
 
 namespace granulix::bench {
 
@@ -31,19 +32,9 @@ struct HostCall {
         std::mt19937 g(7);
         for (auto& p : a) p = static_cast<uint8_t>(g());
         for (auto& p : b) p = static_cast<uint8_t>(g());
-        header.size = sizeof header;
-        header.width = width;
-        header.height = rows;
-        header.planes = 1;
-        header.bitCount = 24;
-        request.output = out.data();
-        request.header = &header;
-        request.clipA = a.data();
-        request.clipB = b.data();
-        request.progress = 0.5f;
-        request.regionWidth = width;
-        request.regionHeight = rows;
-        request.settings = reinterpret_cast<uint8_t*>(&settings);
+        header = abi::hostFrameHeader(width, rows);
+        request = abi::renderRequest(header, {a.data(), b.data(), out.data()}, 0.5f,
+                                     reinterpret_cast<uint8_t*>(&settings));
     }
     HostCall(const HostCall&) = delete;
     HostCall& operator=(const HostCall&) = delete;

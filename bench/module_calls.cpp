@@ -8,26 +8,25 @@
 //
 // Usage: module_calls ROUNDS MODULE.so [MODULE.so ...]
 // The modules take as many threads as they would (GRANULIX_THREADS=1: one).
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host_call.h"
+#include "module_loader.h"
 
 namespace {
 
 using namespace granulix;
 using bench::HostCall;
-using ApplyEffect = int32_t (*)(int32_t, void*, int32_t);
 
 struct Module {
     std::string path;
-    ApplyEffect apply = nullptr;
+    std::unique_ptr<ModuleLibrary> library;
 };
 
 struct Case {
@@ -43,7 +42,7 @@ constexpr Case kCases[] = {{"default 1080p", false, 1080},
 // Milliseconds a call, over as many calls as fill a fifth of a second.
 double timeCalls(const Module& m, HostCall& call) {
     using Clock = std::chrono::steady_clock;
-    if (m.apply(1, &call.request, 0) != 1) {
+    if (m.library->applyEffect(1, &call.request, 0) != 1) {
         std::fprintf(stderr, "module_calls: %s refused the render call\n", m.path.c_str());
         std::exit(1);
     }
@@ -51,7 +50,7 @@ double timeCalls(const Module& m, HostCall& call) {
     int calls = 0;
     double elapsed = 0;
     do {
-        m.apply(1, &call.request, 0);
+        m.library->applyEffect(1, &call.request, 0);
         ++calls;
         elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     } while (elapsed < 200);
@@ -74,13 +73,12 @@ int main(int argc, char** argv) {
     }
     std::vector<Module> modules;
     for (int i = 2; i < argc; ++i) {
-        void* handle = dlopen(argv[i], RTLD_NOW | RTLD_LOCAL);
-        void* apply = handle ? dlsym(handle, "vxDLLApplyEffect") : nullptr;
-        if (!apply) {
-            std::fprintf(stderr, "module_calls: cannot load %s: %s\n", argv[i], dlerror());
+        try {
+            modules.push_back({argv[i], std::make_unique<ModuleLibrary>(argv[i])});
+        } catch (const ModuleLoadError& e) {
+            std::fprintf(stderr, "module_calls: %s\n", e.what());
             return 1;
         }
-        modules.push_back({argv[i], reinterpret_cast<ApplyEffect>(apply)});
     }
 
     constexpr size_t kCaseCount = sizeof kCases / sizeof kCases[0];

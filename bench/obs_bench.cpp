@@ -132,9 +132,9 @@ void BM_ObsCopies(benchmark::State& state) {
 void BM_RgbaMix(benchmark::State& state) {
     EffectSettings settings = lookSettings(int(state.range(0)));
     std::vector<uint32_t> out(pictureA.size());
-    host::RgbaWork work;
+    RgbaWork work;
     for (auto _ : state) {
-        host::renderRgbaFrames(
+        renderRgbaFrames(
             {pictureA.data(), pictureB.data(), out.data(), kWidth, kHeight, kWidth, kWidth}, 0.5f,
             settings, work, sharedTaskPool());
         benchmark::DoNotOptimize(out.data());

@@ -1,9 +1,10 @@
 #include "host_frame.h"
 
 #include <cstddef>
-#include <limits>
+#include <cstdint>
 #include <string>
 
+#include "checked_size.h"
 #include "cli_error.h"
 
 namespace granulix::cli {
@@ -15,12 +16,12 @@ HostFrame::HostFrame(int32_t w, int32_t h) : width(w), height(h) {
                        " pixels each way)");
     }
     stride = abi::hostRowBytes(uint64_t(w));
-    const uint64_t total = stride * uint64_t(h);  // at most 49152 * 16384, no overflow
-    if (total > std::numeric_limits<std::size_t>::max()) {
+    const auto total = checkedProduct(SIZE_MAX, stride, uint64_t(h));
+    if (!total) {
         throw CliError("a frame of " + std::to_string(w) + "x" + std::to_string(h) +
                        " pixels does not fit in memory");
     }
-    bytes.assign(std::size_t(total), 0);
+    bytes.assign(std::size_t(*total), 0);
 }
 
 }  // namespace granulix::cli

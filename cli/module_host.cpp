@@ -41,28 +41,11 @@ EffectSettings Module::defaults() const {
 int32_t Module::render(const HostFrame& a, const HostFrame& b, HostFrame& out, float progress,
                        int32_t fieldMode, const Region& region,
                        const EffectSettings& settings) const {
-    abi::FrameHeader header;
-    std::memset(&header, 0, sizeof header);
-    header.size = sizeof header;
-    header.width = out.width;
-    header.height = out.height;
-    header.planes = 1;
-    header.bitCount = 24;
-    header.sizeImage = uint32_t(out.stride * uint64_t(out.height));
-
+    const abi::FrameHeader header = abi::hostFrameHeader(out.width, out.height);
     EffectSettings block = settings;
-    abi::RenderRequest request;
-    std::memset(&request, 0, sizeof request);
-    request.output = out.bytes.data();
-    request.header = &header;
-    request.clipA = a.bytes.data();
-    request.clipB = b.bytes.data();
-    request.progress = progress;
-    request.regionX = region.x;
-    request.regionY = region.y;
-    request.regionWidth = region.width;
-    request.regionHeight = region.height;
-    request.settings = reinterpret_cast<uint8_t*>(&block);
+    abi::RenderRequest request =
+        abi::renderRequest(header, {a.bytes.data(), b.bytes.data(), out.bytes.data()}, progress,
+                           reinterpret_cast<uint8_t*>(&block), region);
     return library_.applyEffect(1, &request, fieldMode);
 }
 

@@ -9,13 +9,12 @@
 #include "host_frame.h"
 #include "module_loader.h"
 #include "plugin_abi.h"
+#include "render_call.h"
 
 namespace granulix::cli {
 
 // A processing rectangle in the frames' memory order (row 0 at the bottom).
-struct Region {
-    int32_t x = 0, y = 0, width = 0, height = 0;
-};
+using Region = abi::RenderRegion;
 
 class Module {
 public:

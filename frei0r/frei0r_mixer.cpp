@@ -101,7 +101,7 @@ double unitFromField(const SettingsField& field, int32_t value) {
 Mixer::Mixer(unsigned width, unsigned height)
     : width_(width),
       height_(height),
-      renderable_(host::rgbaSizeRenderable(width, height)),
+      renderable_(rgbaSizeRenderable(width, height)),
       overrides_(fieldParameters().size()),
       overridden_(fieldParameters().size()) {
     fillDefaults(base_);
@@ -196,8 +196,8 @@ void Mixer::update(const uint32_t* clipA, const uint32_t* clipB, uint32_t* out) 
     std::unique_ptr<WorkFrames> frames;
     try {
         frames = takeWorkFrames();
-        host::renderRgbaFrames({clipA, clipB, out, width_, height_, width_, width_},
-                               float(progress()), settings, *frames, sharedTaskPool());
+        renderRgbaFrames({clipA, clipB, out, width_, height_, width_, width_}, float(progress()),
+                         settings, *frames, sharedTaskPool());
     } catch (const std::bad_alloc&) {
         std::memmove(out, clipA, pixels * sizeof(uint32_t));
     }

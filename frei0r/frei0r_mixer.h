@@ -78,7 +78,7 @@ public:
 
 private:
     // What one render takes besides the host's frames; kept between frames.
-    using WorkFrames = host::RgbaWork;
+    using WorkFrames = RgbaWork;
     std::unique_ptr<WorkFrames> takeWorkFrames();
     void giveBack(std::unique_ptr<WorkFrames> frames);
 

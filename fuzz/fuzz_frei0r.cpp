@@ -17,6 +17,7 @@
 #include "frei0r_mixer.h"
 #include "fuzz_inputs.h"
 #include "plugin_abi.h"
+#include "render_call.h"
 #include "settings_file.h"
 
 extern "C" {
@@ -125,21 +126,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         }
         EffectSettings settings = static_cast<frei0r::Mixer*>(instance)->settings();
-        abi::FrameHeader header{};
-        header.size = 40;
-        header.width = int32_t(w);
-        header.height = int32_t(h);
-        header.planes = 1;
-        header.bitCount = 24;
-        abi::RenderRequest request{};
-        request.output = hostOut.data();
-        request.header = &header;
-        request.clipA = hostA.data();
-        request.clipB = hostB.data();
-        request.progress = float(getDouble(instance, frei0r::kProgressParam));
-        request.regionWidth = int32_t(w);
-        request.regionHeight = int32_t(h);
-        request.settings = reinterpret_cast<uint8_t*>(&settings);
+        const abi::FrameHeader header = abi::hostFrameHeader(int32_t(w), int32_t(h));
+        abi::RenderRequest request =
+            abi::renderRequest(header, {hostA.data(), hostB.data(), hostOut.data()},
+                               float(getDouble(instance, frei0r::kProgressParam)),
+                               reinterpret_cast<uint8_t*>(&settings));
         check(vxDLLApplyEffect(1, &request, 0) == 1, "the module renders the same frame");
         for (size_t line = 0; line < h; ++line) {
             for (size_t x = 0; x < w; ++x) {

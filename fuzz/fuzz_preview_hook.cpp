@@ -18,6 +18,7 @@
 #include "fuzz_inputs.h"
 #include "moveable_memory.h"
 #include "plugin_abi.h"
+#include "render_call.h"
 #include "render_job.h"
 #include "setup_call.h"
 
@@ -77,12 +78,7 @@ std::vector<uint8_t> makeFrame(const fuzz::FakeFrame& f, const uint8_t* noise, s
     }
     std::vector<uint8_t> frame(static_cast<size_t>(bytes));
     fuzz::fillNoise(frame.data(), frame.size(), noise, noiseSize);
-    abi::FrameHeader header{};
-    header.size = 40;
-    header.width = width;
-    header.height = height;
-    header.planes = 1;
-    header.bitCount = f.bitCount;
+    const abi::FrameHeader header = abi::hostFrameHeader(width, height, f.bitCount);
     std::memcpy(frame.data(), &header, sizeof header);
     return frame;
 }

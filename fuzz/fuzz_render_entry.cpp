@@ -17,6 +17,7 @@
 #include "frame_conversion.h"
 #include "fuzz_inputs.h"
 #include "plugin_abi.h"
+#include "render_call.h"
 
 extern "C" int32_t vxDLLApplyEffect(int32_t kind, void* record, int32_t fieldMode);
 
@@ -61,27 +62,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> clipBBefore = clipB;
     const std::vector<uint8_t> outBefore(outRows, outRows + allocated);
 
-    abi::FrameHeader header{};
-    header.size = 40;
-    header.width = in.width;
-    header.height = in.height;
-    header.planes = 1;
-    header.bitCount = in.bitCount;
+    const abi::FrameHeader header = abi::hostFrameHeader(in.width, in.height, in.bitCount);
     std::vector<uint8_t> settings(in.settings, in.settings + kSettingsSize);
     const std::vector<uint8_t> settingsBefore = settings;
 
-    abi::RenderRequest request;
-    std::memset(&request, 0xEE, sizeof request);  // the unread stretches hold noise
-    request.output = outRows;
-    request.header = &header;
-    request.clipA = clipA.data();
-    request.clipB = clipB.data();
-    request.progress = in.progress;
-    request.regionX = in.regionX;
-    request.regionY = in.regionY;
-    request.regionWidth = in.regionWidth;
-    request.regionHeight = in.regionHeight;
-    request.settings = (in.flags & fuzz::kRenderNoSettings) ? nullptr : settings.data();
+    abi::RenderRequest request = abi::renderRequest(
+        header, {clipA.data(), clipB.data(), outRows}, in.progress,
+        (in.flags & fuzz::kRenderNoSettings) ? nullptr : settings.data(),
+        abi::RenderRegion{in.regionX, in.regionY, in.regionWidth, in.regionHeight});
+    // The unread stretches hold noise.
+    std::memset(request.unread0, 0xEE, sizeof request.unread0);
+    std::memset(request.unread16, 0xEE, sizeof request.unread16);
+    std::memset(request.unread24, 0xEE, sizeof request.unread24);
+    std::memset(request.unread72, 0xEE, sizeof request.unread72);
 
     const int32_t kind = in.kind == 0 ? 1 : in.kind;
     const int32_t result = vxDLLApplyEffect(kind, &request, in.fieldMode);

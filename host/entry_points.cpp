@@ -8,6 +8,7 @@
 #include "plugin_abi.h"
 #include "render_job.h"
 #include "task_pool.h"
+#include "work_frames.h"
 
 namespace granulix::host {
 namespace {
@@ -50,12 +51,6 @@ int32_t getDefaultSettings(void* settings) {
     fillDefaults(s);
     std::memcpy(settings, &s, kSettingsSize);
     return 1;
-}
-
-uint32_t positionFromProgress(float progress) {
-    if (!(progress > 0.0f)) return 0;  // also NaN
-    if (progress >= 1.0f) return 65536;
-    return static_cast<uint32_t>(static_cast<double>(progress) * 65536.0);
 }
 
 int32_t applyRender(const void* record, int32_t fieldMode) {

@@ -32,8 +32,4 @@ int32_t applyEffect(int32_t kind, void* record, int32_t fieldMode, SetupEntry se
 // hands it to the frame conversion. 1 when the output rows were written.
 int32_t applyRender(const void* request, int32_t fieldMode);
 
-// The transition's point in 16.16 fixed point: progress x 65536 truncated
-// toward zero, with progress held to 0..1 (NaN counts as 0).
-uint32_t positionFromProgress(float progress);
-
 }  // namespace granulix::host

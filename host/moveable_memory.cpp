@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "checked_size.h"
+
 #if defined(_WIN32)
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -55,7 +57,7 @@ MemoryHandle allocateMoveable(size_t bytes) {
         }
     }
 #else
-    if (bytes > SIZE_MAX - sizeof(NativeBlock)) return nullptr;
+    if (!sumFits(sizeof(NativeBlock), bytes, SIZE_MAX)) return nullptr;
     void* raw = std::malloc(sizeof(NativeBlock) + bytes);
     NativeBlock* handle = raw ? new (raw) NativeBlock{bytes, 0} : nullptr;
     if (handle && scribble) std::memset(dataOf(handle), kScribble, bytes);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "checked_size.h"
 #include "frame_conversion.h"
 #include "renderer.h"
 #include "task_pool.h"
@@ -49,9 +50,9 @@ public:
 // 24 bits per pixel, of positive size, and addressable as a whole.
 bool usableFrame(const abi::FrameHeader* frame) {
     if (!frame || frame->bitCount != 24 || frame->width <= 0 || frame->height <= 0) return false;
-    const uint64_t bytes =
-        kHeaderBytes + abi::hostRowBytes(uint64_t(frame->width)) * uint64_t(frame->height);
-    return bytes <= uint64_t(PTRDIFF_MAX);
+    const auto rows = checkedProduct(
+        uint64_t(PTRDIFF_MAX), abi::hostRowBytes(uint64_t(frame->width)), uint64_t(frame->height));
+    return rows && sumFits(kHeaderBytes, *rows, uint64_t(PTRDIFF_MAX));
 }
 
 }  // namespace

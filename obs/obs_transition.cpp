@@ -203,7 +203,7 @@ private:
         if (!a || !b || cx == 0 || cy == 0) return;
         const bool rgba =
             gs_texture_get_color_format(a) == GS_RGBA && gs_texture_get_color_format(b) == GS_RGBA;
-        if (!rgba || !host::rgbaSizeRenderable(cx, cy)) {
+        if (!rgba || !rgbaSizeRenderable(cx, cy)) {
             reportFailure(rgba ? "the transition's size is too large to mix"
                                : "the scenes are not 8-bit RGBA (a high dynamic range canvas?)");
             drawScene(t < 0.5f ? a : b, cx, cy);
@@ -270,9 +270,9 @@ private:
             if (!a.pixels() || !b.pixels()) return false;
             try {
                 frame_.resize(pixels);
-                host::renderRgbaFrames({a.pixels(), b.pixels(), frame_.data(), s.width, s.height,
-                                        a.stride(), b.stride()},
-                                       s.time, settings, work_, sharedTaskPool());
+                renderRgbaFrames({a.pixels(), b.pixels(), frame_.data(), s.width, s.height,
+                                  a.stride(), b.stride()},
+                                 s.time, settings, work_, sharedTaskPool());
             } catch (const std::bad_alloc&) {
                 reportFailure("no memory to mix the scenes");
                 return false;
@@ -335,7 +335,7 @@ private:
     StagedScenes staged_[2];
     int next_ = 0;
     std::vector<uint32_t> frame_;
-    host::RgbaWork work_;
+    RgbaWork work_;
     gs_texture_t* mixed_ = nullptr;
     std::string lastFailure_;
 };

@@ -7,6 +7,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "render_call.h"
+
 namespace granulix::testhost {
 
 namespace {
@@ -26,14 +28,9 @@ uint32_t getU32(const uint8_t* p) {
 uint16_t getU16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
 std::vector<uint8_t> packedHeader(int32_t width, int32_t height) {
-    std::vector<uint8_t> frame(40);
-    putU32(&frame[0], 40);
-    putU32(&frame[4], uint32_t(width));
-    putU32(&frame[8], uint32_t(height));
-    putU16(&frame[12], 1);
-    putU16(&frame[14], 24);
-    putU32(&frame[20], uint32_t(abi::hostRowBytes(uint64_t(width)) * uint64_t(height)));
-    return frame;
+    const abi::FrameHeader header = abi::hostFrameHeader(width, height);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&header);
+    return std::vector<uint8_t>(bytes, bytes + sizeof header);
 }
 
 // Contexts are 32-bit values, so servers are found through a table, not by

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "render_call.h"
 #include "thread_wait.h"
 
 namespace granulix::testhost {
@@ -70,17 +71,12 @@ std::vector<uint8_t> renderFrame(const LoadedModule& module, const Clip& a, cons
         throw std::invalid_argument("rendering needs two clips of one size");
     const std::vector<uint8_t> frameA = a.frameAt(position), frameB = b.frameAt(position);
     std::vector<uint8_t> out = frameB;  // header and room for the rows
-    abi::RenderRequest request{};
-    request.output = out.data() + 40;
-    request.header = reinterpret_cast<const abi::FrameHeader*>(frameA.data());
-    request.clipA = frameA.data() + 40;
-    request.clipB = frameB.data() + 40;
-    request.progress = frames > 1 ? float(position) / float(frames - 1) : 0.0f;
-    request.regionX = 0;
-    request.regionY = 0;
-    request.regionWidth = a.width();
-    request.regionHeight = a.height();
-    request.settings = const_cast<uint8_t*>(settings);
+    // The frames come with their header ahead of the rows.
+    const auto& header = *reinterpret_cast<const abi::FrameHeader*>(frameA.data());
+    abi::RenderRequest request = abi::renderRequest(
+        header, {frameA.data() + 40, frameB.data() + 40, out.data() + 40},
+        frames > 1 ? float(position) / float(frames - 1) : 0.0f, const_cast<uint8_t*>(settings),
+        abi::RenderRegion{0, 0, a.width(), a.height()});
     if (module.applyEffect(1, &request, fieldMode) != 1)
         throw std::runtime_error("the module rendered nothing");
     return out;

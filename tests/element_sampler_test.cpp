@@ -36,8 +36,8 @@ TEST_P(ElementSamplerMatchesSourceValues, ForEveryKindAndTiling) {
     const ElementGrid e = elementGrid(g);
     std::mt19937 gen(g.width * 31 + g.height);
     std::vector<uint32_t> image1(size_t(g.width) * g.height), image2(image1.size());
-    for (auto& p : image1) p = gen();
-    for (auto& p : image2) p = gen();
+    for (auto& p : image1) p = uint32_t(gen());
+    for (auto& p : image2) p = uint32_t(gen());
     std::vector<double> scratch(e.columns);
     for (int32_t kind = -1; kind <= 16; ++kind) {
         for (int round = 0; round < 6; ++round) {
@@ -66,8 +66,8 @@ INSTANTIATE_TEST_SUITE_P(Grids, ElementSamplerMatchesSourceValues,
                          ::testing::Values(Grid{1, 1, 1, 1, false}, Grid{7, 5, 1, 1, false},
                                            Grid{7, 5, 1, 1, true}, Grid{20, 15, 7, 7, false},
                                            Grid{33, 17, 2, 3, true}, Grid{40, 9, 40, 1, false}),
-                         [](const ::testing::TestParamInfo<Grid>& info) {
-                             const Grid& g = info.param;
+                         [](const ::testing::TestParamInfo<Grid>& tested) {
+                             const Grid& g = tested.param;
                              return std::to_string(g.width) + "x" + std::to_string(g.height) +
                                     "_cells" + std::to_string(g.cellWidth) + "x" +
                                     std::to_string(g.cellHeight) + (g.reversed ? "_reversed" : "");

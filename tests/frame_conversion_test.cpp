@@ -8,8 +8,8 @@
 #include <cstring>
 #include <limits>
 
-#include "entry_points.h"
 #include "frame_conversion.h"
+#include "work_frames.h"
 
 namespace granulix::host {
 namespace {

@@ -26,15 +26,15 @@ TEST(HostileSettings, RandomBlocksRenderOnlyClipPixels) {
     for (int round = 0; round < 400; ++round) {
         EffectSettings s;
         auto* words = reinterpret_cast<uint32_t*>(&s);
-        for (size_t i = 0; i < sizeof s / 4; ++i) words[i] = g();
+        for (size_t i = 0; i < sizeof s / 4; ++i) words[i] = uint32_t(g());
         // Half the rounds keep the fields small, where the arithmetic is live.
         if (round % 2) {
             for (size_t i = 0; i < 42; ++i)
                 words[i] = static_cast<uint32_t>(int32_t(g() % 600) - 100);
         }
-        Frames f(1 + g() % 23, 1 + g() % 17, round);
-        const uint32_t N = round % 3 ? 65536 : g() % 100;
-        render(f.job(s, N, N ? g() % (N + 1) : 0));
+        Frames f(int32_t(1 + g() % 23), int32_t(1 + g() % 17), uint32_t(round));
+        const uint32_t N = round % 3 ? 65536 : uint32_t(g() % 100);
+        render(f.job(s, N, N ? uint32_t(g() % (N + 1)) : 0));
         expectOnlyClipPixels(f);
     }
 }

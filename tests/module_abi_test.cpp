@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <initializer_list>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -115,7 +116,7 @@ void expectRefused(HostFrames& f, const RenderRecord& r, const std::string& what
 }
 
 TEST(HostileRequests, BitCountsOtherThan24AreRefused) {
-    for (uint16_t bits : {16, 32, 0, 1, 8, 23, 25, 48}) {
+    for (const uint16_t bits : std::initializer_list<uint16_t>{16, 32, 0, 1, 8, 23, 25, 48}) {
         HostFrames f(6, 4, bits, bits);
         expectRefused(f, f.request(0.5f), std::to_string(bits) + " bits");
     }

@@ -15,6 +15,7 @@
 #include "renderer.h"
 #include "task_pool.h"
 #include "work_block.h"
+#include "work_frames.h"
 
 namespace granulix::host {
 namespace {

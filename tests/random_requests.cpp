@@ -1,31 +1,23 @@
 #include "random_requests.h"
 
+#include "settings_table.h"
+
 namespace granulix::testing {
 
+// Every field drawn from its editing range, except the cells (1 to 4
+// pixels, mostly without bands), which would otherwise mostly cover these
+// small frames with one cell; and gravity is 0 half the time.
 EffectSettings randomModuleSettings(std::mt19937& g) {
     auto in = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(g); };
     EffectSettings s{};
     fillDefaults(s);
-    s.orderFlags = in(0, 3);
-    s.speedVariance = in(0, 255);
-    s.xyBalance = in(0, 255);
-    s.centerX = in(0, 256);
-    s.centerY = in(0, 256);
-    s.timeline = in(0, 255);
-    s.gravity = in(0, 1) ? 0 : in(0, 255);
-    s.wind = in(0, 255);
-    s.delay = in(0, 255);
-    s.minimumLife = in(0, 255);
-    s.maximumLife = in(0, 255);
+    for (const SettingsField& field : settingsFields()) {
+        if (field.settable) setFieldValue(s, field, in(field.minimum, field.maximum));
+    }
+    if (in(0, 1)) s.gravity = 0;
     s.cellFlags = in(0, 3) == 0;
     s.cellWidth = in(1, 4);
     s.cellHeight = in(1, 4);
-    for (auto& binding : s.sourceBindings) {
-        binding.kind = in(0, 14);  // the byte kinds show the byte order
-        binding.invert = in(0, 1);
-        binding.repeatX = in(1, 3);
-        binding.repeatY = in(1, 3);
-    }
     return s;
 }
 
@@ -73,7 +65,7 @@ std::string renderCaseName(const RenderCase& c) {
 }
 
 RandomRequest::RandomRequest(const RenderCase& c, int round, std::mt19937& g)
-    : frames(c.width, c.height, g()), settings(randomModuleSettings(g)) {
+    : frames(c.width, c.height, uint32_t(g())), settings(randomModuleSettings(g)) {
     record = frames.request(std::uniform_real_distribution<float>(0.0f, 1.0f)(g), &settings);
     if (round % 4 == 3) record.progress = round % 8 == 3 ? 1.0f : 0.0f;
     randomRegion(g, record, c.width, c.height);

@@ -104,8 +104,8 @@ struct RenderScene {
     std::vector<uint8_t> record;
     std::vector<uint8_t> rendered;
 
-    RenderScene(int look, int32_t fieldMode)
-        : frames(13, 9, 70 + look), settings(settingsFor(look)), fieldMode(fieldMode) {
+    RenderScene(int look, int32_t mode)
+        : frames(13, 9, 70 + look), settings(settingsFor(look)), fieldMode(mode) {
         record = frames.request(0.45f, &settings).encode();
         const std::vector<uint8_t> before = frames.out.storage;
         EXPECT_EQ(vxDLLApplyEffect(1, record.data(), fieldMode), 1);

@@ -14,6 +14,7 @@
 
 #include "frame_server.h"
 #include "frames.h"
+#include "render_call.h"
 #include "renderer.h"
 
 namespace granulix {
@@ -287,8 +288,8 @@ TEST(SetupCall, NegativeLengthCountsAsNoFrames) {
 std::vector<uint8_t> coordinateFrame(int32_t w, int32_t h) {
     const uint64_t rowBytes = abi::hostRowBytes(uint64_t(w));
     std::vector<uint8_t> f(40 + rowBytes * h, 0xEE);
-    abi::FrameHeader header{40, w, h, 1, 24, 0, 0, 0, 0, 0, 0};
-    std::memcpy(f.data(), &header, 40);
+    const abi::FrameHeader header = abi::hostFrameHeader(w, h);
+    std::memcpy(f.data(), &header, sizeof header);
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
             uint8_t* p = &f[40 + rowBytes * y + 3 * x];
@@ -346,7 +347,9 @@ TEST(Shrink, EverySizeSamplesTheTruncatedQuotientWithPaddedRows) {
 struct HookRun {
     Scene s;
     HookRun() { s.hostSettings = defaultBlock(); }
-    HookRun(Clip a, Clip b) : s(75, std::move(a), std::move(b)) { s.hostSettings = defaultBlock(); }
+    HookRun(Clip clipA, Clip clipB) : s(75, std::move(clipA), std::move(clipB)) {
+        s.hostSettings = defaultBlock();
+    }
     std::vector<uint32_t> out, a, b;  // the preview frames after the last call
     std::vector<uint32_t> before;     // pixelsOut before the last call
     std::vector<int> results;

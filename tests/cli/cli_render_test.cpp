@@ -140,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(Cli, RenderToPng,
                                                           s.sourceBindings[0].invert = 1;
                                                       },
                                                       1}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& tested) { return std::string(tested.param.name); });
 
 TEST(Cli, ShortClipsHoldTheirLastFrameAndPicturesStandForEveryFrame) {
     ScratchFolder dir;

@@ -353,7 +353,7 @@ TEST_P(BadSettingsFile, NamesTheFileEverywhereAndChangesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, BadSettingsFile, ::testing::ValuesIn(badFiles()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& tested) { return std::string(tested.param.name); });
 
 TEST(CliSettings, ASettingsFileRendersLikeItsBlock) {
     // A file made and changed by the program renders as the module renders

@@ -15,6 +15,7 @@ extern "C" {
 
 #include "module_loader.h"
 #include "plugin_abi.h"
+#include "render_call.h"
 #include "program_runner.h"
 
 namespace granulix::testing {
@@ -227,24 +228,11 @@ Picture renderDirectly(const Picture& a, const Picture& b, float progress, int32
                        const ModuleRegion& region, const EffectSettings& settings) {
     const std::vector<uint8_t> rowsA = toHostRows(a), rowsB = toHostRows(b);
     std::vector<uint8_t> rowsOut(rowsA.size(), 0);
-    abi::FrameHeader header{};
-    header.size = sizeof header;
-    header.width = a.width;
-    header.height = a.height;
-    header.planes = 1;
-    header.bitCount = 24;
+    const abi::FrameHeader header = abi::hostFrameHeader(a.width, a.height);
     EffectSettings block = settings;
-    abi::RenderRequest request{};
-    request.output = rowsOut.data();
-    request.header = &header;
-    request.clipA = rowsA.data();
-    request.clipB = rowsB.data();
-    request.progress = progress;
-    request.regionX = region.x;
-    request.regionY = region.y;
-    request.regionWidth = region.width;
-    request.regionHeight = region.height;
-    request.settings = reinterpret_cast<uint8_t*>(&block);
+    abi::RenderRequest request =
+        abi::renderRequest(header, {rowsA.data(), rowsB.data(), rowsOut.data()}, progress,
+                           reinterpret_cast<uint8_t*>(&block), region);
     check(module().applyEffect(1, &request, fieldMode) == 1, "the module refused a render request");
     return fromHostRows(rowsOut, a.width, a.height);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "effect_settings.h"
+#include "render_call.h"
 
 namespace granulix::testing {
 
@@ -47,9 +48,7 @@ struct VideoFacts {
 VideoFacts probeVideo(const std::string& path);
 
 // Processing rectangle as the module takes it: rows counted from the bottom.
-struct ModuleRegion {
-    int32_t x, y, width, height;
-};
+using ModuleRegion = abi::RenderRegion;
 
 // One vxDLLApplyEffect call of the built module, made here without the
 // program. The output frame starts black.

@@ -16,8 +16,6 @@
 
 namespace granulix {
 
-CSetupDialog* currentSetupDialog = nullptr;
-
 namespace {
 
 constexpr char kSettingsFileFilter[] = "Vozav Quodlibrator Setings (*.qlb)|*.qlb|";

@@ -7,7 +7,7 @@
 // range comes from the job's duration, the preview from its hook and
 // buffers. It is the parameter pages' context (page_context.h): they edit
 // the job's settings and ask it for a RefreshPreview after every change. The
-// setup call runs it modally and publishes it in currentSetupDialog.
+// setup call runs it modally.
 #pragma once
 
 #include <windows.h>
@@ -81,8 +81,5 @@ private:
     fw::DibPainter preview_;
     fw::PaintTarget previewTarget_{};
 };
-
-// The running setup dialog; null whenever none runs.
-extern CSetupDialog* currentSetupDialog;
 
 }  // namespace granulix

@@ -5,13 +5,8 @@
 namespace granulix {
 
 int32_t SetupDialogWindow::run(void* ownerWindow, RenderJob& job) {
-    struct Published {
-        explicit Published(CSetupDialog& dialog) { currentSetupDialog = &dialog; }
-        ~Published() { currentSetupDialog = nullptr; }
-    };
     try {
         CSetupDialog dialog(static_cast<HWND>(ownerWindow), job);
-        Published published(dialog);
         return static_cast<int32_t>(dialog.doModal());
     } catch (...) {
         return 0;

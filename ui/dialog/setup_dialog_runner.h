@@ -1,5 +1,4 @@
-// Runs CSetupDialog for the setup call, publishing it in currentSetupDialog
-// while it is open.
+// Runs CSetupDialog modally for the setup call.
 #pragma once
 
 #include "setup_call.h"

@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
-#include "entry_points.h"
+#include "checked_size.h"
 #include "render_job.h"
 #include "renderer.h"
-#include "frame_conversion.h"
+#include "work_frames.h"
 
 #if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
 #error "the pixel word layout below assumes a little-endian machine"
 #endif
 
-namespace granulix::host {
+namespace granulix {
 namespace {
 
 // An RGBA8888 word (red in the low byte) as a work word (blue in the low
@@ -53,8 +53,9 @@ void storeWork(const uint32_t* work, uint32_t* picture, std::size_t width, std::
 }  // namespace
 
 bool rgbaSizeRenderable(uint32_t width, uint32_t height) {
-    return width <= INT32_MAX && height <= INT32_MAX &&
-           workBlockBytes(int32_t(width), int32_t(height), 0) != 0;
+    // A work frame for clip A and one for the output, 4 bytes a pixel each.
+    return width <= INT32_MAX &&
+           checkedProduct(SIZE_MAX, 2 * sizeof(uint32_t), workFramePixels(width, height));
 }
 
 void renderRgbaFrames(const RgbaFrames& frames, float progress, EffectSettings& settings,
@@ -86,4 +87,4 @@ void renderRgbaFrames(const RgbaFrames& frames, float progress, EffectSettings& 
     });
 }
 
-}  // namespace granulix::host
+}  // namespace granulix

@@ -20,7 +20,7 @@
 #include "render_scratch.h"
 #include "task_runner.h"
 
-namespace granulix::host {
+namespace granulix {
 
 // Two pictures in and one out, width x height pixels each; a stride is the
 // pixels from the start of one line to the start of the next (at least width).
@@ -50,4 +50,4 @@ bool rgbaSizeRenderable(uint32_t width, uint32_t height);
 void renderRgbaFrames(const RgbaFrames& frames, float progress, EffectSettings& settings,
                       RgbaWork& work, TaskRunner* tasks);
 
-}  // namespace granulix::host
+}  // namespace granulix
