@@ -119,7 +119,7 @@ TEST_P(RendererMatchesReference, OverRandomSettingsPositionsAndOrders) {
             Frames shared(size.width, size.height, round);
             RenderJob job = shared.job(s, N, P);
             job.tasks = runner;
-            std::vector<std::byte> workspace(renderWorkspaceBytes(job));
+            std::vector<std::byte> workspace(static_cast<size_t>(renderWorkspaceBytes(job)));
             std::pmr::monotonic_buffer_resource bounded(workspace.data(), workspace.size(),
                                                         std::pmr::null_memory_resource());
             render(job, workspace.empty() ? std::pmr::new_delete_resource() : &bounded);
@@ -214,7 +214,8 @@ TEST(RenderWorkspace, HoldsEverySharedOutCall) {
                     RenderJob job = frames.job(s, 65536, 40000);
                     BackwardsRunner runner(parts);
                     job.tasks = &runner;
-                    std::vector<std::byte> workspace(renderWorkspaceBytes(job));
+                    std::vector<std::byte> workspace(
+                        static_cast<size_t>(renderWorkspaceBytes(job)));
                     if (workspace.empty()) continue;
                     ++shared;
                     std::pmr::monotonic_buffer_resource bounded(workspace.data(), workspace.size(),

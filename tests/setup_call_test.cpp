@@ -286,13 +286,13 @@ TEST(SetupCall, NegativeLengthCountsAsNoFrames) {
 
 // A packed 24-bit frame whose pixel at (column, row) spells out both.
 std::vector<uint8_t> coordinateFrame(int32_t w, int32_t h) {
-    const uint64_t rowBytes = abi::hostRowBytes(uint64_t(w));
-    std::vector<uint8_t> f(40 + rowBytes * h, 0xEE);
+    const size_t rowBytes = static_cast<size_t>(abi::hostRowBytes(uint64_t(w)));
+    std::vector<uint8_t> f(40 + rowBytes * size_t(h), 0xEE);
     const abi::FrameHeader header = abi::hostFrameHeader(w, h);
     std::memcpy(f.data(), &header, sizeof header);
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
-            uint8_t* p = &f[40 + rowBytes * y + 3 * x];
+            uint8_t* p = &f[40 + rowBytes * size_t(y) + 3 * size_t(x)];
             p[0] = uint8_t(x);
             p[1] = uint8_t((x >> 8) | (y << 4));
             p[2] = uint8_t(y >> 4);

@@ -190,8 +190,9 @@ std::vector<uint32_t> expectedPreview(const FrameServer& server, const std::vect
         std::vector<uint32_t> out(std::size_t(W) * H);
         for (int64_t y = 0; y < H; ++y)
             for (int64_t x = 0; x < W; ++x) {
-                const uint8_t* s = &frame[40 + (y * h / H) * rowBytes + 3 * (x * w / W)];
-                out[y * W + x] = uint32_t(s[2]) << 16 | uint32_t(s[1]) << 8 | s[0];
+                const uint8_t* s =
+                    &frame[std::size_t(40 + (y * h / H) * rowBytes + 3 * (x * w / W))];
+                out[std::size_t(y * W + x)] = uint32_t(s[2]) << 16 | uint32_t(s[1]) << 8 | s[0];
             }
         return out;
     };
