@@ -7,9 +7,11 @@
 #include <cstring>
 #include <memory_resource>
 #include <new>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
+#include "checked_size.h"
 #include "render_scratch.h"
 #include "render_settler.h"
 #include "render_traversal.h"
@@ -24,8 +26,9 @@ class UnclearedArray {
 public:
     UnclearedArray(uint64_t count, std::pmr::memory_resource* memory) : memory_(memory) {
         static_assert(std::is_trivially_default_constructible_v<T>);
-        if (count > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
-        bytes_ = static_cast<size_t>(count) * sizeof(T);
+        const std::optional<uint64_t> bytes = checkedProduct(SIZE_MAX, count, sizeof(T));
+        if (!bytes) throw std::bad_alloc();
+        bytes_ = static_cast<size_t>(*bytes);
         data_ = static_cast<T*>(memory_->allocate(bytes_, alignof(T)));
     }
     ~UnclearedArray() { memory_->deallocate(data_, bytes_, alignof(T)); }

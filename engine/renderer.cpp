@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "checked_size.h"
 #include "element_sampler.h"
 #include "render_plan.h"
 #include "render_traversal.h"
@@ -93,8 +94,9 @@ void renderWith(const RenderJob& job, std::pmr::memory_resource* memory) {
 
     // The per-frame tables take well under 256 bytes per column, row and
     // ramp step; refuse a frame whose tables could not even be addressed.
-    const uint64_t tableBytes = kTableBytesPerLine * (uint64_t(W) + uint64_t(H) + 1);
-    if (tableBytes > SIZE_MAX / 2) throw std::bad_alloc();
+    if (!checkedProduct(SIZE_MAX / 2, kTableBytesPerLine, uint64_t(W) + uint64_t(H) + 1)) {
+        throw std::bad_alloc();
+    }
 
     const FramePlan plan = planFrame(job, f);
     Traversal t(memory);

@@ -8,9 +8,11 @@
 #include <cstring>
 #include <memory_resource>
 
+#include "checked_size.h"
 #include "plugin_abi.h"
 #include "renderer.h"
 #include "wide_vectors.h"
+#include "work_frames.h"
 #include "work_block.h"
 
 namespace granulix::host {
@@ -160,12 +162,10 @@ void storeRows(const uint32_t* work, uint8_t* host, const Geometry& g, int32_t f
 }  // namespace
 
 uint64_t workBlockBytes(int32_t width, int32_t height, int32_t fieldMode, uint64_t limit) {
-    if (width < 1 || height < 1) return 0;
-    const uint64_t rows = fieldMode == 0 ? uint64_t(height) : 2 * uint64_t(height);
-    const uint64_t pixels = uint64_t(width) * rows;  // below 2^63, no overflow
-    if (rows > INT32_MAX || pixels > UINT32_MAX) return 0;
-    const uint64_t bytes = kWorkFrames * sizeof(uint32_t) * pixels;
-    return bytes <= limit ? bytes : 0;
+    const int64_t rows = fieldMode == 0 ? int64_t(height) : 2 * int64_t(height);
+    const uint64_t pixels = workFramePixels(width, rows);
+    if (pixels == 0) return 0;
+    return checkedProduct(limit, kWorkFrames * sizeof(uint32_t), pixels).value_or(0);
 }
 
 Span clipSpan(uint32_t start, uint32_t count, int32_t extent) {
@@ -183,7 +183,7 @@ int32_t renderHostFrames(RenderJob& job, const HostFrames& frames) {
     RenderJob workJob = job;
     workJob.height = job.fieldMode == 0 ? job.height : 2 * job.height;
     const uint64_t workspaceBytes = renderWorkspaceBytes(workJob);
-    if (workspaceBytes > SIZE_MAX - framesBytes) return 0;
+    if (!sumFits(framesBytes, workspaceBytes, SIZE_MAX)) return 0;
     WorkBlock block;
     if (!block.acquire(static_cast<size_t>(framesBytes + workspaceBytes))) return 0;
 
