@@ -6,7 +6,7 @@ namespace granulix {
 
 namespace {
 
-// The buffer comes from new[], aligned for any ordinary type.
+// The buffer comes from the allocator, aligned for any ordinary type.
 constexpr std::size_t kBufferAlignment = __STDCPP_DEFAULT_NEW_ALIGNMENT__;
 
 std::size_t roundUp(std::size_t v, std::size_t alignment) {
@@ -23,11 +23,14 @@ void RenderScratch::begin() {
 
 void RenderScratch::end() noexcept {
     if (needed_ <= capacity_) return;
-    buffer_.reset();
+    decltype(buffer_)().swap(buffer_);
     capacity_ = 0;
     // Without memory the next call takes its tables from the heap instead.
-    buffer_.reset(new (std::nothrow) std::byte[needed_]);
-    if (buffer_) capacity_ = needed_;
+    try {
+        buffer_.resize(needed_);
+        capacity_ = needed_;
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 void* RenderScratch::do_allocate(std::size_t bytes, std::size_t alignment) {
@@ -36,7 +39,7 @@ void* RenderScratch::do_allocate(std::size_t bytes, std::size_t alignment) {
     const std::size_t start = roundUp(used_, alignment);
     if (alignment <= kBufferAlignment && start <= capacity_ && bytes <= capacity_ - start) {
         used_ = start + bytes;
-        return buffer_.get() + start;
+        return buffer_.data() + start;
     }
     ++heapAllocations_;
     return ::operator new(bytes, std::align_val_t(alignment));
@@ -44,7 +47,7 @@ void* RenderScratch::do_allocate(std::size_t bytes, std::size_t alignment) {
 
 void RenderScratch::do_deallocate(void* p, std::size_t, std::size_t alignment) {
     const std::byte* b = static_cast<const std::byte*>(p);
-    if (buffer_ && b >= buffer_.get() && b < buffer_.get() + capacity_) return;
+    if (capacity_ != 0 && b >= buffer_.data() && b < buffer_.data() + capacity_) return;
     ::operator delete(p, std::align_val_t(alignment));
 }
 

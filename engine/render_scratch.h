@@ -15,6 +15,9 @@
 #include <cstdint>
 #include <memory>
 #include <memory_resource>
+#include <vector>
+
+#include "large_pages.h"
 
 namespace granulix {
 
@@ -48,7 +51,9 @@ private:
         return this == &other;
     }
 
-    std::unique_ptr<std::byte[]> buffer_;
+    // Megabytes at a large frame, read all over: on large pages where the
+    // system has them.
+    std::vector<std::byte, LargePageAllocator<std::byte>> buffer_;
     std::size_t capacity_ = 0;
     std::size_t used_ = 0;
     std::size_t needed_ = 0;  // an upper bound of what the call so far carved and took

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "effect_settings.h"
+#include "large_pages.h"
 #include "render_scratch.h"
 #include "task_runner.h"
 
@@ -37,8 +38,15 @@ struct RgbaFrames {
 // The work frames and per-frame tables one call takes; kept between frames so
 // that, after the first frame of a size, a call allocates nothing.
 struct RgbaWork {
-    std::vector<uint32_t> a, out;
+    using Frame = std::vector<uint32_t, LargePageAllocator<uint32_t>>;
+    Frame a, out;
     RenderScratch scratch;
+
+    // Gives the frames' memory back; the next call allocates it again.
+    void releaseFrames() {
+        Frame().swap(a);
+        Frame().swap(out);
+    }
 };
 
 // Whether the renderer can address a width x height picture.

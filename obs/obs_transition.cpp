@@ -297,8 +297,7 @@ private:
         gs_texture_destroy(mixed_);
         mixed_ = nullptr;
         std::vector<uint32_t>().swap(frame_);
-        std::vector<uint32_t>().swap(work_.a);
-        std::vector<uint32_t>().swap(work_.out);
+        work_.releaseFrames();
     }
 
     // Draws a scene as it is, made opaque.
