@@ -12,9 +12,11 @@
 //   std::vector<uint32_t, LargePageAllocator<uint32_t>> frame(width * height);
 //
 // prepareForWriting(p, bytes) asks the kernel to map, in one call, every page
-// of a buffer that is about to be overwritten whole (a picture a host has
-// just allocated): a first write to each page otherwise costs a fault of its
-// own. It is advice; nothing is written, and a refusal changes nothing.
+// of a buffer that is about to be overwritten whole and that a host has just
+// allocated: a first write to each page otherwise costs a fault of its own.
+// A buffer whose last page is mapped already is taken to be one the host
+// reuses, and is left as it is (asking again would cost as much as it
+// saves). It is advice; nothing is written, and a refusal changes nothing.
 #pragma once
 
 #include <cstddef>
@@ -79,12 +81,14 @@ private:
 
 inline void prepareForWriting(void* buffer, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    if (bytes == 0) return;
     static const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
-    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(buffer) & ~(page - 1);
-    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(buffer) + bytes;
-    if (bytes != 0 && end > start) {
-        madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
-    }
+    const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(buffer);
+    const std::uintptr_t start = first & ~(page - 1);
+    const std::uintptr_t lastPage = (first + (bytes - 1)) & ~(page - 1);
+    unsigned char mapped = 0;
+    if (mincore(reinterpret_cast<void*>(lastPage), page, &mapped) != 0 || (mapped & 1)) return;
+    madvise(reinterpret_cast<void*>(start), lastPage + page - start, MADV_POPULATE_WRITE);
 #else
     (void)buffer;
     (void)bytes;
