@@ -1,12 +1,13 @@
 // Storage for the per-frame tables of one render call.
 //
-// render(job) builds small tables every frame (element columns, row starts,
-// source-map keys and masks, a row of source values); by default they come
-// from the heap and go back to it when the call returns. A caller that
-// renders frame after frame (the frei0r plug-in) keeps a RenderScratch per
-// call that may run at once and hands it to render(job, scratch): the first
-// frame of a size learns how much the tables take, and from then on they are
-// carved from one buffer, with no allocation at all.
+// render(job) builds tables every frame (element columns, row starts,
+// source-map keys and masks, a row of source values, the side-by-side
+// drawing's records: some 17 MB at 1080p); by default they come from the
+// heap and go back to it when the call returns. A caller that renders frame
+// after frame (the frei0r plug-in, the OBS transition) keeps a RenderScratch
+// per call that may run at once and hands it to render(job, scratch): the
+// first frame of a size learns how much the tables take, and from then on
+// they are carved from one buffer, with no allocation at all.
 //
 // One scratch serves one call at a time; it is not shared between threads.
 #pragma once
