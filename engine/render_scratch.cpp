@@ -23,11 +23,11 @@ void RenderScratch::begin() {
 
 void RenderScratch::end() noexcept {
     if (needed_ <= capacity_) return;
-    decltype(buffer_)().swap(buffer_);
+    buffer_.reset();
     capacity_ = 0;
     // Without memory the next call takes its tables from the heap instead.
     try {
-        buffer_.resize(needed_);
+        buffer_ = {LargePageAllocator<std::byte>().allocate(needed_), Release{needed_}};
         capacity_ = needed_;
     } catch (const std::bad_alloc&) {
     }
@@ -39,7 +39,7 @@ void* RenderScratch::do_allocate(std::size_t bytes, std::size_t alignment) {
     const std::size_t start = roundUp(used_, alignment);
     if (alignment <= kBufferAlignment && start <= capacity_ && bytes <= capacity_ - start) {
         used_ = start + bytes;
-        return buffer_.data() + start;
+        return buffer_.get() + start;
     }
     ++heapAllocations_;
     return ::operator new(bytes, std::align_val_t(alignment));
@@ -47,7 +47,7 @@ void* RenderScratch::do_allocate(std::size_t bytes, std::size_t alignment) {
 
 void RenderScratch::do_deallocate(void* p, std::size_t, std::size_t alignment) {
     const std::byte* b = static_cast<const std::byte*>(p);
-    if (capacity_ != 0 && b >= buffer_.data() && b < buffer_.data() + capacity_) return;
+    if (buffer_ && b >= buffer_.get() && b < buffer_.get() + capacity_) return;
     ::operator delete(p, std::align_val_t(alignment));
 }
 

@@ -16,7 +16,6 @@
 #include <cstdint>
 #include <memory>
 #include <memory_resource>
-#include <vector>
 
 #include "large_pages.h"
 
@@ -53,8 +52,14 @@ private:
     }
 
     // Megabytes at a large frame, read all over: on large pages where the
-    // system has them.
-    std::vector<std::byte, LargePageAllocator<std::byte>> buffer_;
+    // system has them. Left uninitialised; the tables are written as carved.
+    struct Release {
+        std::size_t bytes;
+        void operator()(std::byte* p) const noexcept {
+            LargePageAllocator<std::byte>().deallocate(p, bytes);
+        }
+    };
+    std::unique_ptr<std::byte[], Release> buffer_{nullptr, Release{0}};
     std::size_t capacity_ = 0;
     std::size_t used_ = 0;
     std::size_t needed_ = 0;  // an upper bound of what the call so far carved and took
