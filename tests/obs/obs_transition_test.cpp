@@ -317,6 +317,22 @@ struct SoundLevel {
         for (float s : recent) sum += s;
         return recent.empty() ? 0.0f : float(sum / double(recent.size()));
     }
+    // The level once two readings a window apart (0.1 s) agree with
+    // `expected`, or the last reading after 10 s. OBS's audio thread drops
+    // ticks as silence when the machine is busy, so one reading can be off;
+    // two in a row cannot be a level merely passing through on its way.
+    float settled(double expected, double tolerance) {
+        float last = 0.0f;
+        int agreeing = 0;
+        const auto start = std::chrono::steady_clock::now();
+        while (agreeing < 2 &&
+               std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            last = mean();
+            agreeing = std::abs(last - expected) <= tolerance ? agreeing + 1 : 0;
+        }
+        return last;
+    }
 };
 
 obs_source_t* tone(const char* name, double level) {
@@ -337,14 +353,14 @@ TEST(ObsSound, CrossesAtEqualPower) {
     SoundLevel level;
     obs_add_raw_audio_callback(0, nullptr, &SoundLevel::take, &level);
 
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    EXPECT_NEAR(level.mean(), kLevel, 0.005) << "before the transition: the first scene's sound";
+    EXPECT_NEAR(level.settled(kLevel, 0.005), kLevel, 0.005)
+        << "before the transition: the first scene's sound";
     obs_transition_start(transition, OBS_TRANSITION_MODE_MANUAL, 0, silent);
     obs_transition_set_manual_torque(transition, 0, 0);
     obs_transition_set_manual_time(transition, 0.5f);
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
     // Equal power: each scene at cos(pi/4); a linear crossfade would give half.
-    EXPECT_NEAR(level.mean(), kLevel * std::sqrt(0.5), 0.005) << "at mid-transition";
+    const double mid = kLevel * std::sqrt(0.5);
+    EXPECT_NEAR(level.settled(mid, 0.005), mid, 0.005) << "at mid-transition";
 
     obs_remove_raw_audio_callback(0, &SoundLevel::take, &level);
     obs_set_output_source(0, nullptr);
