@@ -57,7 +57,7 @@ struct LargePageAllocator {
     void deallocate(T* p, std::size_t n) noexcept {
 #if defined(__linux__)
         if (large(n)) {
-            ::operator delete(p, n * sizeof(T), std::align_val_t(kLargePage));
+            ::operator delete(p, std::align_val_t(kLargePage));
             return;
         }
 #endif
